@@ -1,0 +1,226 @@
+#include "imageprocessing.h"
+
+#include <opencv2/core/hal/hal.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "utils.h"
+
+namespace tarvek {
+namespace imageprocessing {
+
+bool watershed(cv::Mat& src, cv::Mat& dst, cv::Mat& markers)
+{
+    cv::Mat work;
+    if (src.channels() == 1)
+        cv::cvtColor(src, work, cv::COLOR_GRAY2BGR);
+    else
+        work = src.clone();
+    cv::watershed(work, markers);
+
+    dst.create(src.rows, src.cols, CV_8UC1);
+    dst.setTo(0);
+    for (int i = 0; i < markers.rows; ++i) {
+        const int* label = markers.ptr<int>(i);
+        uchar* out = dst.ptr<uchar>(i);
+        for (int j = 0; j < markers.cols; ++j) {
+            if (label[j] == -1)
+                out[j] = 255;
+        }
+    }
+    return true;
+}
+
+namespace {
+
+// The edge-adjacent neighbours enter the derivative kernels doubled, but saturated like an 8-bit
+// pixel would be.
+inline int doubled(int v)
+{
+    return std::min(2 * v, 255);
+}
+
+// Horizontal and vertical derivative of one channel at column offset j (in elements) of three rows.
+inline void derivatives(const uchar* up, const uchar* mid, const uchar* down, int j, int cn, int& gx,
+                        int& gy)
+{
+    const int right = up[j + cn] + doubled(mid[j + cn]) + down[j + cn];
+    const int left = up[j - cn] + doubled(mid[j - cn]) + down[j - cn];
+    const int top = up[j - cn] + doubled(up[j]) + up[j + cn];
+    const int bottom = down[j - cn] + doubled(down[j]) + down[j + cn];
+    gx = right - left;
+    gy = top - bottom;
+}
+
+// Rounds and clamps `values` into the 8-bit pixels `out`, as convertTo(CV_8U) does.
+template <typename T>
+void storeRow(T* values, uchar* out, int count)
+{
+    cv::Mat source(1, count, cv::DataType<T>::type, values);
+    cv::Mat target(1, count, CV_8UC1, out);
+    source.convertTo(target, CV_8U);
+}
+
+// Grey branch. The largest eigenvalue of a one-channel tensor is exactly gx² + gy², and these
+// integer sums stay far below 2^24, so the magnitude is computed in float: for whole numbers under
+// that bound the rounded square root equals the one taken in double.
+void greyGradientRows(const cv::Mat& src, cv::Mat& dst)
+{
+    const int inner = src.cols - 2;
+    std::vector<float> gx(inner), gy(inner), magnitude(inner);
+    for (int i = 1; i < src.rows - 1; ++i) {
+        const uchar* up = src.ptr<uchar>(i - 1);
+        const uchar* mid = src.ptr<uchar>(i);
+        const uchar* down = src.ptr<uchar>(i + 1);
+        for (int j = 1; j <= inner; ++j) {
+            int dx, dy;
+            derivatives(up, mid, down, j, 1, dx, dy);
+            gx[j - 1] = static_cast<float>(dx);
+            gy[j - 1] = static_cast<float>(dy);
+        }
+        cv::hal::magnitude32f(gx.data(), gy.data(), magnitude.data(), inner);
+        storeRow(magnitude.data(), dst.ptr<uchar>(i) + 1, inner);
+    }
+}
+
+// Colour branch: structure tensor summed over channels 0..2 of a source with cn channels.
+void colourGradientRows(const cv::Mat& src, cv::Mat& dst, int cn)
+{
+    const int inner = src.cols - 2;
+    std::vector<double> gxx(inner), gyy(inner), gxy(inner), root(inner);
+    for (int i = 1; i < src.rows - 1; ++i) {
+        const uchar* up = src.ptr<uchar>(i - 1);
+        const uchar* mid = src.ptr<uchar>(i);
+        const uchar* down = src.ptr<uchar>(i + 1);
+        for (int j = 1; j <= inner; ++j) {
+            int sxx = 0, syy = 0, sxy = 0;
+            for (int c = 0; c < 3; ++c) {
+                int dx, dy;
+                derivatives(up, mid, down, j * cn + c, cn, dx, dy);
+                sxx += dx * dx;
+                syy += dy * dy;
+                sxy += dx * dy;
+            }
+            const double xx = sxx, yy = syy, xy = sxy;
+            gxx[j - 1] = xx;
+            gyy[j - 1] = yy;
+            gxy[j - 1] = xy;
+            root[j - 1] = std::fabs(xx * xx - 2 * xx * yy + yy * yy + 4.0 * xy * xy);
+        }
+        cv::hal::sqrt64f(root.data(), root.data(), inner);
+        for (int k = 0; k < inner; ++k)
+            root[k] = (gxx[k] + gyy[k] + root[k]) / 2.0;
+        cv::hal::sqrt64f(root.data(), root.data(), inner);
+        storeRow(root.data(), dst.ptr<uchar>(i) + 1, inner);
+    }
+}
+
+}  // namespace
+
+void getGradientImage(cv::Mat& src, cv::Mat& dst)
+{
+    // Rounding to 8 bits happens row by row instead of through a full-size double image; the
+    // values are those of the double computation converted once at the end.
+    const cv::Mat source = src;
+    dst.release();
+    dst.create(source.rows, source.cols, CV_8UC1);
+    dst.setTo(0);
+    if (source.rows < 3 || source.cols < 3 || source.depth() != CV_8U)
+        return;
+    const int cn = source.channels();
+    if (cn == 1)
+        greyGradientRows(source, dst);
+    else if (cn == 3 || cn == 4)
+        colourGradientRows(source, dst, cn);
+}
+
+void getPredictionImage(cv::Mat& src, cv::Mat& sample, cv::Mat& dst, int step, int band)
+{
+    const int rows = sample.rows;
+    const int cols = sample.cols;
+    if (src.size() != sample.size() || dst.size() != sample.size() || src.type() != CV_8UC1 ||
+        sample.type() != CV_8UC1 || dst.type() != CV_8UC1)
+        return;
+    // A step or band below one would never advance.
+    step = std::max(step, 1);
+    band = std::max(band, 1);
+
+    std::vector<cv::Point> points;
+    cv::Mat coef;
+    for (int y = 0; y < rows; y += band) {
+        points.clear();
+        const uchar* sampled = sample.ptr<uchar>(y);
+        for (int x = 0; x < cols; x += step) {
+            if (sampled[x] != 255)
+                points.emplace_back(x, sampled[x]);
+        }
+        utils::doLSM2D_2(points, coef);
+        const double a = coef.at<double>(0, 0);
+        const double b = coef.at<double>(1, 0);
+        const double c = coef.at<double>(2, 0);
+        for (int r = y; r < y + band && r < rows; ++r) {
+            const uchar* in = src.ptr<uchar>(r);
+            uchar* out = dst.ptr<uchar>(r);
+            for (int x = 0; x < cols; ++x) {
+                const double p = x * (x * a) + x * b + c;
+                const double quotient = in[x] / p;
+                out[x] = (p == 0.0 || !std::isfinite(quotient))
+                             ? 0
+                             : cv::saturate_cast<uchar>(quotient * 280.0);
+            }
+        }
+    }
+}
+
+// Number of pieces of at most 400 pixels that `length` is cut into.
+static int tilesOf400(int length)
+{
+    return length / 400 + (length % 400 != 0 ? 1 : 0);
+}
+
+void predictionParallel(cv::InputArray src, cv::OutputArray sample, cv::OutputArray dst)
+{
+    const cv::Mat source = src.getMat();
+    const cv::Mat samples = sample.getMat();
+    const cv::Mat destination = dst.getMat();
+    const int stripes = tilesOf400(source.rows);
+    const predictionProcess body(source, samples, destination, 4, 2, stripes);
+    cv::parallel_for_(cv::Range(0, stripes), body, -1.0);
+}
+
+predictionProcess::predictionProcess(cv::Mat src, cv::Mat sample, cv::Mat dst, int samplingStep,
+                                     int bandHeight, int stripeCount)
+    : source(src),
+      destination(dst),
+      samples(sample),
+      stripeCount(stripeCount),
+      samplingStep(samplingStep),
+      bandHeight(bandHeight)
+{
+}
+
+predictionProcess::~predictionProcess() = default;
+
+void predictionProcess::operator()(cv::Range const& range) const
+{
+    const int across = tilesOf400(source.cols);
+    if (across == 0 || stripeCount <= 0)
+        return;
+    const int w = source.cols / across;
+    const int h = source.rows / stripeCount;
+    for (int i = range.start; i < range.end; ++i) {
+        for (int j = 0; j < across; ++j) {
+            const cv::Rect tile(w * j, h * i, w, h);
+            cv::Mat sourceTile = source(tile);
+            cv::Mat sampleTile = samples(tile);
+            cv::Mat destinationTile = destination(tile);
+            getPredictionImage(sourceTile, sampleTile, destinationTile, samplingStep, bandHeight);
+        }
+    }
+}
+
+}  // namespace imageprocessing
+}  // namespace tarvek
