@@ -160,5 +160,354 @@ void matToInt(cv::Mat& src, int* pixels) {
     }
 }
 
+// ---------------------------------------------------------------------------
+// Line fitting
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Truncation toward zero that stays defined for any double: out-of-range
+// values clamp to the int limits and a NaN becomes 0.
+int truncateToInt(double v) {
+    if (std::isnan(v))
+        return 0;
+    if (v >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    if (v <= static_cast<double>(INT_MIN))
+        return INT_MIN;
+    return static_cast<int>(v);
+}
+
+// (AᵀA)⁻¹·(Aᵀy); LU inversion yields zeros for a singular AᵀA, and so does
+// an empty design matrix.
+void solveLeastSquares(const cv::Mat& A, const cv::Mat& y, cv::Mat& out) {
+    if (A.rows == 0) {
+        out = cv::Mat::zeros(A.cols, 1, CV_64F);
+        return;
+    }
+    const cv::Mat At = A.t();
+    out = (At * A).inv(cv::DECOMP_LU) * (At * y);
+}
+
+
+// Design matrix with rows (x, 1) and right side y of the line y = a·x + b.
+void lineSystem(const std::vector<cv::Point>& pts, cv::Mat& A, cv::Mat& y) {
+    const int n = static_cast<int>(pts.size());
+    A.create(n, 2, CV_64F);
+    y.create(n, 1, CV_64F);
+    for (int i = 0; i < n; ++i) {
+        double* row = A.ptr<double>(i);
+        row[0] = pts[i].x;
+        row[1] = 1.0;
+        y.at<double>(i) = pts[i].y;
+    }
+}
+
+}  // namespace
+
+void doLSM2D_1(std::vector<cv::Point>& pts, cv::Mat& out) {
+    cv::Mat A, y;
+    lineSystem(pts, A, y);
+    solveLeastSquares(A, y, out);
+}
+
+void doLSM2D_2(std::vector<cv::Point>& pts, cv::Mat& out) {
+    const int n = static_cast<int>(pts.size());
+    cv::Mat A(n, 3, CV_64F);
+    cv::Mat y(n, 1, CV_64F);
+    for (int i = 0; i < n; ++i) {
+        const std::int64_t x = pts[i].x;
+        double* row = A.ptr<double>(i);
+        // Squared in 64 bits: a 32-bit square would overflow from |x| = 46341.
+        row[0] = static_cast<double>(x * x);
+        row[1] = static_cast<double>(x);
+        row[2] = 1.0;
+        y.at<double>(i) = pts[i].y;
+    }
+    solveLeastSquares(A, y, out);
+}
+
+void doLSM3D_1(std::vector<cv::Point>& pts, std::vector<int>& z, cv::Mat& out) {
+    const int n = static_cast<int>(std::min(pts.size(), z.size()));
+    cv::Mat A(n, 3, CV_64F);
+    cv::Mat rhs(n, 1, CV_64F);
+    for (int i = 0; i < n; ++i) {
+        double* row = A.ptr<double>(i);
+        row[0] = pts[i].x;
+        row[1] = pts[i].y;
+        row[2] = 1.0;
+        rhs.at<double>(i) = z[i];
+    }
+    solveLeastSquares(A, rhs, out);
+}
+
+int ransacIterationCount(double confidence, double inlierRatio, int sampleSize) {
+    return truncateToInt(std::log(1.0 - confidence) /
+                             std::log(1.0 - std::pow(inlierRatio, sampleSize)) +
+                         1.0);
+}
+
+std::vector<cv::Point> getData(cv::Mat& img) {
+    std::vector<cv::Point> pts;
+    for (int y = 0; y < img.rows; ++y) {
+        const uchar* row = img.ptr<uchar>(y);
+        for (int x = 0; x < img.cols; ++x)
+            if (row[x] == 255)
+                pts.emplace_back(x, y);
+    }
+    return pts;
+}
+
+bool isDuplicateData(std::vector<cv::Point>& pts, cv::Point p) {
+    return std::find(pts.begin(), pts.end(), p) != pts.end();
+}
+
+void getRandomSample(std::vector<cv::Point>& data, std::vector<cv::Point>& drawn,
+                     std::vector<cv::Point>& samples, int count) {
+    if (data.empty())
+        return;
+    if (static_cast<int>(samples.size()) < count)
+        samples.resize(count);
+    int stored = 0;
+    while (stored < count) {
+        const cv::Point& p = data[static_cast<std::size_t>(std::rand()) % data.size()];
+        if (isDuplicateData(drawn, p))
+            continue;
+        samples[stored++] = p;
+        drawn.push_back(p);
+    }
+}
+
+void computeModelParameter(std::vector<cv::Point>& pts, int count, cv::Vec4f& model) {
+    const int n = std::min(count, static_cast<int>(pts.size()));
+    if (n <= 0)
+        return;
+    double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+    for (int i = 0; i < n; ++i) {
+        const double x = pts[i].x;
+        const double y = pts[i].y;
+        sx += x;
+        sy += y;
+        sxx += x * x;
+        syy += y * y;
+        sxy += x * y;
+    }
+    const double vxx = (sxx - sx * sx / n) / n;
+    const double vyy = (syy - sy * sy / n) / n;
+    const double vxy = (sxy - sx * sy / n) / n;
+    // Direction of the principal axis of the point cloud.
+    const double phi = std::atan2(2.0 * vxy, vxx - vyy) / 2.0;
+    model = cv::Vec4f(static_cast<float>(std::cos(phi)), static_cast<float>(std::sin(phi)),
+                      static_cast<float>(sx / n), static_cast<float>(sy / n));
+}
+
+float computeDistance(cv::Vec4f& model, cv::Point& p) {
+    const float dx = model[0], dy = model[1], cx = model[2], cy = model[3];
+    const float x = static_cast<float>(p.x), y = static_cast<float>(p.y);
+    return std::fabs((x - cx) * dy - (y - cy) * dx) / std::sqrt(dx * dx + dy * dy);
+}
+
+double modelVerification(std::vector<cv::Point>* inliers, int* count, cv::Vec4f& model,
+                         std::vector<cv::Point>& data, int n, double threshold) {
+    *count = 0;
+    double cost = 0.0;
+    const int limit = std::min(n, static_cast<int>(data.size()));
+    for (int i = 0; i < limit; ++i) {
+        const float distance = computeDistance(model, data[i]);
+        if (distance >= threshold)
+            continue;
+        if (*count < static_cast<int>(inliers->size()))
+            (*inliers)[*count] = data[i];
+        ++*count;
+        cost += distance;
+    }
+    return cost;
+}
+
+cv::Point getCrossPoint(double a1, double b1, double a2, double b2) {
+    const int x = truncateToInt((b2 - b1) / (a1 - a2));
+    const int y = truncateToInt(x * a1 + b1);
+    return cv::Point(x, y);
+}
+
+double calcDistanceToLine(double a, double b, double c, cv::Point p) {
+    return std::fabs(a * p.x + b * p.y + c) / std::sqrt(a * a + b * b);
+}
+
+int selectLine(std::vector<cv::Point>& pts, std::vector<cv::Vec2f>& lines, cv::Point offset,
+               cv::Vec4i& out) {
+    if (lines.empty()) {
+        out = cv::Vec4i(0, 0, 0, 0);
+        return INT_MIN;
+    }
+    std::size_t best = 0;
+    double bestScore = std::numeric_limits<double>::infinity();
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        const double rho = lines[k][0];
+        const double theta = lines[k][1];
+        const double c = std::cos(theta), s = std::sin(theta);
+        double score = 0.0;
+        for (const cv::Point& p : pts)
+            score += calcDistanceToLine(c, s, -rho, p);
+        // Strictly smaller: of equal scores the earlier (stronger) line stays.
+        if (k == 0 || score < bestScore) {
+            best = k;
+            bestScore = score;
+        }
+    }
+    const double rho = lines[best][0];
+    const double theta = lines[best][1];
+    const double c = std::cos(theta), s = std::sin(theta);
+    const double x0 = offset.x + rho * c;
+    const double y0 = offset.y + rho * s;
+    out = cv::Vec4i(cvRound(x0 - 1000 * s), cvRound(y0 + 1000 * c), cvRound(x0 + 1000 * s),
+                    cvRound(y0 - 1000 * c));
+    return truncateToInt(bestScore);
+}
+
+namespace {
+
+// Best RANSAC line through the 255-pixels of one band, appended as a
+// 1000-pixel segment around their centroid, shifted by the band's corner.
+// A band with fewer than two edge pixels cannot supply a sample of two
+// distinct points and adds nothing.
+void appendBandLine(cv::Mat band, cv::Point offset, std::vector<cv::Vec4i>& lines) {
+    std::vector<cv::Point> pts = getData(band);
+    const int n = static_cast<int>(pts.size());
+    if (n < 2)
+        return;
+
+    std::vector<cv::Point> inliers(n);
+    std::vector<cv::Point> samples(2);
+    std::vector<cv::Point> drawn;
+    // 99 % confidence at an inlier ratio of 0.5, tripled for safety.
+    const int iterations = ransacIterationCount(0.99, 0.5, 2) * 3;
+    const double threshold = 1.0;
+
+    int bestCount = 0;
+    double bestCost = std::numeric_limits<double>::infinity();
+    cv::Vec4f best;
+    for (int it = 0; it < iterations; ++it) {
+        drawn.clear();
+        getRandomSample(pts, drawn, samples, 2);
+        cv::Vec4f model;
+        computeModelParameter(samples, 2, model);
+        int count = 0;
+        const double cost = modelVerification(&inliers, &count, model, pts, n, threshold);
+        if (count > bestCount || (count == bestCount && cost < bestCost)) {
+            bestCount = count;
+            bestCost = cost;
+            computeModelParameter(inliers, count, best);
+        }
+    }
+
+    const float dx = best[0], dy = best[1], cx = best[2], cy = best[3];
+    lines.emplace_back(static_cast<int>(cx - 500.0f * dx) + offset.x,
+                       static_cast<int>(cy - 500.0f * dy) + offset.y,
+                       static_cast<int>(cx + 500.0f * dx) + offset.x,
+                       static_cast<int>(cy + 500.0f * dy) + offset.y);
+}
+
+}  // namespace
+
+void detectLineUsingRANSAC(cv::Mat& edges, std::vector<cv::Vec4i>* lines) {
+    // Left, right, top and bottom bands of a 320×240 edge image; the heights
+    // stop one row short of 240 and 60.
+    detectLineUsingRANSAC3(edges,
+                           {cv::Rect(0, 0, 80, 239), cv::Rect(240, 0, 80, 239),
+                            cv::Rect(0, 0, 320, 59), cv::Rect(0, 180, 320, 59)},
+                           lines);
+}
+
+void detectLineUsingRANSAC3(cv::Mat& edges, std::vector<cv::Rect> bands,
+                            std::vector<cv::Vec4i>* lines) {
+    if (lines == nullptr || bands.size() != 4)
+        return;
+    for (const cv::Rect& band : bands)
+        appendBandLine(edges(band), band.tl(), *lines);
+}
+
+void detectLineUsingRANSAC4(cv::Mat& image, std::vector<cv::Rect> bands,
+                            std::vector<cv::Vec4i>* lines) {
+    if (lines == nullptr || bands.size() != 4)
+        return;
+    struct Step {
+        int band;  // index into bands (left, right, top, bottom)
+        int dx, dy;
+        int houghThreshold;
+    };
+    static const Step steps[] = {{2, 0, 1, 60}, {3, 0, 1, 60}, {0, 1, 0, 40}, {1, 1, 0, 40}};
+    const int maxScore = 6499;
+
+    for (const Step& step : steps) {
+        const cv::Rect& band = bands[step.band];
+        // 8-bit gradient: falling edges clip to 0, strong rising ones to 255.
+        cv::Mat gradient;
+        cv::Sobel(image(band), gradient, CV_8U, step.dx, step.dy, 3, 1, 0, cv::BORDER_DEFAULT);
+        std::vector<cv::Vec2f> polar;
+        cv::HoughLines(gradient, polar, 1, CV_PI / 180, step.houghThreshold, 0, 0, 0, CV_PI);
+        std::vector<cv::Point> pts = getData(gradient);
+        cv::Vec4i segment;
+        const int score = selectLine(pts, polar, band.tl(), segment);
+        if (score > maxScore || (segment[1] == 0 && segment[3] == 0))
+            return;
+        lines->push_back(segment);
+    }
+}
+
+namespace {
+
+// Whether pts holds at least `needed` distinct points.
+bool hasDistinctPoints(const std::vector<cv::Point>& pts, int needed) {
+    if (static_cast<int>(pts.size()) < needed)
+        return false;
+    std::vector<cv::Point> sorted(pts);
+    std::sort(sorted.begin(), sorted.end(), [](const cv::Point& l, const cv::Point& r) {
+        return l.x != r.x ? l.x < r.x : l.y < r.y;
+    });
+    return std::unique(sorted.begin(), sorted.end()) - sorted.begin() >= needed;
+}
+
+}  // namespace
+
+void detectLineUsingRANSAC2(std::vector<cv::Point>& pts, double& a, double& b, int sampleSize,
+                            int threshold) {
+    if (sampleSize < 1 || !hasDistinctPoints(pts, sampleSize))
+        return;
+
+    cv::Mat A, y;
+    lineSystem(pts, A, y);
+    auto residuals = [&](const cv::Mat& model) -> cv::Mat { return cv::abs(A * model - y); };
+
+    const int iterations = ransacIterationCount(0.99, 0.8, sampleSize);
+    cv::Mat best;
+    int bestCount = 0;
+    for (int it = 0; it < iterations; ++it) {
+        std::vector<cv::Point> sample(sampleSize);
+        std::vector<cv::Point> drawn;
+        getRandomSample(pts, drawn, sample, sampleSize);
+        cv::Mat model;
+        doLSM2D_1(sample, model);
+        const int count = cv::countNonZero(residuals(model) < threshold);
+        if (count > bestCount) {
+            best = model;
+            bestCount = count;
+        }
+    }
+    if (bestCount == 0)
+        return;
+
+    const cv::Mat r = residuals(best);
+    std::vector<cv::Point> inliers;
+    inliers.reserve(bestCount);
+    for (int i = 0; i < static_cast<int>(pts.size()); ++i)
+        if (r.at<double>(i) < threshold)
+            inliers.push_back(pts[i]);
+    cv::Mat fit;
+    doLSM2D_1(inliers, fit);
+    a = fit.at<double>(0);
+    b = fit.at<double>(1);
+}
+
 }  // namespace utils
 }  // namespace tarvek
