@@ -1,0 +1,258 @@
+#include "hough.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+namespace optimization {
+
+namespace {
+
+// Images of up to this many rows are voted on the calling thread; the pool's
+// overhead outweighs the gain below it.
+const int SERIAL_VOTING_MAX_ROWS = 100;
+
+const int LINE_TYPE = CV_32FC3;
+
+[[noreturn]] void raiseHoughError(int code, const char* message)
+{
+    cv::error(code, message, "cvHoughLines2", __FILE__, __LINE__);
+    std::abort();  // not reached: cv::error throws
+}
+
+// The accumulator holds one row of numrho + 2 cells per angle plus a zero
+// ring around all of it, so the peak test needs no bounds checks.
+int accumulatorStep(int numrho)
+{
+    return numrho + 2;
+}
+
+size_t accumulatorSize(int numangle, int numrho)
+{
+    return (size_t)(numangle + 2) * accumulatorStep(numrho);
+}
+
+// Adds the votes of rows [rowBegin, rowEnd) to accum. For each pixel and each
+// listed angle n the cell at distance cvRound(i*sin + j*cos) (tables already
+// scaled by 1/rho) shifted by (numrho - 1) / 2 gets one vote. The loops run
+// angle by angle over a row's set pixels to keep one accumulator row hot;
+// the counts do not depend on the order.
+void voteRows(const cv::Mat& image, int rowBegin, int rowEnd, int numrho, const float* tabSin,
+              const float* tabCos, const std::vector<int>& wantLineAngles, int* accum, std::vector<int>& setColumns)
+{
+    const int step = accumulatorStep(numrho);
+    const int offset = (numrho - 1) / 2;
+    for (int i = rowBegin; i < rowEnd; i++) {
+        const uchar* row = image.ptr<uchar>(i);
+        setColumns.clear();
+        for (int j = 0; j < image.cols; j++) {
+            if (row[j] != 0)
+                setColumns.push_back(j);
+        }
+        if (setColumns.empty())
+            continue;
+        for (int n : wantLineAngles) {
+            int* cells = accum + (n + 1) * step + 1 + offset;
+            const float rowTerm = i * tabSin[n];
+            const float cosN = tabCos[n];
+            for (int j : setColumns)
+                cells[cvRound(rowTerm + j * cosN)]++;
+        }
+    }
+}
+
+struct Peak {
+    int r;
+    int n;
+    int votes;
+};
+
+bool isPeak(const int* cell, int step, int threshold)
+{
+    return cell[0] > threshold && cell[0] > cell[-1] && cell[0] >= cell[1] && cell[0] > cell[-step] &&
+           cell[0] >= cell[step];
+}
+
+// Local maxima above the threshold, ordered by distance index and then by
+// angle index. Only listed angles hold votes, so only their rows are
+// scanned; the sort restores the distance-major order.
+std::vector<Peak> findPeaks(const std::vector<int>& accum, int numrho, int threshold,
+                            const std::vector<int>& wantLineAngles)
+{
+    const int step = accumulatorStep(numrho);
+    std::vector<int> angles(wantLineAngles);
+    std::sort(angles.begin(), angles.end());
+    angles.erase(std::unique(angles.begin(), angles.end()), angles.end());
+
+    std::vector<Peak> peaks;
+    for (int n : angles) {
+        const int* cells = accum.data() + (n + 1) * step + 1;
+        for (int r = 0; r < numrho; r++) {
+            if (isPeak(cells + r, step, threshold))
+                peaks.push_back({r, n, cells[r]});
+        }
+    }
+    std::sort(peaks.begin(), peaks.end(),
+              [](const Peak& a, const Peak& b) { return a.r != b.r ? a.r < b.r : a.n < b.n; });
+    return peaks;
+}
+
+void voteSerially(const cv::Mat& image, int numrho, const float* tabSin, const float* tabCos,
+                  const std::vector<int>& wantLineAngles, std::vector<int>& accum)
+{
+    std::vector<int> setColumns;
+    setColumns.reserve(image.cols);
+    voteRows(image, 0, image.rows, numrho, tabSin, tabCos, wantLineAngles, accum.data(), setColumns);
+}
+
+// Votes four row stripes into four partial accumulators on the thread pool
+// and sums them into accum.
+void voteInParallel(const cv::Mat& image, int numangle, int numrho, const float* tabSin, const float* tabCos,
+                    const std::vector<int>& wantLineAngles, std::vector<int>& accum)
+{
+    const int stripes = icvHoughLinesStandard_fill_accumulator_runner::STRIPES;
+    const size_t size = accumulatorSize(numangle, numrho);
+    std::vector<std::vector<int>> partial(stripes, std::vector<int>(size, 0));
+    int* partialAccums[stripes];
+    for (int k = 0; k < stripes; k++)
+        partialAccums[k] = partial[k].data();
+
+    icvHoughLinesStandard_fill_accumulator_runner runner(image, numrho, tabSin, tabCos, wantLineAngles,
+                                                         partialAccums);
+    cv::parallel_for_(cv::Range(0, stripes), runner);
+
+    int* sum = accum.data();
+    for (size_t k = 0; k < size; k++)
+        sum[k] = partial[0][k] + partial[1][k] + partial[2][k] + partial[3][k];
+}
+
+}  // namespace
+
+icvHoughLinesStandard_fill_accumulator_runner::icvHoughLinesStandard_fill_accumulator_runner(
+    const cv::Mat& image, int numrho, const float* tabSin, const float* tabCos,
+    const std::vector<int>& want_line_angles, int* const partialAccums[STRIPES])
+    : image_(image),
+      numrho_(numrho),
+      tabSin_(tabSin),
+      tabCos_(tabCos),
+      wantLineAngles_(want_line_angles),
+      stripes_(STRIPES)
+{
+    std::copy(partialAccums, partialAccums + STRIPES, partialAccums_);
+}
+
+// A sub-range [a, b) of stripes votes its rows into partial accumulator a.
+void icvHoughLinesStandard_fill_accumulator_runner::operator()(const cv::Range& range) const
+{
+    const int rows = image_.rows;
+    const int rowBegin = std::min(range.start * rows / stripes_, rows);
+    const int rowEnd = std::min(range.end * rows / stripes_, rows);
+    std::vector<int> setColumns;
+    setColumns.reserve(image_.cols);
+    voteRows(image_, rowBegin, rowEnd, numrho_, tabSin_, tabCos_, wantLineAngles_, partialAccums_[range.start],
+             setColumns);
+}
+
+void icvHoughLinesStandard(const cv::Mat& image, float rho, int num_angle, int threshold, CvSeq* lines,
+                           int /*linesMax*/, const std::vector<int>& want_line_angles)
+{
+    const float theta = (float)(CV_PI / num_angle);
+    const int numrho = cvRound(((image.cols + image.rows) * 2 + 1) / rho);
+    const float irho = 1 / rho;
+
+    std::vector<float> tabSin(num_angle), tabCos(num_angle);
+    float ang = 0;
+    for (int n = 0; n < num_angle; n++, ang += theta) {
+        tabSin[n] = (float)(irho * std::sin((double)ang));
+        tabCos[n] = (float)(irho * std::cos((double)ang));
+    }
+
+    std::vector<int> accum(accumulatorSize(num_angle, numrho), 0);
+    if (image.rows <= SERIAL_VOTING_MAX_ROWS)
+        voteSerially(image, numrho, tabSin.data(), tabCos.data(), want_line_angles, accum);
+    else
+        voteInParallel(image, num_angle, numrho, tabSin.data(), tabCos.data(), want_line_angles, accum);
+
+    // The vote shifted distances by the integer (numrho - 1) / 2, the report
+    // by the exact half: for an even numrho rho comes out half a step lower.
+    const float halfRange = (numrho - 1) * 0.5f;
+    for (const Peak& peak : findPeaks(accum, numrho, threshold, want_line_angles)) {
+        float line[3] = {(peak.r - halfRange) * rho, peak.n * theta, (float)peak.votes};
+        cvSeqPush(lines, line);
+    }
+}
+
+CvSeq* cvHoughLines2(const cv::Mat& image, void* line_storage, float rho, int num_angle, int threshold,
+                     const std::vector<int>& want_line_angles)
+{
+    if (image.type() != CV_8UC1)
+        raiseHoughError(cv::Error::StsBadArg, "The source image must be 8-bit, single-channel");
+    if (!line_storage)
+        raiseHoughError(cv::Error::StsNullPtr, "NULL destination");
+    if (rho <= 0 || num_angle <= 0 || threshold <= 0)
+        raiseHoughError(cv::Error::StsOutOfRange, "rho, num_angle and threshold must be positive");
+    for (int n : want_line_angles) {
+        if (n < 0 || n >= num_angle)
+            raiseHoughError(cv::Error::StsOutOfRange, "want_line_angles elements must be lower num_angle");
+    }
+
+    const int elemSize = sizeof(float) * 3;
+    CvSeq* lines = nullptr;
+    CvSeq linesHeader;
+    CvSeqBlock linesBlock;
+    CvMat* mat = nullptr;
+    int linesMax = INT_MAX;
+    if (CV_IS_STORAGE(line_storage)) {
+        lines = cvCreateSeq(LINE_TYPE, sizeof(CvSeq), elemSize, (CvMemStorage*)line_storage);
+    } else if (CV_IS_MAT(line_storage)) {
+        mat = (CvMat*)line_storage;
+        if (!CV_IS_MAT_CONT(mat->type) || (mat->rows != 1 && mat->cols != 1))
+            raiseHoughError(cv::Error::StsBadArg,
+                            "The destination matrix should be continuous and have a single row or a single column");
+        if (CV_MAT_TYPE(mat->type) != LINE_TYPE)
+            raiseHoughError(cv::Error::StsBadArg, "The destination matrix data type is inappropriate, see the manual");
+        // A sequence header over the matrix data; it has no storage to grow into.
+        lines = cvMakeSeqHeaderForArray(LINE_TYPE, sizeof(CvSeq), elemSize, mat->data.ptr,
+                                        mat->rows + mat->cols - 1, &linesHeader, &linesBlock);
+        linesMax = lines->total;
+        cvClearSeq(lines);
+    } else {
+        raiseHoughError(cv::Error::StsBadArg, "Destination is not CvMemStorage* nor CvMat*");
+    }
+
+    icvHoughLinesStandard(image, rho, num_angle, threshold, lines, linesMax, want_line_angles);
+
+    if (!mat)
+        return lines;
+    if (mat->cols > mat->rows)
+        mat->cols = lines->total;
+    else
+        mat->rows = lines->total;
+    return nullptr;
+}
+
+void seqToMat(const CvSeq* seq, cv::OutputArray out)
+{
+    if (!seq || seq->total <= 0) {
+        out.release();
+        return;
+    }
+    out.create(1, seq->total, CV_SEQ_ELTYPE(seq), -1, true);
+    cv::Mat arr = out.getMat();
+    cvCvtSeqToArray(seq, arr.ptr());
+}
+
+void HoughLines(cv::InputArray image, cv::OutputArray lines, float rho, int num_angle, int threshold,
+                const std::vector<int>& want_line_angles)
+{
+    cv::Mat src = image.getMat();
+    auto releaseStorage = [](CvMemStorage* storage) { cvReleaseMemStorage(&storage); };
+    std::unique_ptr<CvMemStorage, decltype(releaseStorage)> storage(cvCreateMemStorage(STORAGE_SIZE),
+                                                                    releaseStorage);
+    CvSeq* found = cvHoughLines2(src, storage.get(), rho, num_angle, threshold, want_line_angles);
+    seqToMat(found, lines);
+}
+
+}  // namespace optimization
