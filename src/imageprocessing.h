@@ -44,5 +44,28 @@ private:
     int bandHeight;
 };
 
+// Grey-level quantization and image checks. Images are 8-bit, one channel.
+
+// Reduces src to n evenly spaced grey levels (255 / (n - 1) apart, integer step)
+// with Floyd-Steinberg error diffusion; src is not modified. Pixels in the first
+// and last column and the last row keep their error. n above 256 counts as 256;
+// for n below 2, or a source that is not 8-bit grey, an unchanged copy is returned.
+cv::Mat cluster_with_N_with_dithering2(cv::Mat src, int n);
+
+// Quantizes img in place (its pixel data is shared with the caller) to 16-level
+// steps, carrying the low four bits of each pixel to the next one in the row;
+// steps up to 48 become 0 and those above 220 become 255. Column 0 is kept.
+void cluster_with_SGI(cv::Mat img);
+
+// Whether img still has a pixel other than 0 and 255 (false for an empty image).
+bool isNeedBinarization(cv::Mat& img);
+
+// Whether path names a file that can be opened for reading.
+bool is_file_exists(const char* path);
+
+// Kept for callers that save pages as TIFF; the library writes no TIFF files, so
+// this writes nothing and returns 0.
+int saveTiffFromMat(cv::Mat& img, const char* path, int option);
+
 }  // namespace imageprocessing
 }  // namespace tarvek
