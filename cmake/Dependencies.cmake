@@ -9,7 +9,7 @@ add_library(tarvek::opencv INTERFACE IMPORTED)
 target_include_directories(tarvek::opencv INTERFACE ${OPENCV_INCLUDE_DIR})
 target_link_libraries(tarvek::opencv INTERFACE ${OPENCV_LIBRARIES})
 
-find_package(Boost 1.81 EXACT REQUIRED COMPONENTS json locale)
+find_package(Boost 1.81 REQUIRED COMPONENTS json locale CONFIG)
 find_package(spdlog REQUIRED)
 find_package(fmt REQUIRED)
 find_package(Threads REQUIRED)

@@ -1,0 +1,36 @@
+#include "file_log_handler.h"
+
+#include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/spdlog.h>
+
+#include <iostream>
+
+namespace tarvek::service {
+
+FileLogHandler::FileLogHandler() : FileLogHandler("access.log", maxFileSize, maxFiles) {}
+
+FileLogHandler::FileLogHandler(const std::string& fileName, std::size_t maxSize, std::size_t files)
+    : logger_(spdlog::rotating_logger_mt("access", fileName, maxSize, files))
+{
+    logger_->set_pattern("%v");
+}
+
+void FileLogHandler::log(std::string message, http::LogLevel level)
+{
+    // The line arrives with its line end; the file logger adds its own.
+    if (!message.empty())
+        message.pop_back();
+
+    static constexpr spdlog::level::level_enum levels[] = {spdlog::level::debug, spdlog::level::info,
+                                                           spdlog::level::warn, spdlog::level::err,
+                                                           spdlog::level::critical};
+    const auto index = static_cast<int>(level);
+    if (index >= 0 && index < 5) {
+        // Looked up by name so that a logger dropped at shutdown is not written to.
+        if (auto access = spdlog::get("access"))
+            access->log(levels[index], message);
+    }
+    std::cerr << message << std::endl;
+}
+
+} // namespace tarvek::service

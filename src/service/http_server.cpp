@@ -1,0 +1,374 @@
+#include "http_server.h"
+
+#include "logger.h"
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/json/serialize.hpp>
+
+#include <memory>
+#include <optional>
+#include <thread>
+
+namespace tarvek::http {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace bhttp = boost::beast::http;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+constexpr const char* serverName = "tarvek";
+// How long a rejected upload is drained, so that the client gets to read the
+// answer instead of a connection reset.
+constexpr std::chrono::milliseconds drainTime{2000};
+
+void logError(const std::string& message)
+{
+    if (logger::enabled(LogLevel::Error))
+        logger::write(LogLevel::Error, message);
+}
+
+// Parser errors other than the peer closing between requests.
+bool isMalformedRequest(beast::error_code ec)
+{
+    return ec.category() == beast::error_code(bhttp::error::end_of_stream).category() &&
+           ec != bhttp::error::end_of_stream;
+}
+
+std::string pathOf(beast::string_view target)
+{
+    const auto query = target.find('?');
+    return std::string(target.substr(0, query));
+}
+
+// One connection: reads requests one after another (keep-alive), answers each
+// through App::dispatch, and closes on errors, timeouts or "Connection: close".
+class Session : public std::enable_shared_from_this<Session> {
+public:
+    Session(tcp::socket socket, const App& app, const ServerLimits& limits)
+        : stream_(std::move(socket)), app_(app), limits_(limits)
+    {
+    }
+
+    void start() { readHeader(); }
+
+private:
+    void readHeader()
+    {
+        parser_.emplace();
+        parser_->body_limit(limits_.bodyLimit);
+        parser_->header_limit(static_cast<std::uint32_t>(limits_.headerLimit));
+        stream_.expires_after(limits_.headerTimeout);
+        bhttp::async_read_header(stream_, buffer_, *parser_,
+                                 [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                     self->onHeader(ec);
+                                 });
+    }
+
+    void onHeader(beast::error_code ec)
+    {
+        if (ec)
+            return onReadError(ec);
+        const auto& header = parser_->get();
+        if (beast::iequals(header[bhttp::field::expect], "100-continue") && !parser_->is_done()) {
+            auto interim = std::make_shared<bhttp::response<bhttp::empty_body>>(bhttp::status::continue_, 11);
+            bhttp::async_write(stream_, *interim,
+                               [self = shared_from_this(), interim](beast::error_code ec, std::size_t) {
+                                   if (!ec)
+                                       self->readBody();
+                               });
+            return;
+        }
+        readBody();
+    }
+
+    void readBody()
+    {
+        if (parser_->is_done())
+            return answer();
+        stream_.expires_after(limits_.bodyIdleTimeout);
+        bhttp::async_read_some(stream_, buffer_, *parser_,
+                               [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                   if (ec)
+                                       return self->onReadError(ec);
+                                   self->readBody();
+                               });
+    }
+
+    void onReadError(beast::error_code ec)
+    {
+        if (ec == bhttp::error::body_limit) {
+            logError("request body exceeds the limit of " + std::to_string(limits_.bodyLimit) +
+                     " bytes; answered 413");
+            return reject(bhttp::status::payload_too_large);
+        }
+        if (ec == bhttp::error::header_limit)
+            return reject(bhttp::status::request_header_fields_too_large);
+        if (isMalformedRequest(ec))
+            return reject(bhttp::status::bad_request);
+        // End of stream, timeout, reset: the client is gone or too slow.
+        close();
+    }
+
+    void answer()
+    {
+        Request request = parser_->release();
+        if (logger::enabled(LogLevel::Info))
+            logger::write(LogLevel::Info, "Request: " + remoteAddress() + " " + std::string(request.method_string()) +
+                                              " " + std::string(request.target()));
+        Response result = app_.dispatch(request);
+
+        auto response = std::make_shared<bhttp::response<bhttp::string_body>>(
+            static_cast<bhttp::status>(result.code), request.version());
+        response->set(bhttp::field::server, serverName);
+        if (!result.contentType.empty())
+            response->set(bhttp::field::content_type, result.contentType);
+        response->keep_alive(request.keep_alive());
+        response->body() = std::move(result.body);
+        response->prepare_payload();
+        send(response, !request.keep_alive());
+    }
+
+    // Answers an unreadable request and closes the connection, draining what
+    // the client still sends for a moment without keeping it.
+    void reject(bhttp::status status)
+    {
+        auto response = std::make_shared<bhttp::response<bhttp::string_body>>(status, 11);
+        response->set(bhttp::field::server, serverName);
+        response->keep_alive(false);
+        response->prepare_payload();
+        stream_.expires_after(limits_.headerTimeout);
+        bhttp::async_write(stream_, *response, [self = shared_from_this(), response](beast::error_code ec, std::size_t) {
+            if (ec)
+                return self->close();
+            beast::error_code ignored;
+            self->stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+            self->drain();
+        });
+    }
+
+    void drain()
+    {
+        stream_.expires_after(drainTime);
+        stream_.async_read_some(asio::buffer(scratch_), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+            if (ec)
+                return self->close();
+            self->drain();
+        });
+    }
+
+    template <class Message>
+    void send(const std::shared_ptr<Message>& response, bool closeAfter)
+    {
+        stream_.expires_after(limits_.headerTimeout);
+        bhttp::async_write(stream_, *response,
+                           [self = shared_from_this(), response, closeAfter](beast::error_code ec, std::size_t) {
+                               if (ec || closeAfter)
+                                   return self->close();
+                               self->readHeader();
+                           });
+    }
+
+    void close()
+    {
+        beast::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+        stream_.socket().close(ignored);
+    }
+
+    std::string remoteAddress() const
+    {
+        beast::error_code ec;
+        const auto endpoint = stream_.socket().remote_endpoint(ec);
+        if (ec)
+            return "unknown";
+        return endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
+    }
+
+    beast::tcp_stream stream_;
+    beast::flat_buffer buffer_;
+    std::optional<bhttp::request_parser<bhttp::string_body>> parser_;
+    char scratch_[4096];
+    const App& app_;
+    const ServerLimits& limits_;
+};
+
+// Accepts on its own event loop and hands each connection to the next worker.
+class Acceptor {
+public:
+    Acceptor(asio::io_context& context, const tcp::endpoint& endpoint, std::vector<asio::io_context>& workers,
+             const App& app, const ServerLimits& limits)
+        : acceptor_(context), workers_(workers), app_(app), limits_(limits)
+    {
+        acceptor_.open(endpoint.protocol());
+        acceptor_.set_option(asio::socket_base::reuse_address(true));
+        acceptor_.bind(endpoint);
+        acceptor_.listen(asio::socket_base::max_listen_connections);
+    }
+
+    std::uint16_t port() const { return acceptor_.local_endpoint().port(); }
+
+    void accept()
+    {
+        asio::io_context& worker = workers_[next_];
+        next_ = (next_ + 1) % workers_.size();
+        acceptor_.async_accept(worker, [this](beast::error_code ec, tcp::socket socket) {
+            if (!ec)
+                std::make_shared<Session>(std::move(socket), app_, limits_)->start();
+            if (ec != asio::error::operation_aborted)
+                accept();
+        });
+    }
+
+private:
+    tcp::acceptor acceptor_;
+    std::vector<asio::io_context>& workers_;
+    std::size_t next_ = 0;
+    const App& app_;
+    const ServerLimits& limits_;
+};
+
+} // namespace
+
+Response::Response(int code, std::string body, std::string contentType)
+    : code(code), body(std::move(body)), contentType(std::move(contentType))
+{
+}
+
+Response::Response(const boost::json::value& json)
+    : code(200), body(boost::json::serialize(json)), contentType("application/json")
+{
+}
+
+App& App::route(Method method, std::string path, Handler handler)
+{
+    routes_.push_back({method, std::move(path), std::move(handler)});
+    return *this;
+}
+
+App& App::port(std::uint16_t port)
+{
+    port_ = port;
+    return *this;
+}
+
+App& App::bindaddr(std::string address)
+{
+    address_ = std::move(address);
+    return *this;
+}
+
+App& App::concurrency(unsigned threads)
+{
+    concurrency_ = threads == 0 ? 1 : threads;
+    return *this;
+}
+
+App& App::multithreaded() { return concurrency(std::thread::hardware_concurrency()); }
+
+App& App::limits(const ServerLimits& limits)
+{
+    limits_ = limits;
+    return *this;
+}
+
+Response App::dispatch(const Request& request) const
+{
+    const std::string path = pathOf(request.target());
+    bool pathKnown = false;
+    for (const Route& route : routes_) {
+        if (route.path != path)
+            continue;
+        pathKnown = true;
+        if (route.method != request.method())
+            continue;
+        try {
+            return route.handler(request);
+        } catch (const std::exception& e) {
+            logError(std::string("An uncaught exception occurred: ") + e.what());
+        } catch (...) {
+            logError("An uncaught exception occurred. The type was unknown so no information was available.");
+        }
+        return Response(500);
+    }
+    return Response(pathKnown ? 405 : 404);
+}
+
+void App::run()
+{
+    // Declared so that the acceptor and its loop go before the workers' loops.
+    std::vector<asio::io_context> workers(concurrency_);
+    asio::io_context acceptorContext(1);
+    std::optional<Acceptor> acceptor;
+    try {
+        acceptor.emplace(acceptorContext, tcp::endpoint(asio::ip::make_address(address_), port_), workers, *this,
+                         limits_);
+    } catch (...) {
+        std::lock_guard lock(mutex_);
+        started_ = true;
+        changed_.notify_all();
+        throw;
+    }
+    acceptor->accept();
+    asio::signal_set signals(acceptorContext, SIGINT, SIGTERM);
+    signals.async_wait([this](beast::error_code ec, int) {
+        if (!ec)
+            stop();
+    });
+
+    std::vector<asio::executor_work_guard<asio::io_context::executor_type>> guards;
+    std::vector<std::thread> threads;
+    for (auto& worker : workers) {
+        guards.push_back(asio::make_work_guard(worker));
+        threads.emplace_back([&worker] { worker.run(); });
+    }
+    threads.emplace_back([&acceptorContext] { acceptorContext.run(); });
+    announce(acceptor->port());
+
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return stopRequested_; });
+    }
+    acceptorContext.stop();
+    for (auto& worker : workers)
+        worker.stop();
+    for (auto& thread : threads)
+        thread.join();
+
+    std::lock_guard lock(mutex_);
+    stopRequested_ = false;
+    started_ = false;
+    boundPort_ = 0;
+}
+
+void App::announce(std::uint16_t boundPort)
+{
+    if (logger::enabled(LogLevel::Info))
+        logger::write(LogLevel::Info, std::string(serverName) + " server is running at " + address_ + ":" +
+                                          std::to_string(boundPort) + " using " + std::to_string(concurrency_) +
+                                          " threads");
+    std::lock_guard lock(mutex_);
+    started_ = true;
+    boundPort_ = boundPort;
+    changed_.notify_all();
+}
+
+void App::stop()
+{
+    std::lock_guard lock(mutex_);
+    stopRequested_ = true;
+    changed_.notify_all();
+}
+
+std::uint16_t App::waitUntilListening()
+{
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return started_; });
+    return boundPort_;
+}
+
+} // namespace tarvek::http

@@ -1,0 +1,88 @@
+#pragma once
+
+// A small HTTP/1.1 server on Boost.Beast: a route table of (method, exact
+// path) -> handler, one acceptor thread and N worker event loops, keep-alive,
+// "Expect: 100-continue", chunked bodies, a body limit and read timeouts.
+
+#include <boost/beast/http.hpp>
+#include <boost/json/value.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tarvek::http {
+
+using Request = boost::beast::http::request<boost::beast::http::string_body>;
+using Method = boost::beast::http::verb;
+
+// What a route handler answers. A JSON value becomes 200 application/json.
+struct Response {
+    int code = 200;
+    std::string body;
+    std::string contentType; // no Content-Type header when empty
+
+    Response() = default;
+    explicit Response(int code, std::string body = {}, std::string contentType = {});
+    Response(const boost::json::value& json); // NOLINT: implicit on purpose, handlers return JSON
+};
+
+using Handler = std::function<Response(const Request&)>;
+
+struct Route {
+    Method method;
+    std::string path;
+    Handler handler;
+};
+
+struct ServerLimits {
+    std::size_t bodyLimit = 64u << 20;                 // larger bodies are answered 413
+    std::size_t headerLimit = 16u << 10;               // larger headers are answered 431
+    std::chrono::milliseconds headerTimeout{30000};    // whole header, also the keep-alive idle time
+    std::chrono::milliseconds bodyIdleTimeout{30000};  // longest pause between body bytes
+};
+
+class App {
+public:
+    App& route(Method method, std::string path, Handler handler);
+    App& port(std::uint16_t port);
+    App& bindaddr(std::string address);
+    App& concurrency(unsigned threads);
+    // One worker per hardware thread (at least one).
+    App& multithreaded();
+    App& limits(const ServerLimits& limits);
+
+    // Binds, listens and serves until stop() or SIGINT/SIGTERM. A bind failure
+    // is thrown as boost::system::system_error.
+    void run();
+    // Safe from any thread and from a signal-driven callback.
+    void stop();
+
+    // Blocks until run() listens (returns the bound port) or has failed (returns 0).
+    std::uint16_t waitUntilListening();
+
+    // The answer for a parsed request: route lookup, 404/405, handler errors as 500.
+    Response dispatch(const Request& request) const;
+
+private:
+    void announce(std::uint16_t boundPort);
+
+    std::vector<Route> routes_;
+    std::string address_ = "0.0.0.0";
+    std::uint16_t port_ = 80;
+    unsigned concurrency_ = 1;
+    ServerLimits limits_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool stopRequested_ = false;
+    bool started_ = false;
+    std::uint16_t boundPort_ = 0;
+};
+
+} // namespace tarvek::http

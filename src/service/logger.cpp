@@ -1,0 +1,65 @@
+#include "logger.h"
+
+#include <atomic>
+#include <ctime>
+#include <iostream>
+
+namespace tarvek::http::logger {
+namespace {
+
+class StandardErrorHandler final : public ILogHandler {
+public:
+    void log(std::string message, LogLevel) override { std::cerr << message << std::flush; }
+};
+
+StandardErrorHandler defaultHandler;
+std::atomic<ILogHandler*> currentHandler{&defaultHandler};
+std::atomic<LogLevel> currentLevel{LogLevel::Info};
+
+const char* prefix(LogLevel level)
+{
+    switch (level) {
+    case LogLevel::Debug: return "DEBUG   ";
+    case LogLevel::Info: return "INFO    ";
+    case LogLevel::Warning: return "WARNING ";
+    case LogLevel::Error: return "ERROR   ";
+    case LogLevel::Critical: return "CRITICAL";
+    }
+    return "        ";
+}
+
+std::string localTimestamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return std::string(text, length);
+}
+
+} // namespace
+
+LogLevel level() { return currentLevel.load(); }
+
+void setLevel(LogLevel level) { currentLevel.store(level); }
+
+bool enabled(LogLevel level) { return level >= currentLevel.load(); }
+
+void setHandler(ILogHandler* handler) { currentHandler.store(handler ? handler : &defaultHandler); }
+
+std::string formatLine(const std::string& timestamp, LogLevel level, const std::string& message)
+{
+    std::string line;
+    line.reserve(timestamp.size() + message.size() + 16);
+    line.append("(").append(timestamp).append(") [").append(prefix(level)).append("] ");
+    line.append(message).append("\n");
+    return line;
+}
+
+void write(LogLevel level, const std::string& message)
+{
+    currentHandler.load()->log(formatLine(localTimestamp(), level, message), level);
+}
+
+} // namespace tarvek::http::logger

@@ -1,0 +1,44 @@
+// tarvek-server [port]: the document-recognition HTTP service.
+
+#include "file_log_handler.h"
+#include "http_server.h"
+#include "logger.h"
+#include "page.h"
+#include "routes.h"
+
+#include <fmt/format.h>
+#include <spdlog/spdlog.h>
+
+#include <clocale>
+#include <string>
+
+int main(int argc, char* argv[])
+{
+    using namespace tarvek;
+    using http::LogLevel;
+
+    std::setlocale(LC_ALL, "");
+
+    // A port that is not a number ends the process here, before any socket or
+    // log file exists. Values wrap modulo 65536 like the 16-bit port they become.
+    int port = 8080;
+    if (argc != 1)
+        port = std::stoi(argv[1], nullptr, 10);
+
+    http::App app;
+    service::setTemplateBase(".");
+
+    if (http::logger::enabled(LogLevel::Info))
+        http::logger::write(LogLevel::Info, fmt::format("BUILD : {} {}", __DATE__, __TIME__));
+
+    service::addRoutes(app);
+
+    service::FileLogHandler handler;
+    http::logger::setHandler(&handler);
+
+    app.port(static_cast<std::uint16_t>(port)).multithreaded().run();
+
+    spdlog::drop_all();
+    http::logger::setHandler(nullptr);
+    return 0;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+// The body of the two recognition routes: takes a photo (JSON {"image": Base64}
+// or the raw file bytes), checks that it decodes as an image and answers the
+// status, the image back as Base64 and the recognised field values.
+
+#include "http_server.h"
+
+#include <boost/json/value.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tarvek::service {
+
+// Images declaring more pixels than this are not decoded.
+constexpr std::uint64_t maxImagePixels = std::uint64_t{1} << 28;
+
+// kind 0: receipt, 1: estimate; any other kind has no field values (status -3).
+boost::json::value run_request(const http::Request& request, int kind);
+
+// Width x height declared by a PNG, JPEG, BMP or WebP header, read without
+// decoding; nothing for other formats or truncated headers.
+std::optional<std::uint64_t> declaredPixelCount(const std::string& bytes);
+
+// UTF-8 of a wide string holding one code point per element; invalid code
+// points are skipped.
+std::string to_string(const std::wstring& text);
+
+} // namespace tarvek::service

@@ -1,0 +1,123 @@
+#pragma once
+
+// Loopback HTTP helpers for the service tests: a synchronous Beast client,
+// a raw socket for hand-written requests, and an in-process server fixture.
+
+#include "http_server.h"
+#include "logger.h"
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testhttp {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace bhttp = boost::beast::http;
+using tcp = asio::ip::tcp;
+using Reply = bhttp::response<bhttp::string_body>;
+
+inline tcp::socket connectTo(asio::io_context& context, std::uint16_t port)
+{
+    tcp::socket socket(context);
+    socket.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
+    return socket;
+}
+
+inline Reply readReply(tcp::socket& socket, beast::flat_buffer& buffer)
+{
+    bhttp::response_parser<bhttp::string_body> parser;
+    parser.body_limit(1u << 30);
+    bhttp::read(socket, buffer, parser);
+    return parser.release();
+}
+
+inline Reply request(std::uint16_t port, bhttp::verb method, const std::string& target, const std::string& body = {},
+                     const std::string& contentType = {})
+{
+    asio::io_context context;
+    tcp::socket socket = connectTo(context, port);
+    bhttp::request<bhttp::string_body> message(method, target, 11);
+    message.set(bhttp::field::host, "127.0.0.1");
+    if (!contentType.empty())
+        message.set(bhttp::field::content_type, contentType);
+    message.keep_alive(false);
+    message.body() = body;
+    message.prepare_payload();
+    bhttp::write(socket, message);
+    beast::flat_buffer buffer;
+    return readReply(socket, buffer);
+}
+
+inline Reply post(std::uint16_t port, const std::string& target, const std::string& body)
+{
+    return request(port, bhttp::verb::post, target, body);
+}
+
+// Sends bytes as they are and reads whatever the server answers until it closes.
+inline std::string rawExchange(std::uint16_t port, const std::string& bytes)
+{
+    asio::io_context context;
+    tcp::socket socket = connectTo(context, port);
+    asio::write(socket, asio::buffer(bytes));
+    std::string answer;
+    beast::error_code ec;
+    asio::read(socket, asio::dynamic_buffer(answer), ec);
+    return answer;
+}
+
+// Keeps every log line, to look for the ones a request should have written.
+class RecordingLog : public tarvek::http::ILogHandler {
+public:
+    void log(std::string message, tarvek::http::LogLevel level) override
+    {
+        std::lock_guard lock(mutex_);
+        lines_.push_back({level, std::move(message)});
+    }
+    bool contains(tarvek::http::LogLevel level, const std::string& text)
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [lineLevel, line] : lines_)
+            if (lineLevel == level && line.find(text) != std::string::npos)
+                return true;
+        return false;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::pair<tarvek::http::LogLevel, std::string>> lines_;
+};
+
+// Runs an App with the given limits on an ephemeral loopback port.
+class RunningServer {
+public:
+    explicit RunningServer(tarvek::http::App& app) : app_(app)
+    {
+        app_.bindaddr("127.0.0.1").port(0);
+        thread_ = std::thread([this] { app_.run(); });
+        port_ = app_.waitUntilListening();
+    }
+    ~RunningServer()
+    {
+        app_.stop();
+        thread_.join();
+    }
+    std::uint16_t port() const { return port_; }
+
+private:
+    tarvek::http::App& app_;
+    std::thread thread_;
+    std::uint16_t port_ = 0;
+};
+
+} // namespace testhttp

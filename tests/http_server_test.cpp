@@ -1,0 +1,195 @@
+// The HTTP layer over real loopback connections.
+
+#include "http_client.h"
+#include "logger.h"
+
+#include <boost/json.hpp>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+
+using namespace std::chrono_literals;
+using tarvek::http::App;
+using tarvek::http::LogLevel;
+using tarvek::http::Method;
+using tarvek::http::Request;
+using tarvek::http::Response;
+namespace bhttp = testhttp::bhttp;
+
+class HttpServer : public ::testing::Test {
+protected:
+    HttpServer()
+    {
+        tarvek::http::logger::setHandler(&errors);
+        app.route(Method::post, "/echo", [](const Request& request) { return Response(200, request.body(), "text/plain"); });
+        app.route(Method::get, "/json", [](const Request&) { return boost::json::value{{"a", 1}}; });
+        app.route(Method::get, "/throws", [](const Request&) -> Response { throw std::runtime_error("boom"); });
+        app.route(Method::get, "/throws-int", [](const Request&) -> Response { throw 42; });
+        tarvek::http::ServerLimits limits;
+        limits.bodyLimit = 4096;
+        limits.headerTimeout = 400ms;
+        limits.bodyIdleTimeout = 400ms;
+        app.limits(limits).concurrency(2);
+    }
+    ~HttpServer() override { tarvek::http::logger::setHandler(nullptr); }
+
+    std::uint16_t start()
+    {
+        server.emplace(app);
+        return server->port();
+    }
+
+    testhttp::RecordingLog errors;
+    App app;
+    std::optional<testhttp::RunningServer> server;
+};
+
+std::string curl(const std::string& arguments)
+{
+    std::string output;
+    FILE* pipe = popen(("curl -s " + arguments + " 2>&1").c_str(), "r");
+    char chunk[4096];
+    while (std::size_t n = fread(chunk, 1, sizeof chunk, pipe))
+        output.append(chunk, n);
+    pclose(pipe);
+    return output;
+}
+
+} // namespace
+
+TEST_F(HttpServer, RoutesByExactPathThenMethod)
+{
+    const auto port = start();
+    EXPECT_EQ(testhttp::request(port, bhttp::verb::get, "/nowhere").result_int(), 404);
+    EXPECT_EQ(testhttp::request(port, bhttp::verb::get, "/echo").result_int(), 405);
+    EXPECT_EQ(testhttp::request(port, bhttp::verb::get, "/json/").result_int(), 404);
+
+    const auto reply = testhttp::request(port, bhttp::verb::get, "/json?x=1");
+    EXPECT_EQ(reply.result_int(), 200);
+    EXPECT_EQ(reply[bhttp::field::content_type], "application/json");
+    EXPECT_EQ(reply.body(), R"({"a":1})");
+}
+
+TEST_F(HttpServer, HandlerExceptionsAnswer500AndAreLogged)
+{
+    const auto port = start();
+    for (const char* target : {"/throws", "/throws-int"}) {
+        const auto reply = testhttp::request(port, bhttp::verb::get, target);
+        EXPECT_EQ(reply.result_int(), 500);
+        EXPECT_TRUE(reply.body().empty());
+    }
+    EXPECT_TRUE(errors.contains(LogLevel::Error, "An uncaught exception occurred: boom"));
+    EXPECT_TRUE(errors.contains(
+        LogLevel::Error, "An uncaught exception occurred. The type was unknown so no information was available."));
+    EXPECT_EQ(testhttp::request(port, bhttp::verb::get, "/json").result_int(), 200);
+}
+
+TEST_F(HttpServer, KeepsConnectionsAliveAcrossRequests)
+{
+    const auto port = start();
+    testhttp::asio::io_context context;
+    auto socket = testhttp::connectTo(context, port);
+    testhttp::beast::flat_buffer buffer;
+    for (int i = 0; i < 3; ++i) {
+        bhttp::request<bhttp::string_body> message(bhttp::verb::post, "/echo", 11);
+        message.body() = "round " + std::to_string(i);
+        message.prepare_payload();
+        bhttp::write(socket, message);
+        EXPECT_EQ(testhttp::readReply(socket, buffer).body(), "round " + std::to_string(i));
+    }
+}
+
+TEST_F(HttpServer, ReadsChunkedBodies)
+{
+    const auto answer = testhttp::rawExchange(start(), "POST /echo HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                                                       "Transfer-Encoding: chunked\r\n\r\n"
+                                                       "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n");
+    EXPECT_EQ(answer.substr(0, 15), "HTTP/1.1 200 OK");
+    EXPECT_EQ(answer.substr(answer.size() - 11), "hello world");
+}
+
+TEST_F(HttpServer, AnswersExpectContinue)
+{
+    const auto port = start();
+    const std::string body(3000, 'x');
+    const auto output = curl("-v -H 'Expect: 100-continue' --data-binary " + std::string(3000, 'x') +
+                             " http://127.0.0.1:" + std::to_string(port) + "/echo");
+    EXPECT_NE(output.find("HTTP/1.1 100 Continue"), std::string::npos) << output;
+    EXPECT_NE(output.find(body), std::string::npos);
+}
+
+TEST_F(HttpServer, RefusesBodiesOverTheLimitAndKeepsServing)
+{
+    const auto port = start();
+    const auto declared = testhttp::rawExchange(port, "POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n\r\n" +
+                                                          std::string(5000, 'x'));
+    EXPECT_EQ(declared.substr(0, 12), "HTTP/1.1 413");
+    std::string chunked = "POST /echo HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (int i = 0; i < 5; ++i)
+        chunked += "400\r\n" + std::string(1024, 'y') + "\r\n";
+    EXPECT_EQ(testhttp::rawExchange(port, chunked + "0\r\n\r\n").substr(0, 12), "HTTP/1.1 413");
+    EXPECT_TRUE(errors.contains(LogLevel::Error, "request body exceeds the limit of 4096 bytes"));
+
+    EXPECT_EQ(testhttp::post(port, "/echo", "still here").body(), "still here");
+}
+
+TEST_F(HttpServer, AnswersMalformedRequests400)
+{
+    const auto port = start();
+    EXPECT_EQ(testhttp::rawExchange(port, "NOT HTTP AT ALL\r\n\r\n").substr(0, 12), "HTTP/1.1 400");
+    EXPECT_EQ(testhttp::rawExchange(port, "POST /echo HTTP/1.1\r\nContent-Length: abc\r\n\r\n").substr(0, 12),
+              "HTTP/1.1 400");
+}
+
+TEST_F(HttpServer, DropsSlowClientsWithoutHoldingUpOthers)
+{
+    const auto port = start();
+    testhttp::asio::io_context context;
+    auto silent = testhttp::connectTo(context, port);
+    auto slowBody = testhttp::connectTo(context, port);
+    testhttp::asio::write(slowBody, testhttp::asio::buffer(std::string(
+                                        "POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 10\r\n\r\nabc")));
+
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(testhttp::post(port, "/echo", "served").body(), "served");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 300ms);
+
+    for (auto* socket : {&silent, &slowBody}) {
+        char byte;
+        testhttp::beast::error_code ec;
+        socket->read_some(testhttp::asio::buffer(&byte, 1), ec);
+        EXPECT_EQ(ec, testhttp::asio::error::eof);
+    }
+}
+
+TEST_F(HttpServer, StopEndsRunAndTheServerCanRunAgain)
+{
+    start();
+    server.reset();
+    EXPECT_EQ(testhttp::request(start(), bhttp::verb::get, "/json").result_int(), 200);
+}
+
+TEST(Logger, FormatsLinesWithEightCharacterPrefixes)
+{
+    using tarvek::http::logger::formatLine;
+    EXPECT_EQ(formatLine("2019-04-25 14:30:23", LogLevel::Info, "hello"), "(2019-04-25 14:30:23) [INFO    ] hello\n");
+    EXPECT_EQ(formatLine("t", LogLevel::Debug, "m"), "(t) [DEBUG   ] m\n");
+    EXPECT_EQ(formatLine("t", LogLevel::Warning, "m"), "(t) [WARNING ] m\n");
+    EXPECT_EQ(formatLine("t", LogLevel::Error, "m"), "(t) [ERROR   ] m\n");
+    EXPECT_EQ(formatLine("t", LogLevel::Critical, "m"), "(t) [CRITICAL] m\n");
+}
+
+TEST(Logger, TestsTheLevelBeforeFormingALine)
+{
+    using namespace tarvek::http;
+    EXPECT_EQ(logger::level(), LogLevel::Info);
+    EXPECT_FALSE(logger::enabled(LogLevel::Debug));
+    EXPECT_TRUE(logger::enabled(LogLevel::Info));
+    logger::setLevel(LogLevel::Error);
+    EXPECT_FALSE(logger::enabled(LogLevel::Warning));
+    EXPECT_TRUE(logger::enabled(LogLevel::Critical));
+    logger::setLevel(LogLevel::Info);
+}

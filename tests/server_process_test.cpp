@@ -1,0 +1,239 @@
+// The tarvek-server program as a process: command line, start-up, shutdown
+// and the files it leaves.
+
+#include "http_client.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace bhttp = testhttp::bhttp;
+using namespace std::chrono_literals;
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream file(path);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Starts the server in its own directory with standard error sent to a file.
+class ServerProcess {
+public:
+    ServerProcess(const fs::path& directory, std::vector<std::string> arguments) : directory_(directory)
+    {
+        fs::remove(directory / "stderr.txt"); // an earlier run's start line must not be read
+        pid_ = fork();
+        if (pid_ == 0) {
+            if (chdir(directory.c_str()) != 0)
+                _exit(127);
+            const int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(err, STDERR_FILENO);
+            std::vector<char*> argv{const_cast<char*>(TARVEK_SERVER_BINARY)};
+            for (auto& argument : arguments)
+                argv.push_back(argument.data());
+            argv.push_back(nullptr);
+            execv(TARVEK_SERVER_BINARY, argv.data());
+            _exit(127);
+        }
+    }
+    ~ServerProcess()
+    {
+        if (pid_ > 0 && !exited_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    std::string standardError() const { return readFile(directory_ / "stderr.txt"); }
+
+    // The port of the start line, or 0 when the process ended without one.
+    std::uint16_t waitForPort()
+    {
+        static const std::regex startLine(R"(tarvek server is running at 0\.0\.0\.0:(\d+) using \d+ threads)");
+        for (int attempt = 0; attempt < 1000; ++attempt) {
+            std::smatch match;
+            const std::string text = standardError();
+            if (std::regex_search(text, match, startLine))
+                return static_cast<std::uint16_t>(std::stoi(match[1]));
+            if (waitpid(pid_, &status_, WNOHANG) == pid_) {
+                exited_ = true;
+                return 0;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return 0;
+    }
+
+    // Waits for the end of the process and returns its wait status.
+    int wait()
+    {
+        if (!exited_)
+            waitpid(pid_, &status_, 0);
+        exited_ = true;
+        return status_;
+    }
+
+    void signal(int number) const { kill(pid_, number); }
+    pid_t pid() const { return pid_; }
+
+private:
+    fs::path directory_;
+    pid_t pid_ = -1;
+    int status_ = 0;
+    bool exited_ = false;
+};
+
+class ServerProgram : public ::testing::Test {
+protected:
+    ServerProgram()
+        : directory(fs::temp_directory_path() /
+                    ("tarvek-server-" + std::to_string(::getpid()) + "-" +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name()))
+    {
+        fs::remove_all(directory);
+        fs::create_directories(directory);
+    }
+    ~ServerProgram() override { fs::remove_all(directory); }
+
+    void writeTemplate(const std::string& text) const { std::ofstream(directory / "index.html") << text; }
+
+    fs::path directory;
+};
+
+} // namespace
+
+TEST_F(ServerProgram, ServesUntilSignalledThenExitsCleanly)
+{
+    for (const int number : {SIGTERM, SIGINT}) {
+        ServerProcess server(directory, {"0"});
+        const auto port = server.waitForPort();
+        ASSERT_NE(port, 0) << server.standardError();
+        EXPECT_EQ(testhttp::post(port, "/recognize_receipt", "{}").body(), R"({"status":-1})");
+        server.signal(number);
+        const int status = server.wait();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+
+    // Both runs appended to the one access log; the build line reached only standard error.
+    const std::string log = readFile(directory / "access.log");
+    const std::regex startLine(R"(\(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\) \[INFO    \] tarvek server is running at)");
+    EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), startLine), std::sregex_iterator()), 2);
+    EXPECT_EQ(log.find("BUILD : "), std::string::npos);
+    EXPECT_NE(log.find("[ERROR   ] request body isn't json."), std::string::npos);
+    EXPECT_EQ(log.find("\n\n"), std::string::npos);
+}
+
+TEST_F(ServerProgram, WritesTheBuildLineToStandardErrorFirst)
+{
+    ServerProcess server(directory, {"0"});
+    ASSERT_NE(server.waitForPort(), 0);
+    const std::regex buildLine(R"(^\(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\) \[INFO    \] BUILD : [A-Z][a-z]{2} [ \d]\d \d{4} \d\d:\d\d:\d\d\n)");
+    EXPECT_TRUE(std::regex_search(server.standardError(), buildLine)) << server.standardError();
+}
+
+TEST_F(ServerProgram, PortArgumentWrapsToSixteenBits)
+{
+    // 4464 is 70000 modulo 65536.
+    ServerProcess server(directory, {"70000", "ignored"});
+    const auto port = server.waitForPort();
+    if (port == 0 && server.standardError().find("ddress already in use") != std::string::npos)
+        GTEST_SKIP() << "port 4464 is taken on this machine";
+    EXPECT_EQ(port, 4464);
+}
+
+TEST_F(ServerProgram, NonNumericPortEndsTheProcessBeforeAnyLogFile)
+{
+    for (const char* argument : {"abc", "99999999999"}) {
+        ServerProcess server(directory, {argument});
+        const int status = server.wait();
+        EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << argument;
+        EXPECT_FALSE(fs::exists(directory / "access.log")) << argument;
+    }
+}
+
+TEST_F(ServerProgram, RendersThePageTemplateOnEveryRequest)
+{
+    ServerProcess server(directory, {"0"});
+    const auto port = server.waitForPort();
+    ASSERT_NE(port, 0);
+
+    auto reply = testhttp::request(port, bhttp::verb::get, "/");
+    EXPECT_EQ(reply.result_int(), 200);
+    EXPECT_EQ(reply.body(), "");
+
+    writeTemplate("<p>{{missing}}|{{#list}}x{{/list}}|done</p>");
+    reply = testhttp::request(port, bhttp::verb::get, "/");
+    EXPECT_EQ(reply.result_int(), 200);
+    EXPECT_EQ(reply.body(), "<p>||done</p>");
+
+    writeTemplate("<p>{{#open}}never closed</p>");
+    EXPECT_EQ(testhttp::request(port, bhttp::verb::get, "/").result_int(), 500);
+    EXPECT_EQ(testhttp::request(port, bhttp::verb::post, "/").result_int(), 405);
+}
+
+TEST_F(ServerProgram, ShipsAPageTemplateThatRenders)
+{
+    fs::copy_file(fs::path(TARVEK_WWW_DIR) / "index.html", directory / "index.html");
+    ServerProcess server(directory, {"0"});
+    const auto port = server.waitForPort();
+    ASSERT_NE(port, 0);
+    const auto reply = testhttp::request(port, bhttp::verb::get, "/");
+    EXPECT_EQ(reply.result_int(), 200);
+    EXPECT_NE(reply.body().find("/recognize_receipt"), std::string::npos);
+    EXPECT_EQ(reply.body().find("{{"), std::string::npos);
+}
+
+namespace {
+
+// Resident memory of a process in KiB, from /proc.
+long residentKiB(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            long value = 0;
+            status >> value;
+            return value;
+        }
+        status.ignore(1 << 12, '\n');
+    }
+    return -1;
+}
+
+std::string pngDeclaring(std::uint32_t width, std::uint32_t height)
+{
+    std::string png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
+    for (const std::uint32_t value : {width, height})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            png.push_back(static_cast<char>((value >> shift) & 0xFF));
+    return png + std::string("\x08\x02\0\0\0\0\0\0\0", 9);
+}
+
+} // namespace
+
+TEST_F(ServerProgram, HugeDeclaredImagesKeepMemoryBounded)
+{
+    ServerProcess server(directory, {"0"});
+    const auto port = server.waitForPort();
+    ASSERT_NE(port, 0);
+    const std::string huge = pngDeclaring(40000, 40000);
+    for (int i = 0; i < 40; ++i)
+        ASSERT_EQ(testhttp::post(port, "/recognize_receipt", huge).body(), R"({"status":-2})");
+    EXPECT_LT(residentKiB(server.pid()), 400 * 1024);
+}
