@@ -152,3 +152,68 @@ bool checkLineDegree(cv::Vec2f line, bool vertical, bool onlyRect);
 bool orderPoints(std::vector<cv::Point2f>& pts);
 bool orderPoints2(std::vector<cv::Point2f>& pts);
 bool checkPointRange(std::vector<cv::Point2f>& pts, int width, int height, bool margin);
+
+// ---------------------------------------------------------------------------
+// Edge maps: 8-bit one-channel images of the source's size, edge pixels 255.
+// ---------------------------------------------------------------------------
+
+// dst = src (BGR, or converted to it) with its luminance histogram equalised.
+bool equalizeHistForColor(cv::Mat& src, cv::Mat& dst);
+
+// Zeroes the central rectangle of img, leaving a band of 30 % of the size on each side.
+bool removeCenterEdge(cv::Mat& img);
+
+// Keeps the 8-connected edge components of src (converted to grey in place) whose bounding box
+// reaches cols / divisor in width or rows / divisor in height, or only the one with the most pixels.
+// False, with dst unwritten, when nothing is kept.
+bool filterSmallEdge(cv::Mat& src, cv::Mat& dst, int divisor, bool keepLargestOnly);
+
+// Grey Canny edges without the components enclosed by the largest outline and without small ones.
+bool detectEdgeUsingCanny(cv::Mat& src, cv::Mat& dst);
+
+// Watershed boundary between a border seed and a centre seed, added to the large Canny components.
+bool detectEdgeUsingWatershedAndCanny(cv::Mat& src, cv::Mat& dst);
+
+// Union of the filtered Canny edges of the hue, saturation and value planes; src becomes BGR.
+bool detectEdgeUsingCannyInHSV(cv::Mat& src, cv::Mat& dst);
+
+// Canny edges of the thresholded difference of a 7x7 and a 19x19 Gaussian blur.
+bool detectEdgeUsingDOC(cv::Mat& src, cv::Mat& dst);
+
+// ---------------------------------------------------------------------------
+// Border-line candidates: Hough lines, duplicate removal and grouping into the
+// sides left, right, top and bottom. Grouping appends to the side vectors.
+// ---------------------------------------------------------------------------
+
+// Standard Hough transform over all angles, threshold min(rows, cols) / 5.
+void detectHoughLines(cv::Mat& edges, std::vector<cv::Vec2f>* lines);
+
+// Whole-degree angle indices near vertical (0 and 180) and horizontal (90) normals, for the
+// general or the only-rect tolerances: 100 or 50 angles.
+std::vector<int> borderLineAngles(bool onlyRect);
+
+// Angle-restricted Hough transform at borderLineAngles, threshold min(rows, cols) / divisor;
+// lines (rho, theta, votes) sorted most votes first.
+void detectOptimalHoughLines(cv::Mat& edges, std::vector<cv::Vec3f>* lines, int divisor, bool onlyRect);
+
+// Each keeps the first of every group of lines close to it, in list order: close in |rho| and in
+// degrees; in |rho| only; in the absolute third value.
+void removeSimilarHoughLines(std::vector<cv::Vec2f>* lines, int tolerance);
+void removeCloseHoughLinesUsingRho(std::vector<cv::Vec2f>* lines, int tolerance);
+void removeCloseHoughLinesUsingDHS(std::vector<cv::Vec3f>* lines, int tolerance);
+
+// Sides by |rho| against the image's first and last column or row; may fill only some sides.
+void getGroupingLinesUsingRho(int W, int H, std::vector<cv::Vec2f>& lines, std::vector<cv::Vec2f>* left,
+                              std::vector<cv::Vec2f>* right, std::vector<cv::Vec2f>* top,
+                              std::vector<cv::Vec2f>* bottom);
+
+// Sides by distance to the midpoints of the image edges, thinned by |rho|; may fill only some sides.
+void getGroupingLinesUsingDHS_FilteringRho(int W, int H, std::vector<cv::Vec2f>& lines,
+                                           std::vector<cv::Vec2f>* left, std::vector<cv::Vec2f>* right,
+                                           std::vector<cv::Vec2f>* top, std::vector<cv::Vec2f>* bottom);
+
+// Sides by distance to the midpoints of the image edges, thinned by that distance; fills all four
+// sides or none.
+void getGroupingLinesUsingDHS(int W, int H, std::vector<cv::Vec2f>& lines, std::vector<cv::Vec2f>* left,
+                              std::vector<cv::Vec2f>* right, std::vector<cv::Vec2f>* top,
+                              std::vector<cv::Vec2f>* bottom);
