@@ -1,10 +1,13 @@
 #include "hough.h"
 
+#include <opencv2/core/hal/intrin.hpp>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <new>
 
 namespace optimization {
 
@@ -34,31 +37,73 @@ size_t accumulatorSize(int numangle, int numrho)
     return (size_t)(numangle + 2) * accumulatorStep(numrho);
 }
 
+struct FreeDeleter {
+    void operator()(int* p) const { std::free(p); }
+};
+using Accumulator = std::unique_ptr<int[], FreeDeleter>;
+
+// calloc rather than a filled vector: fresh zero pages of the rows of
+// unlisted angles are never written, which saves most of the page clearing
+// on large images.
+Accumulator zeroedAccumulator(size_t size)
+{
+    Accumulator accum(static_cast<int*>(std::calloc(size, sizeof(int))));
+    if (!accum)
+        throw std::bad_alloc();
+    return accum;
+}
+
+// The listed angles without repetitions, ascending.
+std::vector<int> distinctAngles(const std::vector<int>& wantLineAngles)
+{
+    std::vector<int> angles(wantLineAngles);
+    std::sort(angles.begin(), angles.end());
+    angles.erase(std::unique(angles.begin(), angles.end()), angles.end());
+    return angles;
+}
+
+// Distance cells cvRound(rowTerm + column * cosN) of one row's set pixels
+// for one angle; the vector path does the same single-precision multiply,
+// add and round-to-nearest-even as the scalar one.
+void distanceCells(const float* columns, int count, float rowTerm, float cosN, int* cells)
+{
+    int k = 0;
+#if CV_SIMD128
+    const cv::v_float32x4 rowTerms = cv::v_setall_f32(rowTerm);
+    const cv::v_float32x4 cosines = cv::v_setall_f32(cosN);
+    for (; k + 4 <= count; k += 4)
+        cv::v_store(cells + k, cv::v_round(rowTerms + cv::v_load(columns + k) * cosines));
+#endif
+    for (; k < count; k++)
+        cells[k] = cvRound(rowTerm + columns[k] * cosN);
+}
+
 // Adds the votes of rows [rowBegin, rowEnd) to accum. For each pixel and each
 // listed angle n the cell at distance cvRound(i*sin + j*cos) (tables already
 // scaled by 1/rho) shifted by (numrho - 1) / 2 gets one vote. The loops run
 // angle by angle over a row's set pixels to keep one accumulator row hot;
 // the counts do not depend on the order.
 void voteRows(const cv::Mat& image, int rowBegin, int rowEnd, int numrho, const float* tabSin,
-              const float* tabCos, const std::vector<int>& wantLineAngles, int* accum, std::vector<int>& setColumns)
+              const float* tabCos, const std::vector<int>& wantLineAngles, int* accum)
 {
     const int step = accumulatorStep(numrho);
     const int offset = (numrho - 1) / 2;
+    std::vector<float> setColumns(image.cols);
+    std::vector<int> cells(image.cols);
     for (int i = rowBegin; i < rowEnd; i++) {
         const uchar* row = image.ptr<uchar>(i);
-        setColumns.clear();
+        int count = 0;
         for (int j = 0; j < image.cols; j++) {
             if (row[j] != 0)
-                setColumns.push_back(j);
+                setColumns[count++] = (float)j;
         }
-        if (setColumns.empty())
+        if (count == 0)
             continue;
         for (int n : wantLineAngles) {
-            int* cells = accum + (n + 1) * step + 1 + offset;
-            const float rowTerm = i * tabSin[n];
-            const float cosN = tabCos[n];
-            for (int j : setColumns)
-                cells[cvRound(rowTerm + j * cosN)]++;
+            int* accumRow = accum + (n + 1) * step + 1 + offset;
+            distanceCells(setColumns.data(), count, i * tabSin[n], tabCos[n], cells.data());
+            for (int k = 0; k < count; k++)
+                accumRow[cells[k]]++;
         }
     }
 }
@@ -78,17 +123,12 @@ bool isPeak(const int* cell, int step, int threshold)
 // Local maxima above the threshold, ordered by distance index and then by
 // angle index. Only listed angles hold votes, so only their rows are
 // scanned; the sort restores the distance-major order.
-std::vector<Peak> findPeaks(const std::vector<int>& accum, int numrho, int threshold,
-                            const std::vector<int>& wantLineAngles)
+std::vector<Peak> findPeaks(const int* accum, int numrho, int threshold, const std::vector<int>& angles)
 {
     const int step = accumulatorStep(numrho);
-    std::vector<int> angles(wantLineAngles);
-    std::sort(angles.begin(), angles.end());
-    angles.erase(std::unique(angles.begin(), angles.end()), angles.end());
-
     std::vector<Peak> peaks;
     for (int n : angles) {
-        const int* cells = accum.data() + (n + 1) * step + 1;
+        const int* cells = accum + (n + 1) * step + 1;
         for (int r = 0; r < numrho; r++) {
             if (isPeak(cells + r, step, threshold))
                 peaks.push_back({r, n, cells[r]});
@@ -99,33 +139,35 @@ std::vector<Peak> findPeaks(const std::vector<int>& accum, int numrho, int thres
     return peaks;
 }
 
-void voteSerially(const cv::Mat& image, int numrho, const float* tabSin, const float* tabCos,
-                  const std::vector<int>& wantLineAngles, std::vector<int>& accum)
-{
-    std::vector<int> setColumns;
-    setColumns.reserve(image.cols);
-    voteRows(image, 0, image.rows, numrho, tabSin, tabCos, wantLineAngles, accum.data(), setColumns);
-}
-
-// Votes four row stripes into four partial accumulators on the thread pool
-// and sums them into accum.
+// Votes four row stripes on the thread pool and sums them into accum, which
+// serves as the first stripe's partial accumulator. Only the rows of listed
+// angles can hold votes, so only they are summed.
 void voteInParallel(const cv::Mat& image, int numangle, int numrho, const float* tabSin, const float* tabCos,
-                    const std::vector<int>& wantLineAngles, std::vector<int>& accum)
+                    const std::vector<int>& wantLineAngles, const std::vector<int>& angles, int* accum)
 {
     const int stripes = icvHoughLinesStandard_fill_accumulator_runner::STRIPES;
     const size_t size = accumulatorSize(numangle, numrho);
-    std::vector<std::vector<int>> partial(stripes, std::vector<int>(size, 0));
-    int* partialAccums[stripes];
-    for (int k = 0; k < stripes; k++)
-        partialAccums[k] = partial[k].data();
+    std::vector<Accumulator> partial;
+    int* partialAccums[stripes] = {accum};
+    for (int k = 1; k < stripes; k++) {
+        partial.push_back(zeroedAccumulator(size));
+        partialAccums[k] = partial.back().get();
+    }
 
     icvHoughLinesStandard_fill_accumulator_runner runner(image, numrho, tabSin, tabCos, wantLineAngles,
                                                          partialAccums);
     cv::parallel_for_(cv::Range(0, stripes), runner);
 
-    int* sum = accum.data();
-    for (size_t k = 0; k < size; k++)
-        sum[k] = partial[0][k] + partial[1][k] + partial[2][k] + partial[3][k];
+    const int step = accumulatorStep(numrho);
+    for (int n : angles) {
+        const size_t rowStart = (size_t)(n + 1) * step;
+        int* sum = accum + rowStart;
+        const int* p1 = partialAccums[1] + rowStart;
+        const int* p2 = partialAccums[2] + rowStart;
+        const int* p3 = partialAccums[3] + rowStart;
+        for (int k = 0; k < step; k++)
+            sum[k] += p1[k] + p2[k] + p3[k];
+    }
 }
 
 }  // namespace
@@ -149,10 +191,7 @@ void icvHoughLinesStandard_fill_accumulator_runner::operator()(const cv::Range& 
     const int rows = image_.rows;
     const int rowBegin = std::min(range.start * rows / stripes_, rows);
     const int rowEnd = std::min(range.end * rows / stripes_, rows);
-    std::vector<int> setColumns;
-    setColumns.reserve(image_.cols);
-    voteRows(image_, rowBegin, rowEnd, numrho_, tabSin_, tabCos_, wantLineAngles_, partialAccums_[range.start],
-             setColumns);
+    voteRows(image_, rowBegin, rowEnd, numrho_, tabSin_, tabCos_, wantLineAngles_, partialAccums_[range.start]);
 }
 
 void icvHoughLinesStandard(const cv::Mat& image, float rho, int num_angle, int threshold, CvSeq* lines,
@@ -169,16 +208,18 @@ void icvHoughLinesStandard(const cv::Mat& image, float rho, int num_angle, int t
         tabCos[n] = (float)(irho * std::cos((double)ang));
     }
 
-    std::vector<int> accum(accumulatorSize(num_angle, numrho), 0);
+    const std::vector<int> angles = distinctAngles(want_line_angles);
+    Accumulator accum = zeroedAccumulator(accumulatorSize(num_angle, numrho));
     if (image.rows <= SERIAL_VOTING_MAX_ROWS)
-        voteSerially(image, numrho, tabSin.data(), tabCos.data(), want_line_angles, accum);
+        voteRows(image, 0, image.rows, numrho, tabSin.data(), tabCos.data(), want_line_angles, accum.get());
     else
-        voteInParallel(image, num_angle, numrho, tabSin.data(), tabCos.data(), want_line_angles, accum);
+        voteInParallel(image, num_angle, numrho, tabSin.data(), tabCos.data(), want_line_angles, angles,
+                       accum.get());
 
     // The vote shifted distances by the integer (numrho - 1) / 2, the report
     // by the exact half: for an even numrho rho comes out half a step lower.
     const float halfRange = (numrho - 1) * 0.5f;
-    for (const Peak& peak : findPeaks(accum, numrho, threshold, want_line_angles)) {
+    for (const Peak& peak : findPeaks(accum.get(), numrho, threshold, angles)) {
         float line[3] = {(peak.r - halfRange) * rho, peak.n * theta, (float)peak.votes};
         cvSeqPush(lines, line);
     }
