@@ -7,6 +7,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "documentarea_internal.h"
 #include "hough.h"
 
 namespace {
@@ -44,19 +45,6 @@ cv::Mat documentEdgeMap(int width, int height)
     return edges;
 }
 
-// Whole degrees 0-29, 150-179 and 70-109: near-vertical and near-horizontal.
-std::vector<int> generalBorderAngles()
-{
-    std::vector<int> angles;
-    for (int n = 0; n < 30; n++)
-        angles.push_back(n);
-    for (int n = 150; n < 180; n++)
-        angles.push_back(n);
-    for (int n = 70; n < 110; n++)
-        angles.push_back(n);
-    return angles;
-}
-
 const cv::Mat& edgeMap(int64_t width)
 {
     static const cv::Mat small = documentEdgeMap(320, 240);
@@ -72,7 +60,7 @@ int houghThreshold(const cv::Mat& edges)
 void BM_OptimizationHoughLines(benchmark::State& state)
 {
     const cv::Mat& edges = edgeMap(state.range(0));
-    const std::vector<int> angles = generalBorderAngles();
+    const std::vector<int> angles = borderLineAngles(false);
     cv::Mat lines;
     for (auto _ : state) {
         optimization::HoughLines(edges, lines, 1.0f, 180, houghThreshold(edges), angles);

@@ -9,6 +9,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/core/core_c.h>
 
+#include "documentarea_internal.h"
 #include "hough.h"
 
 namespace {
@@ -188,33 +189,21 @@ cv::Mat sparseEdges(int rows, int cols, uint64 seed)
     return edges;
 }
 
-std::vector<int> borderAngles()
-{
-    std::vector<int> angles;
-    for (int n = 0; n < 30; n++)
-        angles.push_back(n);
-    for (int n = 150; n < 180; n++)
-        angles.push_back(n);
-    for (int n = 70; n < 110; n++)
-        angles.push_back(n);
-    return angles;
-}
-
 TEST(HoughVoting, SerialPathMatchesVotingRule)
 {
     cv::Mat edges = sparseEdges(100, 130, 7);
-    std::vector<cv::Vec3f> expected = referenceLines(edges, 1.0f, 180, 12, borderAngles());
+    std::vector<cv::Vec3f> expected = referenceLines(edges, 1.0f, 180, 12, borderLineAngles(false));
     ASSERT_FALSE(expected.empty());
-    EXPECT_EQ(houghLines(edges, 1.0f, 180, 12, borderAngles()), expected);
+    EXPECT_EQ(houghLines(edges, 1.0f, 180, 12, borderLineAngles(false)), expected);
 }
 
 TEST(HoughVoting, ParallelPathMatchesVotingRule)
 {
     for (int rows : {101, 203, 240}) {
         cv::Mat edges = sparseEdges(rows, 170, rows);
-        std::vector<cv::Vec3f> expected = referenceLines(edges, 1.0f, 180, 15, borderAngles());
+        std::vector<cv::Vec3f> expected = referenceLines(edges, 1.0f, 180, 15, borderLineAngles(false));
         ASSERT_FALSE(expected.empty());
-        EXPECT_EQ(houghLines(edges, 1.0f, 180, 15, borderAngles()), expected) << rows << " rows";
+        EXPECT_EQ(houghLines(edges, 1.0f, 180, 15, borderLineAngles(false)), expected) << rows << " rows";
     }
 }
 
@@ -228,7 +217,7 @@ TEST(HoughVoting, RunnerStripesSumToOnePass)
         tabSin[n] = (float)std::sin(n * CV_PI / 180);
         tabCos[n] = (float)std::cos(n * CV_PI / 180);
     }
-    std::vector<int> angles = borderAngles();
+    std::vector<int> angles = borderLineAngles(false);
 
     std::vector<std::vector<int>> striped(4, std::vector<int>(size, 0));
     int* stripedPtrs[4] = {striped[0].data(), striped[1].data(), striped[2].data(), striped[3].data()};
