@@ -189,7 +189,6 @@ void solveLeastSquares(const cv::Mat& A, const cv::Mat& y, cv::Mat& out) {
     out = (At * A).inv(cv::DECOMP_LU) * (At * y);
 }
 
-
 // Design matrix with rows (x, 1) and right side y of the line y = a·x + b.
 void lineSystem(const std::vector<cv::Point>& pts, cv::Mat& A, cv::Mat& y) {
     const int n = static_cast<int>(pts.size());

@@ -26,7 +26,7 @@ bool getGrayImage(cv::Mat& src, cv::Mat& dst);
 bool getColorImage(cv::Mat& src, cv::Mat& dst);
 
 // Euclidean distance of integer points; the sum of squares is formed in
-// 32-bit integer arithmetic.
+// 32-bit integer arithmetic, so it suits points up to about 32000 pixels apart.
 double calcDistance(cv::Point a, cv::Point b);
 
 // Euclidean distance of float points; differences and sum of squares are
