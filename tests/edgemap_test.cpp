@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -291,4 +293,82 @@ TEST(EdgeBuilders, TinyImagesDoNotThrow)
             EXPECT_NO_THROW(build(tiny, dst));
         }
     }
+}
+
+// --- a real photograph -------------------------------------------------------------------------
+
+namespace {
+
+// A SmartDoc 2015 frame reduced to 320 x 240 as the document search does, and its page corners.
+struct RealPhoto {
+    cv::Mat image;
+    std::vector<cv::Point> page;
+};
+
+RealPhoto smartDocFrame()
+{
+    const cv::Mat frame =
+        cv::imread(std::string(TARVEK_TEST_DATA) + "/smartdoc2015/background01_datasheet001_frame_0118.jpeg");
+    RealPhoto photo;
+    if (frame.empty())
+        return photo;
+    cv::resize(frame, photo.image, cv::Size(320, 240), 0, 0, cv::INTER_AREA);
+    const double sx = 320.0 / frame.cols, sy = 240.0 / frame.rows;
+    for (const cv::Point2d corner : {cv::Point2d(873.337, 187.504), cv::Point2d(1318.93, 157.786),
+                                     cv::Point2d(1485.79, 778.216), cv::Point2d(973.83, 841.992)})
+        photo.page.emplace_back(cvRound(corner.x * sx), cvRound(corner.y * sy));
+    return photo;
+}
+
+// Share of the page outline's pixels that have an edge within `reach` pixels.
+double outlineCoverage(const cv::Mat& edges, const std::vector<cv::Point>& page, int reach)
+{
+    cv::Mat outline = cv::Mat::zeros(edges.size(), CV_8UC1);
+    cv::polylines(outline, page, true, cv::Scalar(255), 1);
+    cv::Mat nearEdge;
+    cv::dilate(edges, nearEdge, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(2 * reach + 1, 2 * reach + 1)));
+    return static_cast<double>(cv::countNonZero(outline & nearEdge)) / cv::countNonZero(outline);
+}
+
+int interiorEdges(const cv::Mat& edges, const std::vector<cv::Point>& page, int margin)
+{
+    cv::Mat inside = cv::Mat::zeros(edges.size(), CV_8UC1);
+    cv::fillConvexPoly(inside, page, cv::Scalar(255));
+    cv::erode(inside, inside, cv::Mat(), cv::Point(-1, -1), margin);
+    return cv::countNonZero(edges & inside);
+}
+
+}  // namespace
+
+TEST(EdgeBuildersOnAPhoto, EveryBuilderFollowsThePageOutline)
+{
+    const RealPhoto photo = smartDocFrame();
+    ASSERT_FALSE(photo.image.empty());
+    using Builder = bool (*)(cv::Mat&, cv::Mat&);
+    // The blurred difference places its edges a few pixels off the outline.
+    const struct {
+        Builder build;
+        int reach;
+    } cases[] = {{detectEdgeUsingCanny, 3}, {detectEdgeUsingWatershedAndCanny, 3}, {detectEdgeUsingCannyInHSV, 3},
+                 {detectEdgeUsingDOC, 9}};
+    for (const auto& c : cases) {
+        cv::Mat src = photo.image.clone(), dst;
+        ASSERT_TRUE(c.build(src, dst));
+        EXPECT_GT(outlineCoverage(dst, photo.page, c.reach), 0.9);
+    }
+}
+
+TEST(EdgeBuildersOnAPhoto, CannyBuilderDropsThePrintedContent)
+{
+    RealPhoto photo = smartDocFrame();
+    ASSERT_FALSE(photo.image.empty());
+    cv::Mat dst;
+    ASSERT_TRUE(detectEdgeUsingCanny(photo.image, dst));
+    EXPECT_EQ(interiorEdges(dst, photo.page, 6), 0);
+    // Without the component filter the page's print gives plenty of interior edges.
+    cv::Mat grey, blurred, raw;
+    cv::cvtColor(photo.image, grey, cv::COLOR_BGR2GRAY);
+    cv::medianBlur(grey, blurred, 5);
+    cv::Canny(blurred, raw, 30, 90);
+    EXPECT_GT(interiorEdges(raw, photo.page, 6), 200);
 }
