@@ -25,6 +25,7 @@ constexpr const char* serverName = "tarvek";
 // How long a rejected upload is drained, so that the client gets to read the
 // answer instead of a connection reset.
 constexpr std::chrono::milliseconds drainTime{2000};
+constexpr std::size_t minimumWriteRate = 32u << 10; // bytes per second
 
 void logError(const std::string& message)
 {
@@ -164,13 +165,20 @@ private:
     template <class Message>
     void send(const std::shared_ptr<Message>& response, bool closeAfter)
     {
-        stream_.expires_after(limits_.headerTimeout);
+        stream_.expires_after(writeTimeout(response->body().size()));
         bhttp::async_write(stream_, *response,
                            [self = shared_from_this(), response, closeAfter](beast::error_code ec, std::size_t) {
                                if (ec || closeAfter)
                                    return self->close();
                                self->readHeader();
                            });
+    }
+
+    // A large answer gets time in proportion to its size: a client slower
+    // than minimumWriteRate is dropped.
+    std::chrono::milliseconds writeTimeout(std::size_t bytes) const
+    {
+        return limits_.headerTimeout + std::chrono::milliseconds(bytes * 1000 / minimumWriteRate);
     }
 
     void close()
