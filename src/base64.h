@@ -59,26 +59,35 @@ public:
             --length;
         out.resize(length);
 
-        const auto& table = decodingTable();
+        const auto& table = sextetValues();
         const auto* in = reinterpret_cast<const unsigned char*>(input.data());
-        std::size_t written = 0;
-        for (std::size_t i = 0; i < n; i += 4) {
-            std::uint32_t sum = 0;
-            for (std::size_t k = 0; k < 4; ++k)
-                sum = (sum << 6) + (in[i + k] == '=' ? 0u : table[in[i + k]]);
-            const unsigned char bytes[3] = {static_cast<unsigned char>(sum >> 16),
-                                            static_cast<unsigned char>(sum >> 8),
-                                            static_cast<unsigned char>(sum)};
-            for (unsigned char byte : bytes)
-                if (written < length)
-                    out[written++] = static_cast<char>(byte);
+        auto* o = reinterpret_cast<unsigned char*>(out.data());
+        const auto group = [&](std::size_t i) {
+            return (table[in[i]] << 18) + (table[in[i + 1]] << 12) + (table[in[i + 2]] << 6) + table[in[i + 3]];
+        };
+        // Every group but the last fills three bytes; the last fills what the padding leaves.
+        const std::size_t fullGroups = n == 0 ? 0 : n / 4 - 1;
+        for (std::size_t g = 0; g < fullGroups; ++g) {
+            const std::uint32_t sum = group(4 * g);
+            *o++ = static_cast<unsigned char>(sum >> 16);
+            *o++ = static_cast<unsigned char>(sum >> 8);
+            *o++ = static_cast<unsigned char>(sum);
+        }
+        if (n > 0) {
+            const std::uint32_t sum = group(n - 4);
+            const unsigned char last[3] = {static_cast<unsigned char>(sum >> 16), static_cast<unsigned char>(sum >> 8),
+                                           static_cast<unsigned char>(sum)};
+            for (std::size_t k = 0; k < length - 3 * fullGroups; ++k)
+                *o++ = last[k];
         }
         return "";
     }
 
 private:
-    // Alphabet characters map to their index, every other byte to 64.
-    static const std::array<std::uint32_t, 256>& decodingTable()
+    // The value each byte adds at its place: alphabet characters their index,
+    // "=" nothing wherever it stands, every other byte 64 (which carries into
+    // the neighbouring bits of the sum).
+    static const std::array<std::uint32_t, 256>& sextetValues()
     {
         static const std::array<std::uint32_t, 256> table = [] {
             std::array<std::uint32_t, 256> t{};
@@ -91,6 +100,7 @@ private:
                 t['0' + v] = 52 + v;
             t['+'] = 62;
             t['/'] = 63;
+            t['='] = 0;
             return t;
         }();
         return table;
