@@ -232,7 +232,8 @@ CvSeq* cvHoughLines2(const cv::Mat& image, void* line_storage, float rho, int nu
         raiseHoughError(cv::Error::StsBadArg, "The source image must be 8-bit, single-channel");
     if (!line_storage)
         raiseHoughError(cv::Error::StsNullPtr, "NULL destination");
-    if (rho <= 0 || num_angle <= 0 || threshold <= 0)
+    // Written so that a NaN rho fails as well.
+    if (!(rho > 0) || num_angle <= 0 || threshold <= 0)
         raiseHoughError(cv::Error::StsOutOfRange, "rho, num_angle and threshold must be positive");
     for (int n : want_line_angles) {
         if (n < 0 || n >= num_angle)

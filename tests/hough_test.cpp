@@ -331,6 +331,7 @@ TEST(HoughArguments, ErrorsInCheckingOrder)
                      "NULL destination");
     const std::string notPositive = "rho, num_angle and threshold must be positive";
     expectHoughError([&] { optimization::cvHoughLines2(grey, storage, 0.0f, 180, 5, {500}); }, -211, notPositive);
+    expectHoughError([&] { optimization::cvHoughLines2(grey, storage, NAN, 180, 5, {}); }, -211, notPositive);
     expectHoughError([&] { optimization::cvHoughLines2(grey, storage, 1.0f, 0, 5, {}); }, -211, notPositive);
     expectHoughError([&] { optimization::cvHoughLines2(grey, storage, 1.0f, 180, 0, {}); }, -211, notPositive);
     const std::string angleRange = "want_line_angles elements must be lower num_angle";
