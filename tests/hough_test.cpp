@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -204,43 +203,6 @@ TEST(HoughVoting, ParallelPathMatchesVotingRule)
         std::vector<cv::Vec3f> expected = referenceLines(edges, 1.0f, 180, 15, borderLineAngles(false));
         ASSERT_FALSE(expected.empty());
         EXPECT_EQ(houghLines(edges, 1.0f, 180, 15, borderLineAngles(false)), expected) << rows << " rows";
-    }
-}
-
-TEST(HoughVoting, RunnerStripesSumToOnePass)
-{
-    cv::Mat edges = sparseEdges(150, 90, 3);
-    const int numrho = cvRound(((edges.cols + edges.rows) * 2 + 1) / 1.0f);
-    const size_t size = (size_t)(180 + 2) * (numrho + 2);
-    std::vector<float> tabSin(180), tabCos(180);
-    for (int n = 0; n < 180; n++) {
-        tabSin[n] = (float)std::sin(n * CV_PI / 180);
-        tabCos[n] = (float)std::cos(n * CV_PI / 180);
-    }
-    std::vector<int> angles = borderLineAngles(false);
-
-    std::vector<std::vector<int>> striped(4, std::vector<int>(size, 0));
-    int* stripedPtrs[4] = {striped[0].data(), striped[1].data(), striped[2].data(), striped[3].data()};
-    optimization::icvHoughLinesStandard_fill_accumulator_runner stripes(edges, numrho, tabSin.data(),
-                                                                        tabCos.data(), angles, stripedPtrs);
-    for (int k = 0; k < 4; k++)
-        stripes(cv::Range(k, k + 1));
-
-    std::vector<std::vector<int>> whole(4, std::vector<int>(size, 0));
-    int* wholePtrs[4] = {whole[0].data(), whole[1].data(), whole[2].data(), whole[3].data()};
-    optimization::icvHoughLinesStandard_fill_accumulator_runner once(edges, numrho, tabSin.data(), tabCos.data(),
-                                                                     angles, wholePtrs);
-    once(cv::Range(0, 4));
-
-    std::vector<int> sum(size);
-    for (size_t k = 0; k < size; k++)
-        sum[k] = striped[0][k] + striped[1][k] + striped[2][k] + striped[3][k];
-    EXPECT_EQ(sum, whole[0]);
-    EXPECT_EQ(std::count(whole[1].begin(), whole[1].end(), 0), (long)size);
-    // Each stripe holds a share of the votes, not all or none of them.
-    for (int k = 0; k < 4; k++) {
-        EXPECT_GT(std::count(striped[k].begin(), striped[k].end(), 0), std::count(sum.begin(), sum.end(), 0));
-        EXPECT_LT(std::count(striped[k].begin(), striped[k].end(), 0), (long)size) << "stripe " << k;
     }
 }
 
