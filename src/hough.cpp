@@ -100,7 +100,7 @@ void voteRows(const cv::Mat& image, int rowBegin, int rowEnd, int numrho, const 
         if (count == 0)
             continue;
         for (int n : wantLineAngles) {
-            int* accumRow = accum + (n + 1) * step + 1 + offset;
+            int* accumRow = accum + (size_t)(n + 1) * step + 1 + offset;
             distanceCells(setColumns.data(), count, i * tabSin[n], tabCos[n], cells.data());
             for (int k = 0; k < count; k++)
                 accumRow[cells[k]]++;
@@ -128,7 +128,7 @@ std::vector<Peak> findPeaks(const int* accum, int numrho, int threshold, const s
     const int step = accumulatorStep(numrho);
     std::vector<Peak> peaks;
     for (int n : angles) {
-        const int* cells = accum + (n + 1) * step + 1;
+        const int* cells = accum + (size_t)(n + 1) * step + 1;
         for (int r = 0; r < numrho; r++) {
             if (isPeak(cells + r, step, threshold))
                 peaks.push_back({r, n, cells[r]});
