@@ -84,40 +84,56 @@ void greyGradientRows(const cv::Mat& src, cv::Mat& dst)
     }
 }
 
-// Square root of the largest eigenvalue of the structure tensor of channels 0..2, from the
-// per-channel derivatives x and y, in double. Every tensor entry is a whole number below 2^22, so
-// each product and sum here is exact and only the two square roots round.
-double colourMagnitude(const float* x, const float* y)
+// Square root of the largest eigenvalue of the structure tensor of three channels, from their
+// derivatives x[c][j] and y[c][j] at column j, in double. Every tensor entry is a whole number
+// below 2^22, so each product and sum here is exact and only the two square roots round.
+double colourMagnitude(const float* const x[3], const float* const y[3], int j)
 {
     double xx = 0, yy = 0, xy = 0;
     for (int c = 0; c < 3; ++c) {
-        xx += static_cast<double>(x[c]) * x[c];
-        yy += static_cast<double>(y[c]) * y[c];
-        xy += static_cast<double>(x[c]) * y[c];
+        xx += static_cast<double>(x[c][j]) * x[c][j];
+        yy += static_cast<double>(y[c][j]) * y[c][j];
+        xy += static_cast<double>(x[c][j]) * y[c][j];
     }
     const double lambda = (xx + yy + std::sqrt(std::fabs(xx * xx - 2 * xx * yy + yy * yy + 4.0 * xy * xy))) / 2.0;
     return std::sqrt(lambda);
 }
 
-// Colour branch: structure tensor summed over channels 0..2 of a source with CN channels.
+// Colour branch: structure tensor summed over channels 0..2 of a source with cn channels.
+// Channels are split into planes of three consecutive rows (a ring reused as the window moves
+// down) so that every loop runs over contiguous data.
 // The row is evaluated in float, which carries a relative error of a few 1e-7 and so stays within
 // 1e-4 of the double magnitude below 256; only pixels whose float magnitude lies within 1e-3 of a
 // rounding boundary (k + 0.5) are evaluated again in double, giving the double result throughout.
-template <int CN>
-void colourGradientRows(const cv::Mat& src, cv::Mat& dst)
+void colourGradientRows(const cv::Mat& src, cv::Mat& dst, int cn)
 {
-    const int inner = src.cols - 2;
-    std::vector<float> gx(inner * CN), gy(inner * CN), trace(inner), root(inner);
+    const int cols = src.cols;
+    const int inner = cols - 2;
+    // Planes a multiple of 64 bytes apart (widths such as 320 or 640) ran at half speed in
+    // measurements; 16 bytes of padding keep their starts out of step.
+    const int stride = cols + 16;
+    std::vector<uchar> planes(4 * 3 * stride);  // [row % 3][channel][column], channel 3 unused
+    auto plane = [&](int row, int c) { return &planes[((row % 3) * 4 + c) * stride]; };
+    auto splitRow = [&](int row) {
+        uchar* channels[4] = {plane(row, 0), plane(row, 1), plane(row, 2), plane(row, 3)};
+        cv::hal::split8u(src.ptr<uchar>(row), channels, cols, cn);
+    };
+    std::vector<float> derivatives(6 * inner), trace(inner), root(inner);
+    const float* const gx[3] = {&derivatives[0], &derivatives[inner], &derivatives[2 * inner]};
+    const float* const gy[3] = {&derivatives[3 * inner], &derivatives[4 * inner], &derivatives[5 * inner]};
+
+    splitRow(0);
+    splitRow(1);
     for (int i = 1; i < src.rows - 1; ++i) {
-        rowDerivatives<CN>(src.ptr<uchar>(i - 1), src.ptr<uchar>(i), src.ptr<uchar>(i + 1), src.cols, gx.data(),
-                           gy.data());
+        splitRow(i + 1);
+        for (int c = 0; c < 3; ++c)
+            rowDerivatives<1>(plane(i - 1, c), plane(i, c), plane(i + 1, c), cols, &derivatives[c * inner],
+                              &derivatives[(3 + c) * inner]);
         for (int j = 0; j < inner; ++j) {
-            const float* x = &gx[j * CN];
-            const float* y = &gy[j * CN];
             // Sums of products of whole numbers below 2^11: exact in float.
-            const float xx = x[0] * x[0] + x[1] * x[1] + x[2] * x[2];
-            const float yy = y[0] * y[0] + y[1] * y[1] + y[2] * y[2];
-            const float xy = x[0] * y[0] + x[1] * y[1] + x[2] * y[2];
+            const float xx = gx[0][j] * gx[0][j] + gx[1][j] * gx[1][j] + gx[2][j] * gx[2][j];
+            const float yy = gy[0][j] * gy[0][j] + gy[1][j] * gy[1][j] + gy[2][j] * gy[2][j];
+            const float xy = gx[0][j] * gy[0][j] + gx[1][j] * gy[1][j] + gx[2][j] * gy[2][j];
             const float difference = xx - yy;
             trace[j] = xx + yy;
             root[j] = difference * difference + 4.0f * xy * xy;
@@ -130,7 +146,7 @@ void colourGradientRows(const cv::Mat& src, cv::Mat& dst)
         storeRow(root.data(), out, inner);
         for (int j = 0; j < inner; ++j) {
             if (std::fabs(root[j] - out[j]) > 0.499f && root[j] < 255.501f)
-                out[j] = cv::saturate_cast<uchar>(colourMagnitude(&gx[j * CN], &gy[j * CN]));
+                out[j] = cv::saturate_cast<uchar>(colourMagnitude(gx, gy, j));
         }
     }
 }
@@ -150,10 +166,8 @@ void getGradientImage(cv::Mat& src, cv::Mat& dst)
     const int cn = source.channels();
     if (cn == 1)
         greyGradientRows(source, dst);
-    else if (cn == 3)
-        colourGradientRows<3>(source, dst);
-    else if (cn == 4)
-        colourGradientRows<4>(source, dst);
+    else if (cn == 3 || cn == 4)
+        colourGradientRows(source, dst, cn);
 }
 
 void getPredictionImage(cv::Mat& src, cv::Mat& sample, cv::Mat& dst, int step, int band)
