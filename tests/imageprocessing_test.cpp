@@ -74,17 +74,6 @@ TEST(GradientImage, GreyStepEdgeSaturatesAlongTheEdgeAndIsZeroOnFlatAreas)
     }
 }
 
-TEST(GradientImage, FrameIsZero)
-{
-    cv::Mat src = randomImage(20, 30, CV_8UC3, 7);
-    cv::Mat dst;
-    getGradientImage(src, dst);
-    EXPECT_EQ(cv::countNonZero(dst.row(0)), 0);
-    EXPECT_EQ(cv::countNonZero(dst.row(19)), 0);
-    EXPECT_EQ(cv::countNonZero(dst.col(0)), 0);
-    EXPECT_EQ(cv::countNonZero(dst.col(29)), 0);
-}
-
 TEST(GradientImage, DoubledNeighboursSaturateAt255InGreyAndColour)
 {
     // Right neighbour 130 doubles to 255 (not 260), left neighbour 120 to 240: gx = 15, not 20.
@@ -293,13 +282,3 @@ TEST(PredictionParallel, TilesOf333LeaveTheLastRowAndColumnUntouched)
         }
 }
 
-TEST(PredictionParallel, SmallImageIsOneTile)
-{
-    cv::Mat src = randomImage(120, 90, CV_8UC1, 31);
-    cv::Mat sample = randomImage(120, 90, CV_8UC1, 32);
-    cv::Mat dst(120, 90, CV_8UC1, cv::Scalar(0));
-    cv::Mat expected = dst.clone();
-    predictionParallel(src, sample, dst);
-    getPredictionImage(src, sample, expected, 4, 2);
-    EXPECT_TRUE(sameImage(dst, expected));
-}
