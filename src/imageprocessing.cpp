@@ -1,6 +1,7 @@
 #include "imageprocessing.h"
 
 #include <opencv2/core/hal/hal.hpp>
+#include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -84,31 +85,147 @@ void greyGradientRows(const cv::Mat& src, cv::Mat& dst)
     }
 }
 
-// Square root of the largest eigenvalue of the structure tensor of three channels, from their
-// derivatives x[c][j] and y[c][j] at column j, in double. Every tensor entry is a whole number
-// below 2^22, so each product and sum here is exact and only the two square roots round.
-double colourMagnitude(const float* const x[3], const float* const y[3], int j)
+// Three consecutive rows of one channel plane: above, at and below the row being computed.
+struct PlaneRows {
+    const uchar* up;
+    const uchar* mid;
+    const uchar* down;
+};
+
+// Square root of the largest eigenvalue of the structure tensor of three channels at column x,
+// in double. Every tensor entry is a whole number below 2^22, so each product and sum here is
+// exact and only the two square roots round.
+double colourMagnitude(const PlaneRows channels[3], int x)
 {
     double xx = 0, yy = 0, xy = 0;
     for (int c = 0; c < 3; ++c) {
-        xx += static_cast<double>(x[c][j]) * x[c][j];
-        yy += static_cast<double>(y[c][j]) * y[c][j];
-        xy += static_cast<double>(x[c][j]) * y[c][j];
+        const PlaneRows& p = channels[c];
+        const int right = p.up[x + 1] + doubled(p.mid[x + 1]) + p.down[x + 1];
+        const int left = p.up[x - 1] + doubled(p.mid[x - 1]) + p.down[x - 1];
+        const int top = p.up[x - 1] + doubled(p.up[x]) + p.up[x + 1];
+        const int bottom = p.down[x - 1] + doubled(p.down[x]) + p.down[x + 1];
+        const double gx = right - left;
+        const double gy = top - bottom;
+        xx += gx * gx;
+        yy += gy * gy;
+        xy += gx * gy;
     }
     const double lambda = (xx + yy + std::sqrt(std::fabs(xx * xx - 2 * xx * yy + yy * yy + 4.0 * xy * xy))) / 2.0;
     return std::sqrt(lambda);
 }
 
+#if CV_SIMD128
+// Tensor sums of four pixels as whole numbers: the trace gxx + gyy, the difference gxx - gyy and
+// twice the cross term, 2·gxy. With derivatives of at most 765 in magnitude all of them stay below
+// 2^22.
+struct TensorSums {
+    cv::v_int32x4 trace = cv::v_setzero_s32();
+    cv::v_int32x4 difference = cv::v_setzero_s32();
+    cv::v_int32x4 cross = cv::v_setzero_s32();
+};
+
+// Derivatives of one channel at the eight columns from x.
+void channelDerivatives(const PlaneRows& p, int x, cv::v_int16x8& gx, cv::v_int16x8& gy)
+{
+    using namespace cv;
+    auto plain = [](const uchar* at) { return v_expand_low(v_load_low(at)); };
+    // The 8-bit sum saturates at 255, which is exactly the doubling of the kernels.
+    auto twice = [](const uchar* at) {
+        const v_uint8x16 v = v_load_low(at);
+        return v_expand_low(v + v);
+    };
+    const v_uint16x8 upLeft = plain(p.up + x - 1), upRight = plain(p.up + x + 1);
+    const v_uint16x8 downLeft = plain(p.down + x - 1), downRight = plain(p.down + x + 1);
+    // Column and row sums reach at most 765, so no 16-bit sum saturates.
+    const v_uint16x8 right = upRight + twice(p.mid + x + 1) + downRight;
+    const v_uint16x8 left = upLeft + twice(p.mid + x - 1) + downLeft;
+    const v_uint16x8 top = upLeft + twice(p.up + x) + upRight;
+    const v_uint16x8 bottom = downLeft + twice(p.down + x) + downRight;
+    gx = v_reinterpret_as_s16(right) - v_reinterpret_as_s16(left);
+    gy = v_reinterpret_as_s16(top) - v_reinterpret_as_s16(bottom);
+}
+
+// Adds one channel's derivatives of eight pixels to the sums of their two halves. Interleaving
+// gx with gy lets one multiply-add per half give gx² + gy², gx² - gy² or 2·gx·gy.
+void addChannel(const PlaneRows& p, int x, TensorSums& low, TensorSums& high)
+{
+    using namespace cv;
+    v_int16x8 gx, gy;
+    channelDerivatives(p, x, gx, gy);
+    v_int16x8 xyLow, xyHigh, yxLow, yxHigh, negatedLow, negatedHigh;
+    v_zip(gx, gy, xyLow, xyHigh);
+    v_zip(gy, gx, yxLow, yxHigh);
+    v_zip(gx, v_setzero_s16() - gy, negatedLow, negatedHigh);
+    low.trace = v_dotprod(xyLow, xyLow, low.trace);
+    high.trace = v_dotprod(xyHigh, xyHigh, high.trace);
+    low.difference = v_dotprod(xyLow, negatedLow, low.difference);
+    high.difference = v_dotprod(xyHigh, negatedHigh, high.difference);
+    low.cross = v_dotprod(xyLow, yxLow, low.cross);
+    high.cross = v_dotprod(xyHigh, yxHigh, high.cross);
+}
+
+// Magnitude of four pixels in float, rounded to whole numbers. The sums convert to float exactly;
+// the evaluation then carries a relative error of a few 1e-7, so it stays within 1e-4 of the
+// double magnitude below 256. The pixels whose float magnitude lies within 1e-3 of a rounding
+// boundary k + 0.5 are marked in `uncertain` and must be evaluated in double (above 255 that is
+// not needed, but too rare to be worth a test).
+cv::v_int32x4 roundedMagnitude(const TensorSums& sums, cv::v_float32x4& uncertain)
+{
+    using namespace cv;
+    const v_float32x4 difference = v_cvt_f32(sums.difference), cross = v_cvt_f32(sums.cross);
+    const v_float32x4 discriminant = v_muladd(difference, difference, cross * cross);
+    const v_float32x4 magnitude = v_sqrt((v_cvt_f32(sums.trace) + v_sqrt(discriminant)) * v_setall_f32(0.5f));
+    const v_int32x4 rounded = v_round(magnitude);
+    uncertain = v_abs(magnitude - v_cvt_f32(rounded)) > v_setall_f32(0.499f);
+    return rounded;
+}
+
+// Gradient of the eight pixels at columns x .. x + 7 into out[x ..], bit for bit the double result.
+void colourGradientBlock(const PlaneRows channels[3], int x, uchar* out)
+{
+    using namespace cv;
+    TensorSums low, high;
+    for (int c = 0; c < 3; ++c)
+        addChannel(channels[c], x, low, high);
+    v_float32x4 uncertainLow, uncertainHigh;
+    const v_int32x4 roundedLow = roundedMagnitude(low, uncertainLow);
+    const v_int32x4 roundedHigh = roundedMagnitude(high, uncertainHigh);
+    v_pack_u_store(out + x, v_pack(roundedLow, roundedHigh));
+    const int uncertain = v_signmask(uncertainLow) | v_signmask(uncertainHigh) << 4;
+    for (int k = 0; uncertain >> k != 0; ++k) {
+        if (uncertain >> k & 1)
+            out[x + k] = saturate_cast<uchar>(colourMagnitude(channels, x + k));
+    }
+}
+#endif
+
+// Gradient of the interior pixels 1 .. cols - 2 of one row into out.
+void colourGradientRow(const PlaneRows channels[3], int cols, uchar* out)
+{
+    int x = 1;
+#if CV_SIMD128
+    // Blocks of eight; the final one is moved back to end at column cols - 2, overlapping its
+    // predecessor where the width is not a multiple of eight.
+    const int last = cols - 1 - 8;
+    if (last >= 1) {
+        for (;; x += 8) {
+            x = std::min(x, last);
+            colourGradientBlock(channels, x, out);
+            if (x == last)
+                return;
+        }
+    }
+#endif
+    for (; x < cols - 1; ++x)
+        out[x] = cv::saturate_cast<uchar>(colourMagnitude(channels, x));
+}
+
 // Colour branch: structure tensor summed over channels 0..2 of a source with cn channels.
 // Channels are split into planes of three consecutive rows (a ring reused as the window moves
-// down) so that every loop runs over contiguous data.
-// The row is evaluated in float, which carries a relative error of a few 1e-7 and so stays within
-// 1e-4 of the double magnitude below 256; only pixels whose float magnitude lies within 1e-3 of a
-// rounding boundary (k + 0.5) are evaluated again in double, giving the double result throughout.
+// down) so that every load runs over contiguous data.
 void colourGradientRows(const cv::Mat& src, cv::Mat& dst, int cn)
 {
     const int cols = src.cols;
-    const int inner = cols - 2;
     // Planes a multiple of 64 bytes apart (widths such as 320 or 640) ran at half speed in
     // measurements; 16 bytes of padding keep their starts out of step.
     const int stride = cols + 16;
@@ -118,36 +235,15 @@ void colourGradientRows(const cv::Mat& src, cv::Mat& dst, int cn)
         uchar* channels[4] = {plane(row, 0), plane(row, 1), plane(row, 2), plane(row, 3)};
         cv::hal::split8u(src.ptr<uchar>(row), channels, cols, cn);
     };
-    std::vector<float> derivatives(6 * inner), trace(inner), root(inner);
-    const float* const gx[3] = {&derivatives[0], &derivatives[inner], &derivatives[2 * inner]};
-    const float* const gy[3] = {&derivatives[3 * inner], &derivatives[4 * inner], &derivatives[5 * inner]};
 
     splitRow(0);
     splitRow(1);
     for (int i = 1; i < src.rows - 1; ++i) {
         splitRow(i + 1);
+        PlaneRows channels[3];
         for (int c = 0; c < 3; ++c)
-            rowDerivatives<1>(plane(i - 1, c), plane(i, c), plane(i + 1, c), cols, &derivatives[c * inner],
-                              &derivatives[(3 + c) * inner]);
-        for (int j = 0; j < inner; ++j) {
-            // Sums of products of whole numbers below 2^11: exact in float.
-            const float xx = gx[0][j] * gx[0][j] + gx[1][j] * gx[1][j] + gx[2][j] * gx[2][j];
-            const float yy = gy[0][j] * gy[0][j] + gy[1][j] * gy[1][j] + gy[2][j] * gy[2][j];
-            const float xy = gx[0][j] * gy[0][j] + gx[1][j] * gy[1][j] + gx[2][j] * gy[2][j];
-            const float difference = xx - yy;
-            trace[j] = xx + yy;
-            root[j] = difference * difference + 4.0f * xy * xy;
-        }
-        cv::hal::sqrt32f(root.data(), root.data(), inner);
-        for (int j = 0; j < inner; ++j)
-            root[j] = (trace[j] + root[j]) * 0.5f;
-        cv::hal::sqrt32f(root.data(), root.data(), inner);
-        uchar* out = dst.ptr<uchar>(i) + 1;
-        storeRow(root.data(), out, inner);
-        for (int j = 0; j < inner; ++j) {
-            if (std::fabs(root[j] - out[j]) > 0.499f && root[j] < 255.501f)
-                out[j] = cv::saturate_cast<uchar>(colourMagnitude(gx, gy, j));
-        }
+            channels[c] = {plane(i - 1, c), plane(i, c), plane(i + 1, c)};
+        colourGradientRow(channels, cols, dst.ptr<uchar>(i));
     }
 }
 

@@ -19,8 +19,9 @@ cv::Mat randomImage(int rows, int cols, int type, uint64 seed)
     return image;
 }
 
-// Straightforward per-pixel evaluation of the colour structure-tensor gradient, in double.
-cv::Mat referenceGradient(const cv::Mat& src)
+// Straightforward per-pixel evaluation of the colour structure-tensor gradient magnitude, in
+// double, before rounding.
+cv::Mat referenceMagnitude(const cv::Mat& src)
 {
     const int cn = src.channels();
     const int used = cn == 1 ? 1 : 3;
@@ -44,9 +45,29 @@ cv::Mat referenceGradient(const cv::Mat& src)
                 (gxx + gyy + std::sqrt(std::fabs(gxx * gxx - 2 * gxx * gyy + gyy * gyy + 4.0 * gxy * gxy))) / 2.0;
             out.at<double>(i, j) = std::sqrt(lambda);
         }
+    return out;
+}
+
+cv::Mat referenceGradient(const cv::Mat& src)
+{
     cv::Mat result;
-    out.convertTo(result, CV_8U, 1.0, 0.0);
+    referenceMagnitude(src).convertTo(result, CV_8U, 1.0, 0.0);
     return result;
+}
+
+// Pixels whose exact magnitude lies within `margin` of a rounding boundary k + 0.5 below 255.
+int countNearRoundingBoundary(const cv::Mat& magnitude, double margin)
+{
+    int count = 0;
+    for (int i = 0; i < magnitude.rows; ++i) {
+        const double* row = magnitude.ptr<double>(i);
+        for (int j = 0; j < magnitude.cols; ++j) {
+            const double fraction = row[j] - std::floor(row[j]);
+            if (row[j] < 255.0 && std::fabs(fraction - 0.5) < margin)
+                ++count;
+        }
+    }
+    return count;
 }
 
 bool sameImage(const cv::Mat& a, const cv::Mat& b)
@@ -116,6 +137,39 @@ TEST(GradientImage, MatchesDirectEvaluationOnRandomImages)
             getGradientImage(src, dst);
             EXPECT_TRUE(sameImage(dst, referenceGradient(src))) << "type " << type << " amplitude " << amplitude;
         }
+}
+
+TEST(GradientImage, ColourMatchesDirectEvaluationNearRoundingBoundaries)
+{
+    // Faint colour noise gives many distinct small tensors; among a quarter million pixels a few
+    // hundred magnitudes fall within 1e-3 of k + 0.5, where a float evaluation alone could round
+    // the wrong way.
+    int nearBoundary = 0;
+    for (int type : {CV_8UC3, CV_8UC4})
+        for (double amplitude : {0.5, 0.12, 0.05}) {
+            cv::Mat src = randomImage(301, 419, type, 17 + type);
+            src.convertTo(src, CV_8U, amplitude);
+            cv::Mat dst;
+            getGradientImage(src, dst);
+            const cv::Mat magnitude = referenceMagnitude(src);
+            nearBoundary += countNearRoundingBoundary(magnitude, 1e-3);
+            cv::Mat expected;
+            magnitude.convertTo(expected, CV_8U, 1.0, 0.0);
+            EXPECT_TRUE(sameImage(dst, expected)) << "type " << type << " amplitude " << amplitude;
+        }
+    EXPECT_GT(nearBoundary, 200);
+}
+
+TEST(GradientImage, ColourMatchesDirectEvaluationAtEveryNarrowWidth)
+{
+    // Widths below, at and just above whole blocks of pixels, where a row ends in a partial block.
+    for (int cols = 3; cols <= 40; ++cols) {
+        cv::Mat src = randomImage(5, cols, CV_8UC3, 100 + cols);
+        src.convertTo(src, CV_8U, 0.3);
+        cv::Mat dst;
+        getGradientImage(src, dst);
+        EXPECT_TRUE(sameImage(dst, referenceGradient(src))) << "cols " << cols;
+    }
 }
 
 TEST(GradientImage, FourthChannelIsIgnored)
