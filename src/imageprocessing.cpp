@@ -114,54 +114,69 @@ double colourMagnitude(const PlaneRows channels[3], int x)
     return std::sqrt(lambda);
 }
 
-#if CV_SIMD128
+// [1 2 1] sums out[k] = a[k] + 2·b[k] + c[k], k = 0 .. n - 1, the doubled term saturated at 255.
+// Over three rows they are the column sums whose differences give gx; over one row shifted by one
+// pixel, the row sums whose differences give gy.
+void smoothed(const uchar* a, const uchar* b, const uchar* c, int n, ushort* out)
+{
+    using namespace cv;
+    int k = 0;
+    for (; k <= n - 16; k += 16) {
+        const v_uint8x16 middle = v_load(b + k);
+        v_uint16x8 a0, a1, b0, b1, c0, c1;
+        v_expand(v_load(a + k), a0, a1);
+        v_expand(middle + middle, b0, b1);  // the 8-bit sum saturates at 255, as the doubling does
+        v_expand(v_load(c + k), c0, c1);
+        v_store(out + k, a0 + b0 + c0);
+        v_store(out + k + 8, a1 + b1 + c1);
+    }
+    for (; k < n; ++k)
+        out[k] = static_cast<ushort>(a[k] + doubled(b[k]) + c[k]);
+}
+
+// The [1 2 1] sums of one output row and channel: column sums of the row's three-row window, and
+// the row sums of the rows above and below.
+struct SmoothedRows {
+    const ushort* columns;
+    const ushort* above;
+    const ushort* below;
+};
+
 // Tensor sums of four pixels as whole numbers: the trace gxx + gyy, the difference gxx - gyy and
 // twice the cross term, 2·gxy. With derivatives of at most 765 in magnitude all of them stay below
 // 2^22.
 struct TensorSums {
-    cv::v_int32x4 trace = cv::v_setzero_s32();
-    cv::v_int32x4 difference = cv::v_setzero_s32();
-    cv::v_int32x4 cross = cv::v_setzero_s32();
+    cv::v_int32x4 trace;
+    cv::v_int32x4 difference;
+    cv::v_int32x4 cross;
 };
 
-// Derivatives of one channel at the eight columns from x.
-void channelDerivatives(const PlaneRows& p, int x, cv::v_int16x8& gx, cv::v_int16x8& gy)
+// Tensor sums of the eight pixels at columns x .. x + 7, split into their two halves. Each
+// multiply-add of interleaved 16-bit derivatives sums two products: channels 0 and 1 are paired
+// with each other, channel 2's gx with its gy.
+void tensorSums(const SmoothedRows channels[3], int x, TensorSums halves[2])
 {
     using namespace cv;
-    auto plain = [](const uchar* at) { return v_expand_low(v_load_low(at)); };
-    // The 8-bit sum saturates at 255, which is exactly the doubling of the kernels.
-    auto twice = [](const uchar* at) {
-        const v_uint8x16 v = v_load_low(at);
-        return v_expand_low(v + v);
-    };
-    const v_uint16x8 upLeft = plain(p.up + x - 1), upRight = plain(p.up + x + 1);
-    const v_uint16x8 downLeft = plain(p.down + x - 1), downRight = plain(p.down + x + 1);
-    // Column and row sums reach at most 765, so no 16-bit sum saturates.
-    const v_uint16x8 right = upRight + twice(p.mid + x + 1) + downRight;
-    const v_uint16x8 left = upLeft + twice(p.mid + x - 1) + downLeft;
-    const v_uint16x8 top = upLeft + twice(p.up + x) + upRight;
-    const v_uint16x8 bottom = downLeft + twice(p.down + x) + downRight;
-    gx = v_reinterpret_as_s16(right) - v_reinterpret_as_s16(left);
-    gy = v_reinterpret_as_s16(top) - v_reinterpret_as_s16(bottom);
-}
-
-// Adds one channel's derivatives of eight pixels to the sums of their two halves. Interleaving
-// gx with gy lets one multiply-add per half give gx² + gy², gx² - gy² or 2·gx·gy.
-void addChannel(const PlaneRows& p, int x, TensorSums& low, TensorSums& high)
-{
-    using namespace cv;
-    v_int16x8 gx, gy;
-    channelDerivatives(p, x, gx, gy);
-    v_int16x8 xyLow, xyHigh, yxLow, yxHigh, negatedLow, negatedHigh;
-    v_zip(gx, gy, xyLow, xyHigh);
-    v_zip(gy, gx, yxLow, yxHigh);
-    v_zip(gx, v_setzero_s16() - gy, negatedLow, negatedHigh);
-    low.trace = v_dotprod(xyLow, xyLow, low.trace);
-    high.trace = v_dotprod(xyHigh, xyHigh, high.trace);
-    low.difference = v_dotprod(xyLow, negatedLow, low.difference);
-    high.difference = v_dotprod(xyHigh, negatedHigh, high.difference);
-    low.cross = v_dotprod(xyLow, yxLow, low.cross);
-    high.cross = v_dotprod(xyHigh, yxHigh, high.cross);
+    v_int16x8 gx[3], gy[3];
+    for (int c = 0; c < 3; ++c) {
+        const SmoothedRows& s = channels[c];
+        gx[c] = v_reinterpret_as_s16(v_load(s.columns + x + 1)) - v_reinterpret_as_s16(v_load(s.columns + x - 1));
+        gy[c] = v_reinterpret_as_s16(v_load(s.above + x)) - v_reinterpret_as_s16(v_load(s.below + x));
+    }
+    v_int16x8 xx01[2], yy01[2], xy2[2], yx2[2], negated2[2];
+    v_zip(gx[0], gx[1], xx01[0], xx01[1]);
+    v_zip(gy[0], gy[1], yy01[0], yy01[1]);
+    v_zip(gx[2], gy[2], xy2[0], xy2[1]);
+    v_zip(gy[2], gx[2], yx2[0], yx2[1]);
+    v_zip(gx[2], v_setzero_s16() - gy[2], negated2[0], negated2[1]);
+    for (int h = 0; h < 2; ++h) {
+        const v_int32x4 xx = v_dotprod(xx01[h], xx01[h]);
+        const v_int32x4 yy = v_dotprod(yy01[h], yy01[h]);
+        const v_int32x4 xy = v_dotprod(xx01[h], yy01[h]);
+        halves[h].trace = v_dotprod(xy2[h], xy2[h], xx + yy);
+        halves[h].difference = v_dotprod(xy2[h], negated2[h], xx - yy);
+        halves[h].cross = v_dotprod(xy2[h], yx2[h], xy + xy);
+    }
 }
 
 // Magnitude of four pixels in float, rounded to whole numbers. The sums convert to float exactly;
@@ -181,69 +196,78 @@ cv::v_int32x4 roundedMagnitude(const TensorSums& sums, cv::v_float32x4& uncertai
 }
 
 // Gradient of the eight pixels at columns x .. x + 7 into out[x ..], bit for bit the double result.
-void colourGradientBlock(const PlaneRows channels[3], int x, uchar* out)
+void colourGradientBlock(const PlaneRows planes[3], const SmoothedRows smoothedRows[3], int x, uchar* out)
 {
     using namespace cv;
-    TensorSums low, high;
-    for (int c = 0; c < 3; ++c)
-        addChannel(channels[c], x, low, high);
+    TensorSums halves[2];
+    tensorSums(smoothedRows, x, halves);
     v_float32x4 uncertainLow, uncertainHigh;
-    const v_int32x4 roundedLow = roundedMagnitude(low, uncertainLow);
-    const v_int32x4 roundedHigh = roundedMagnitude(high, uncertainHigh);
+    const v_int32x4 roundedLow = roundedMagnitude(halves[0], uncertainLow);
+    const v_int32x4 roundedHigh = roundedMagnitude(halves[1], uncertainHigh);
     v_pack_u_store(out + x, v_pack(roundedLow, roundedHigh));
     const int uncertain = v_signmask(uncertainLow) | v_signmask(uncertainHigh) << 4;
     for (int k = 0; uncertain >> k != 0; ++k) {
         if (uncertain >> k & 1)
-            out[x + k] = saturate_cast<uchar>(colourMagnitude(channels, x + k));
+            out[x + k] = saturate_cast<uchar>(colourMagnitude(planes, x + k));
     }
 }
-#endif
 
 // Gradient of the interior pixels 1 .. cols - 2 of one row into out.
-void colourGradientRow(const PlaneRows channels[3], int cols, uchar* out)
+void colourGradientRow(const PlaneRows planes[3], const SmoothedRows smoothedRows[3], int cols, uchar* out)
 {
-    int x = 1;
-#if CV_SIMD128
     // Blocks of eight; the final one is moved back to end at column cols - 2, overlapping its
     // predecessor where the width is not a multiple of eight.
     const int last = cols - 1 - 8;
-    if (last >= 1) {
-        for (;; x += 8) {
-            x = std::min(x, last);
-            colourGradientBlock(channels, x, out);
-            if (x == last)
-                return;
-        }
+    if (last < 1) {
+        for (int x = 1; x < cols - 1; ++x)
+            out[x] = cv::saturate_cast<uchar>(colourMagnitude(planes, x));
+        return;
     }
-#endif
-    for (; x < cols - 1; ++x)
-        out[x] = cv::saturate_cast<uchar>(colourMagnitude(channels, x));
+    for (int x = 1;; x += 8) {
+        x = std::min(x, last);
+        colourGradientBlock(planes, smoothedRows, x, out);
+        if (x == last)
+            return;
+    }
 }
 
 // Colour branch: structure tensor summed over channels 0..2 of a source with cn channels.
-// Channels are split into planes of three consecutive rows (a ring reused as the window moves
-// down) so that every load runs over contiguous data.
+// Channels are split into planes, and the [1 2 1] row sums of each plane row are kept, in rings
+// of three rows reused as the window moves down, so that every load runs over contiguous data and
+// every row sum serves both rows it borders.
 void colourGradientRows(const cv::Mat& src, cv::Mat& dst, int cn)
 {
     const int cols = src.cols;
     // Planes a multiple of 64 bytes apart (widths such as 320 or 640) ran at half speed in
     // measurements; 16 bytes of padding keep their starts out of step.
     const int stride = cols + 16;
-    std::vector<uchar> planes(4 * 3 * stride);  // [row % 3][channel][column], channel 3 unused
-    auto plane = [&](int row, int c) { return &planes[((row % 3) * 4 + c) * stride]; };
-    auto splitRow = [&](int row) {
+    std::vector<uchar> planeRing(4 * 3 * stride);    // [row % 3][channel][column], channel 3 unused
+    std::vector<ushort> rowSumRing(3 * 3 * stride);  // [row % 3][channel][column]
+    std::vector<ushort> columnSums(3 * stride);      // [channel][column]
+    auto plane = [&](int row, int c) { return &planeRing[((row % 3) * 4 + c) * stride]; };
+    auto rowSums = [&](int row, int c) { return &rowSumRing[((row % 3) * 3 + c) * stride]; };
+    auto takeRow = [&](int row) {
         uchar* channels[4] = {plane(row, 0), plane(row, 1), plane(row, 2), plane(row, 3)};
         cv::hal::split8u(src.ptr<uchar>(row), channels, cols, cn);
+        for (int c = 0; c < 3; ++c) {
+            const uchar* p = plane(row, c);
+            smoothed(p, p + 1, p + 2, cols - 2, rowSums(row, c) + 1);
+        }
     };
 
-    splitRow(0);
-    splitRow(1);
+    takeRow(0);
+    takeRow(1);
     for (int i = 1; i < src.rows - 1; ++i) {
-        splitRow(i + 1);
-        PlaneRows channels[3];
-        for (int c = 0; c < 3; ++c)
-            channels[c] = {plane(i - 1, c), plane(i, c), plane(i + 1, c)};
-        colourGradientRow(channels, cols, dst.ptr<uchar>(i));
+        takeRow(i + 1);
+        PlaneRows planes[3];
+        SmoothedRows smoothedRows[3];
+        for (int c = 0; c < 3; ++c) {
+            planes[c] = {plane(i - 1, c), plane(i, c), plane(i + 1, c)};
+            ushort* columns = &columnSums[c * stride];
+            smoothed(planes[c].up, planes[c].mid, planes[c].down, cols, columns);
+            smoothedRows[c] = {columns, rowSums(i - 1, c), rowSums(i + 1, c)};
+        }
+        colourGradientRow(planes, smoothedRows, cols, dst.ptr<uchar>(i));
     }
 }
 
