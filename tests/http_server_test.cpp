@@ -30,8 +30,8 @@ protected:
         app.route(Method::get, "/throws-int", [](const Request&) -> Response { throw 42; });
         tarvek::http::ServerLimits limits;
         limits.bodyLimit = 4096;
-        limits.headerTimeout = 400ms;
-        limits.bodyIdleTimeout = 400ms;
+        limits.headerTimeout = 1000ms;
+        limits.bodyIdleTimeout = 1000ms;
         app.limits(limits).concurrency(2);
     }
     ~HttpServer() override { tarvek::http::logger::setHandler(nullptr); }
@@ -155,7 +155,7 @@ TEST_F(HttpServer, DropsSlowClientsWithoutHoldingUpOthers)
 
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(testhttp::post(port, "/echo", "served").body(), "served");
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 300ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 800ms);
 
     for (auto* socket : {&silent, &slowBody}) {
         char byte;
