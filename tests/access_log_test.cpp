@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -97,6 +98,16 @@ TEST_F(AccessLog, RotatesBySizeAndKeepsABoundedNumberOfFiles)
     for (const char* name : {"access.log", "access.1.log", "access.2.log"})
         EXPECT_LE(fs::file_size(directory / name), 1000u) << name;
     EXPECT_EQ(fs::file_size(directory / "access.1.log"), 1000u);
+}
+
+TEST_F(AccessLog, LinesReachTheFileWithinASecondWhileOpen)
+{
+    FileLogHandler handler((directory / "access.log").string(), 1 << 20, 1);
+    testing::internal::CaptureStderr();
+    handler.log("visible soon\n", LogLevel::Info);
+    testing::internal::GetCapturedStderr();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(readFile(directory / "access.log"), "visible soon\n");
 }
 
 TEST_F(AccessLog, ASecondHandlerCannotTakeTheSameLoggerName)

@@ -13,6 +13,10 @@ FileLogHandler::FileLogHandler(const std::string& fileName, std::size_t maxSize,
     : logger_(spdlog::rotating_logger_mt("access", fileName, maxSize, files))
 {
     logger_->set_pattern("%v");
+    // Lines are not flushed one by one (that would cost a write per line), but
+    // within a second, so that a crash or a kill loses at most that second and
+    // `tail -f access.log` follows the server.
+    spdlog::flush_every(std::chrono::seconds(1));
 }
 
 void FileLogHandler::log(std::string message, http::LogLevel level)
