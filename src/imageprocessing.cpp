@@ -183,7 +183,7 @@ void tensorSums(const SmoothedRows channels[3], int x, TensorSums halves[2])
 // the evaluation then carries a relative error of a few 1e-7, so it stays within 1e-4 of the
 // double magnitude below 256. The pixels whose float magnitude lies within 1e-3 of a rounding
 // boundary k + 0.5 are marked in `uncertain` and must be evaluated in double (above 255 that is
-// not needed, but too rare to be worth a test).
+// not needed, but rare enough not to be worth excluding).
 cv::v_int32x4 roundedMagnitude(const TensorSums& sums, cv::v_float32x4& uncertain)
 {
     using namespace cv;
