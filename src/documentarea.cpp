@@ -1,4 +1,3 @@
-#include "documentarea.h"
 #include "documentarea_internal.h"
 
 #include <algorithm>

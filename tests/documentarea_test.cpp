@@ -7,7 +7,6 @@
 
 #include <opencv2/core.hpp>
 
-#include "documentarea.h"
 #include "documentarea_internal.h"
 
 namespace {
