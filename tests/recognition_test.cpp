@@ -161,6 +161,11 @@ TEST(DeclaredPixelCount, ReadsHeadersOfTheCommonFormats)
     EXPECT_EQ(declaredPixelCount("hello"), std::nullopt);
     EXPECT_EQ(declaredPixelCount(encodedImage(".jpg").substr(0, 4)), std::nullopt);
     EXPECT_EQ(declaredPixelCount(""), std::nullopt);
+    // Truncated headers of every format read nothing past the end.
+    for (const std::string& magic : {std::string("RIFF\0\0\0"), std::string("RIFF\0\0\0\0WEBPVP8X", 16),
+                                     std::string("BM\0\0"), std::string("\x89PNG\r\n\x1a\n"),
+                                     std::string("\xff\xd8\xff\xc0\0\x11\x08")})
+        EXPECT_EQ(declaredPixelCount(magic), std::nullopt) << magic.size();
 }
 
 TEST(ToString, EncodesCodePointsAsUtf8AndSkipsInvalidOnes)

@@ -138,7 +138,7 @@ std::optional<std::uint64_t> declaredPixelCount(const std::string& bytes)
         const auto height = static_cast<std::int32_t>(littleEndian32(p + 22));
         return std::uint64_t(std::abs(std::int64_t{width})) * std::uint64_t(std::abs(std::int64_t{height}));
     }
-    if (startsWith("RIFF") && bytes.compare(8, 4, "WEBP") == 0)
+    if (n >= 12 && startsWith("RIFF") && bytes.compare(8, 4, "WEBP") == 0)
         return webpPixelCount(p, n);
     return std::nullopt;
 }
