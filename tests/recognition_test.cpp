@@ -146,11 +146,38 @@ TEST_F(RecognitionRoutes, HugeDeclaredImagesAreNotDecoded)
     EXPECT_EQ(postJson("/recognize_receipt", imageJson(macaron::Base64::Encode(png))), (json::object{{"status", -2}}));
 }
 
+TEST_F(RecognitionRoutes, OnlyPhotoFormatsReachTheDecoder)
+{
+    // A DICOM preamble and magic with a truncated element: the DICOM reader behind the
+    // decoder aborts the process on it. It is answered like any bytes that
+    // decode to no image, and the server goes on.
+    const std::string dicom = std::string(128, '\x01') + "DICM+}";
+    for (const auto& body : {dicom, imageJson(macaron::Base64::Encode(dicom))})
+        EXPECT_EQ(postJson("/recognize_receipt", body).at("status"), 0);
+
+    const std::string tiff = encodedImage(".tiff");
+    EXPECT_EQ(postJson("/recognize_receipt", tiff).at("image").as_string(), macaron::Base64::Encode(tiff));
+}
+
 TEST(RecognitionHandler, KindsWithoutFieldsAnswerMinusThree)
 {
     tarvek::http::Request request;
     request.body() = encodedImage(".png");
     EXPECT_EQ(tarvek::service::run_request(request, 2), (json::value(json::object{{"status", -3}})));
+}
+
+TEST(ImageFormat, RecognisesThePhotoFormatsBySignature)
+{
+    using tarvek::service::ImageFormat;
+    using tarvek::service::imageFormatOf;
+    EXPECT_EQ(imageFormatOf(encodedImage(".jpg")), ImageFormat::jpeg);
+    EXPECT_EQ(imageFormatOf(encodedImage(".png")), ImageFormat::png);
+    EXPECT_EQ(imageFormatOf(encodedImage(".bmp")), ImageFormat::bmp);
+    EXPECT_EQ(imageFormatOf(encodedImage(".webp")), ImageFormat::webp);
+    EXPECT_EQ(imageFormatOf(encodedImage(".tiff")), ImageFormat::tiff);
+    EXPECT_EQ(imageFormatOf(encodedImage(".ppm")), ImageFormat::unknown);
+    EXPECT_EQ(imageFormatOf("RIFF"), ImageFormat::unknown);
+    EXPECT_EQ(imageFormatOf(""), ImageFormat::unknown);
 }
 
 TEST(DeclaredPixelCount, ReadsHeadersOfTheCommonFormats)

@@ -57,10 +57,14 @@ std::optional<std::string> imageMember(const boost::json::value& body)
     return bytes;
 }
 
-// Decodes the bytes as a colour image; false when the decoder raises or the
-// header declares more than maxImagePixels.
+// Decodes the bytes as a colour image; false when the decoder raises (an empty
+// buffer included) or the header declares more than maxImagePixels. Bytes of
+// other formats are not decoded and, like bytes no decoder recognises, give no
+// image, which is accepted.
 bool decodesAsImage(std::string& bytes)
 {
+    if (!bytes.empty() && imageFormatOf(bytes) == ImageFormat::unknown)
+        return true;
     const auto declared = declaredPixelCount(bytes);
     if (declared && *declared > maxImagePixels)
         return false;
@@ -122,23 +126,39 @@ std::optional<std::uint64_t> webpPixelCount(const unsigned char* p, std::size_t 
 
 } // namespace
 
+ImageFormat imageFormatOf(const std::string& bytes)
+{
+    const auto startsWith = [&](std::string_view magic) { return bytes.compare(0, magic.size(), magic) == 0; };
+    if (startsWith("\xff\xd8\xff"))
+        return ImageFormat::jpeg;
+    if (startsWith("\x89PNG\r\n\x1a\n"))
+        return ImageFormat::png;
+    if (startsWith("BM"))
+        return ImageFormat::bmp;
+    if (bytes.size() >= 12 && startsWith("RIFF") && bytes.compare(8, 4, "WEBP") == 0)
+        return ImageFormat::webp;
+    if (startsWith(std::string_view("II*\0", 4)) || startsWith(std::string_view("MM\0*", 4)))
+        return ImageFormat::tiff;
+    return ImageFormat::unknown;
+}
+
 std::optional<std::uint64_t> declaredPixelCount(const std::string& bytes)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
-    const auto startsWith = [&](std::string_view magic) { return bytes.compare(0, magic.size(), magic) == 0; };
+    const ImageFormat format = imageFormatOf(bytes);
 
-    if (startsWith("\x89PNG\r\n\x1a\n") && n >= 24)
+    if (format == ImageFormat::png && n >= 24)
         return std::uint64_t{bigEndian32(p + 16)} * bigEndian32(p + 20);
-    if (n >= 3 && p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF)
+    if (format == ImageFormat::jpeg)
         return jpegPixelCount(p, n);
-    if (startsWith("BM") && n >= 26) {
+    if (format == ImageFormat::bmp && n >= 26) {
         // Height is negative for top-down bitmaps.
         const auto width = static_cast<std::int32_t>(littleEndian32(p + 18));
         const auto height = static_cast<std::int32_t>(littleEndian32(p + 22));
         return std::uint64_t(std::abs(std::int64_t{width})) * std::uint64_t(std::abs(std::int64_t{height}));
     }
-    if (n >= 12 && startsWith("RIFF") && bytes.compare(8, 4, "WEBP") == 0)
+    if (format == ImageFormat::webp)
         return webpPixelCount(p, n);
     return std::nullopt;
 }
