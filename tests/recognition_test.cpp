@@ -5,11 +5,10 @@
 #include "logger.h"
 #include "recognition.h"
 #include "routes.h"
+#include "test_images.h"
 
 #include <boost/json.hpp>
 #include <gtest/gtest.h>
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include <mutex>
 #include <vector>
@@ -18,15 +17,6 @@ namespace {
 
 using tarvek::http::LogLevel;
 namespace json = boost::json;
-
-std::string encodedImage(const std::string& extension)
-{
-    cv::Mat image(48, 64, CV_8UC3, cv::Scalar(250, 250, 250));
-    cv::rectangle(image, cv::Rect(8, 8, 30, 20), cv::Scalar(20, 40, 200), cv::FILLED);
-    std::vector<uchar> bytes;
-    cv::imencode(extension, image, bytes);
-    return std::string(bytes.begin(), bytes.end());
-}
 
 class RecognitionRoutes : public ::testing::Test {
 protected:
@@ -164,35 +154,6 @@ TEST(RecognitionHandler, KindsWithoutFieldsAnswerMinusThree)
     tarvek::http::Request request;
     request.body() = encodedImage(".png");
     EXPECT_EQ(tarvek::service::run_request(request, 2), (json::value(json::object{{"status", -3}})));
-}
-
-TEST(ImageFormat, RecognisesThePhotoFormatsBySignature)
-{
-    using tarvek::service::ImageFormat;
-    using tarvek::service::imageFormatOf;
-    EXPECT_EQ(imageFormatOf(encodedImage(".jpg")), ImageFormat::jpeg);
-    EXPECT_EQ(imageFormatOf(encodedImage(".png")), ImageFormat::png);
-    EXPECT_EQ(imageFormatOf(encodedImage(".bmp")), ImageFormat::bmp);
-    EXPECT_EQ(imageFormatOf(encodedImage(".webp")), ImageFormat::webp);
-    EXPECT_EQ(imageFormatOf(encodedImage(".tiff")), ImageFormat::tiff);
-    EXPECT_EQ(imageFormatOf(encodedImage(".ppm")), ImageFormat::unknown);
-    EXPECT_EQ(imageFormatOf("RIFF"), ImageFormat::unknown);
-    EXPECT_EQ(imageFormatOf(""), ImageFormat::unknown);
-}
-
-TEST(DeclaredPixelCount, ReadsHeadersOfTheCommonFormats)
-{
-    using tarvek::service::declaredPixelCount;
-    for (const std::string extension : {".png", ".jpg", ".bmp"})
-        EXPECT_EQ(declaredPixelCount(encodedImage(extension)), 48u * 64u) << extension;
-    EXPECT_EQ(declaredPixelCount("hello"), std::nullopt);
-    EXPECT_EQ(declaredPixelCount(encodedImage(".jpg").substr(0, 4)), std::nullopt);
-    EXPECT_EQ(declaredPixelCount(""), std::nullopt);
-    // Truncated headers of every format read nothing past the end.
-    for (const std::string& magic : {std::string("RIFF\0\0\0"), std::string("RIFF\0\0\0\0WEBPVP8X", 16),
-                                     std::string("BM\0\0"), std::string("\x89PNG\r\n\x1a\n"),
-                                     std::string("\xff\xd8\xff\xc0\0\x11\x08")})
-        EXPECT_EQ(declaredPixelCount(magic), std::nullopt) << magic.size();
 }
 
 TEST(ToString, EncodesCodePointsAsUtf8AndSkipsInvalidOnes)

@@ -1,6 +1,7 @@
 #include "recognition.h"
 
 #include "base64.h"
+#include "image_header.h"
 #include "logger.h"
 
 #include <boost/json/parse.hpp>
@@ -8,6 +9,7 @@
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -87,81 +89,7 @@ boost::json::array toJson(const std::vector<std::string>& fields)
     return array;
 }
 
-std::uint32_t bigEndian32(const unsigned char* p) { return (p[0] << 24u) | (p[1] << 16u) | (p[2] << 8u) | p[3]; }
-std::uint32_t bigEndian16(const unsigned char* p) { return (p[0] << 8u) | p[1]; }
-std::uint32_t littleEndian24(const unsigned char* p) { return p[0] | (p[1] << 8u) | (p[2] << 16u); }
-std::uint32_t littleEndian32(const unsigned char* p) { return littleEndian24(p) | (std::uint32_t(p[3]) << 24u); }
-
-std::optional<std::uint64_t> jpegPixelCount(const unsigned char* p, std::size_t n)
-{
-    // Walk the marker segments up to the first start-of-frame (SOF0..SOF15 but DHT, JPG, DAC).
-    std::size_t i = 2;
-    while (i + 4 <= n) {
-        if (p[i] != 0xFF)
-            return std::nullopt;
-        const unsigned marker = p[i + 1];
-        if (marker == 0xFF) {
-            ++i;
-            continue;
-        }
-        const std::size_t length = bigEndian16(p + i + 2);
-        const bool startOfFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (startOfFrame) {
-            if (i + 9 > n)
-                return std::nullopt;
-            return std::uint64_t{bigEndian16(p + i + 5)} * bigEndian16(p + i + 7);
-        }
-        i += 2 + length;
-    }
-    return std::nullopt;
-}
-
-std::optional<std::uint64_t> webpPixelCount(const unsigned char* p, std::size_t n)
-{
-    // Only the extended form can declare more than 16384 x 16384 pixels.
-    if (n < 30 || std::string_view(reinterpret_cast<const char*>(p + 12), 4) != "VP8X")
-        return std::nullopt;
-    return std::uint64_t{littleEndian24(p + 24) + 1} * (littleEndian24(p + 27) + 1);
-}
-
 } // namespace
-
-ImageFormat imageFormatOf(const std::string& bytes)
-{
-    const auto startsWith = [&](std::string_view magic) { return bytes.compare(0, magic.size(), magic) == 0; };
-    if (startsWith("\xff\xd8\xff"))
-        return ImageFormat::jpeg;
-    if (startsWith("\x89PNG\r\n\x1a\n"))
-        return ImageFormat::png;
-    if (startsWith("BM"))
-        return ImageFormat::bmp;
-    if (bytes.size() >= 12 && startsWith("RIFF") && bytes.compare(8, 4, "WEBP") == 0)
-        return ImageFormat::webp;
-    if (startsWith(std::string_view("II*\0", 4)) || startsWith(std::string_view("MM\0*", 4)))
-        return ImageFormat::tiff;
-    return ImageFormat::unknown;
-}
-
-std::optional<std::uint64_t> declaredPixelCount(const std::string& bytes)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
-    const ImageFormat format = imageFormatOf(bytes);
-
-    if (format == ImageFormat::png && n >= 24)
-        return std::uint64_t{bigEndian32(p + 16)} * bigEndian32(p + 20);
-    if (format == ImageFormat::jpeg)
-        return jpegPixelCount(p, n);
-    if (format == ImageFormat::bmp && n >= 26) {
-        // Height is negative for top-down bitmaps.
-        const auto width = static_cast<std::int32_t>(littleEndian32(p + 18));
-        const auto height = static_cast<std::int32_t>(littleEndian32(p + 22));
-        return std::uint64_t(std::abs(std::int64_t{width})) * std::uint64_t(std::abs(std::int64_t{height}));
-    }
-    if (format == ImageFormat::webp)
-        return webpPixelCount(p, n);
-    return std::nullopt;
-}
 
 boost::json::value run_request(const http::Request& request, int kind)
 {

@@ -9,7 +9,6 @@
 #include <boost/json/value.hpp>
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 namespace tarvek::service {
@@ -19,17 +18,6 @@ constexpr std::uint64_t maxImagePixels = std::uint64_t{1} << 28;
 
 // kind 0: receipt, 1: estimate; any other kind has no field values (status -3).
 boost::json::value run_request(const http::Request& request, int kind);
-
-// The photo and scan formats that are handed to the image decoder. Other
-// bytes are not decoded at all: the decoder library also carries readers for
-// formats such as DICOM, some of which abort the whole process on a crafted
-// file. Such bytes count as bytes that decode to no image.
-enum class ImageFormat { unknown, jpeg, png, bmp, webp, tiff };
-ImageFormat imageFormatOf(const std::string& bytes);
-
-// Width x height declared by a PNG, JPEG, BMP or WebP header, read without
-// decoding; nothing for other formats or truncated headers.
-std::optional<std::uint64_t> declaredPixelCount(const std::string& bytes);
 
 // UTF-8 of a wide string holding one code point per element; invalid code
 // points are skipped.
