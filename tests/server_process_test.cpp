@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,11 +35,16 @@ std::string readFile(const fs::path& path)
 // Starts the server in its own directory with standard error sent to a file.
 class ServerProcess {
 public:
-    ServerProcess(const fs::path& directory, std::vector<std::string> arguments) : directory_(directory)
+    // fileLimit, when set, caps the number of file descriptors the server may open.
+    ServerProcess(const fs::path& directory, std::vector<std::string> arguments, rlim_t fileLimit = 0)
+        : directory_(directory)
     {
         fs::remove(directory / "stderr.txt"); // an earlier run's start line must not be read
         pid_ = fork();
         if (pid_ == 0) {
+            const rlimit limit{fileLimit, fileLimit};
+            if (fileLimit != 0 && setrlimit(RLIMIT_NOFILE, &limit) != 0)
+                _exit(126);
             if (chdir(directory.c_str()) != 0)
                 _exit(127);
             const int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -216,6 +222,20 @@ long residentKiB(pid_t pid)
     return -1;
 }
 
+// User and system CPU time of a process, in clock ticks.
+long cpuTicks(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int index = 3; fields >> field && index <= 15; ++index)
+        if (index >= 14)
+            ticks += std::stol(field);
+    return ticks;
+}
+
 std::string pngDeclaring(std::uint32_t width, std::uint32_t height)
 {
     std::string png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
@@ -236,4 +256,26 @@ TEST_F(ServerProgram, HugeDeclaredImagesKeepMemoryBounded)
     for (int i = 0; i < 40; ++i)
         ASSERT_EQ(testhttp::post(port, "/recognize_receipt", huge).body(), R"({"status":-2})");
     EXPECT_LT(residentKiB(server.pid()), 400 * 1024);
+}
+
+TEST_F(ServerProgram, RunningOutOfFileDescriptorsNeitherSpinsNorStops)
+{
+    ServerProcess server(directory, {"0"}, 48);
+    const auto port = server.waitForPort();
+    ASSERT_NE(port, 0) << server.standardError();
+
+    testhttp::asio::io_context context;
+    std::vector<testhttp::tcp::socket> idle;
+    for (int i = 0; i < 80; ++i)
+        idle.push_back(testhttp::connectTo(context, port));
+    std::this_thread::sleep_for(300ms);
+    const long before = cpuTicks(server.pid());
+    std::this_thread::sleep_for(1s);
+    EXPECT_LT(cpuTicks(server.pid()) - before, 30); // a spinning acceptor burns about 100 a second
+
+    idle.clear();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(testhttp::post(port, "/recognize_receipt", "{}").body(), R"({"status":-1})");
+    EXPECT_NE(readFile(directory / "access.log").find("accepting a connection failed: Too many open files"),
+              std::string::npos);
 }

@@ -4,7 +4,9 @@
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/json/serialize.hpp>
 
@@ -26,6 +28,7 @@ constexpr const char* serverName = "tarvek";
 // answer instead of a connection reset.
 constexpr std::chrono::milliseconds drainTime{2000};
 constexpr std::size_t minimumWriteRate = 32u << 10; // bytes per second
+constexpr std::chrono::milliseconds acceptRetryDelay{100};
 
 void logError(const std::string& message)
 {
@@ -210,7 +213,7 @@ class Acceptor {
 public:
     Acceptor(asio::io_context& context, const tcp::endpoint& endpoint, std::vector<asio::io_context>& workers,
              const App& app, const ServerLimits& limits)
-        : acceptor_(context), workers_(workers), app_(app), limits_(limits)
+        : acceptor_(context), retry_(context), workers_(workers), app_(app), limits_(limits)
     {
         acceptor_.open(endpoint.protocol());
         acceptor_.set_option(asio::socket_base::reuse_address(true));
@@ -224,16 +227,32 @@ public:
     {
         asio::io_context& worker = workers_[next_];
         next_ = (next_ + 1) % workers_.size();
-        acceptor_.async_accept(worker, [this](beast::error_code ec, tcp::socket socket) {
-            if (!ec)
-                std::make_shared<Session>(std::move(socket), app_, limits_)->start();
-            if (ec != asio::error::operation_aborted)
-                accept();
+        acceptor_.async_accept(worker, [this, &worker](beast::error_code ec, tcp::socket socket) {
+            if (ec == asio::error::operation_aborted)
+                return;
+            if (ec)
+                return pauseAfter(ec);
+            auto session = std::make_shared<Session>(std::move(socket), app_, limits_);
+            asio::post(worker, [session] { session->start(); });
+            accept();
         });
     }
 
 private:
+    // Accepting fails while the process is out of file descriptors; retrying
+    // at once would spin, so the acceptor waits a moment for connections to close.
+    void pauseAfter(beast::error_code ec)
+    {
+        logError("accepting a connection failed: " + ec.message());
+        retry_.expires_after(acceptRetryDelay);
+        retry_.async_wait([this](beast::error_code waitError) {
+            if (!waitError)
+                accept();
+        });
+    }
+
     tcp::acceptor acceptor_;
+    asio::steady_timer retry_;
     std::vector<asio::io_context>& workers_;
     std::size_t next_ = 0;
     const App& app_;
