@@ -260,6 +260,11 @@ TEST_F(ServerProgram, HugeDeclaredImagesKeepMemoryBounded)
 
 TEST_F(ServerProgram, RunningOutOfFileDescriptorsNeitherSpinsNorStops)
 {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers' runtime needs descriptors of its own for some checks, and
+    // reports false errors when there are none left.
+    GTEST_SKIP() << "not meaningful under the sanitizers";
+#endif
     ServerProcess server(directory, {"0"}, 48);
     const auto port = server.waitForPort();
     ASSERT_NE(port, 0) << server.standardError();
