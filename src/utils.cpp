@@ -12,6 +12,22 @@
 namespace tarvek {
 namespace utils {
 
+namespace {
+
+// Truncation toward zero that stays defined for any double: out-of-range
+// values clamp to the int limits and a NaN becomes 0.
+int truncateToInt(double v) {
+    if (std::isnan(v))
+        return 0;
+    if (v >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    if (v <= static_cast<double>(INT_MIN))
+        return INT_MIN;
+    return static_cast<int>(v);
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Image conversions and measurements
 // ---------------------------------------------------------------------------
@@ -50,9 +66,12 @@ bool getColorImage(cv::Mat& src, cv::Mat& dst) {
 }
 
 double calcDistance(cv::Point a, cv::Point b) {
-    const int dx = b.x - a.x;
-    const int dy = b.y - a.y;
-    return std::sqrt(static_cast<double>(dx * dx + dy * dy));
+    // Differences in 64 bits and squares in double, so that far-apart points
+    // (e.g. crossings of nearly parallel lines) cannot overflow; whenever the
+    // sum fits an int it is formed exactly, as integer arithmetic would.
+    const double dx = static_cast<double>(std::int64_t{b.x} - a.x);
+    const double dy = static_cast<double>(std::int64_t{b.y} - a.y);
+    return std::sqrt(dx * dx + dy * dy);
 }
 
 double calcDistance2(cv::Point2f a, cv::Point2f b) {
@@ -69,7 +88,7 @@ int calcPolygonArea(std::vector<cv::Point2f>& pts) {
     // fraction, which the callers' area thresholds were tuned with.
     for (int i = 0, j = n - 1; i < n; j = i++) {
         const float term = (pts[j].x + pts[i].x) * (pts[j].y - pts[i].y);
-        sum = static_cast<int>(static_cast<float>(sum) + term);
+        sum = truncateToInt(static_cast<float>(sum) + term);
     }
     return sum / 2;
 }
@@ -88,6 +107,8 @@ cv::Size reverseTestSize(const cv::Mat& gray) {
 }  // namespace
 
 bool isReverse(cv::Mat& gray) {
+    if (gray.empty())
+        return false;
     cv::Mat small;
     cv::resize(gray, small, reverseTestSize(gray), 0, 0, cv::INTER_CUBIC);
 
@@ -165,18 +186,6 @@ void matToInt(cv::Mat& src, int* pixels) {
 // ---------------------------------------------------------------------------
 
 namespace {
-
-// Truncation toward zero that stays defined for any double: out-of-range
-// values clamp to the int limits and a NaN becomes 0.
-int truncateToInt(double v) {
-    if (std::isnan(v))
-        return 0;
-    if (v >= static_cast<double>(INT_MAX))
-        return INT_MAX;
-    if (v <= static_cast<double>(INT_MIN))
-        return INT_MIN;
-    return static_cast<int>(v);
-}
 
 // (AᵀA)⁻¹·(Aᵀy); LU inversion yields zeros for a singular AᵀA, and so does
 // an empty design matrix.
@@ -313,7 +322,9 @@ double modelVerification(std::vector<cv::Point>* inliers, int* count, cv::Vec4f&
     const int limit = std::min(n, static_cast<int>(data.size()));
     for (int i = 0; i < limit; ++i) {
         const float distance = computeDistance(model, data[i]);
-        if (distance >= threshold)
+        // Written as a negated "closer than" so that a NaN distance (a model
+        // without direction) is no inlier.
+        if (!(distance < threshold))
             continue;
         if (*count < static_cast<int>(inliers->size()))
             (*inliers)[*count] = data[i];

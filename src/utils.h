@@ -25,8 +25,7 @@ bool getGrayImage(cv::Mat& src, cv::Mat& dst);
 // dst untouched.
 bool getColorImage(cv::Mat& src, cv::Mat& dst);
 
-// Euclidean distance of integer points; the sum of squares is formed in
-// 32-bit integer arithmetic, so it suits points up to about 32000 pixels apart.
+// Euclidean distance of integer points; no overflow for any pair of points.
 double calcDistance(cv::Point a, cv::Point b);
 
 // Euclidean distance of float points; differences and sum of squares are
@@ -34,13 +33,14 @@ double calcDistance(cv::Point a, cv::Point b);
 double calcDistance2(cv::Point2f a, cv::Point2f b);
 
 // Signed shoelace area of the implicitly closed polygon, accumulated in an
-// int that is truncated after every step, then halved with integer division.
+// int that is truncated after every step (clamped to the int range, a NaN
+// step gives 0), then halved with integer division.
 // Corners ordered clockwise on screen (y down) give a negative area.
 int calcPolygonArea(std::vector<cv::Point2f>& pts);
 
 // True when the 8-bit grey page looks like light text on a dark background:
 // fewer than 23 % of the pixels that stand out from their neighbourhood
-// are darker than it.
+// are darker than it. An empty image gives false.
 bool isReverse(cv::Mat& gray);
 
 // Packed pixels are 32-bit values: alpha in bits 24-31, then the bytes at

@@ -94,6 +94,13 @@ TEST(Distance, IntegerAndFloatPoints) {
     EXPECT_DOUBLE_EQ(calcDistance2(cv::Point2f(0, 0), cv::Point2f(3, 4)), 5.0);
 }
 
+TEST(Distance, FarApartIntegerPointsDoNotOverflow) {
+    // 50000² + 50000² exceeds the int range.
+    EXPECT_DOUBLE_EQ(calcDistance(cv::Point(-25000, 0), cv::Point(25000, 50000)),
+                     50000.0 * std::sqrt(2.0));
+    EXPECT_DOUBLE_EQ(calcDistance(cv::Point(INT_MIN, 0), cv::Point(INT_MAX, 0)), 4294967295.0);
+}
+
 TEST(Distance, FloatVersionSumsInSinglePrecision) {
     const cv::Point2f a(0.1f, 0.7f), b(1234.567f, 89.123f);
     const float dx = b.x - a.x, dy = b.y - a.y;
@@ -119,6 +126,14 @@ TEST(PolygonArea, EveryPartialSumIsTruncated) {
     EXPECT_EQ(calcPolygonArea(diamond), -6);
 }
 
+TEST(PolygonArea, HugeOrInvalidCoordinatesStayDefined) {
+    // Partial sums beyond the int range clamp instead of wrapping.
+    std::vector<cv::Point2f> huge{{0, 0}, {1e6f, 0}, {1e6f, 1e6f}, {0, 1e6f}};
+    EXPECT_EQ(calcPolygonArea(huge), INT_MIN / 2);
+    std::vector<cv::Point2f> nan{{0, 0}, {std::nanf(""), 0}, {10, 10}};
+    EXPECT_EQ(calcPolygonArea(nan), 0);
+}
+
 // --- Reverse-page test ------------------------------------------------------
 
 TEST(IsReverse, DarkTextOnLightPaperIsNotReversed) {
@@ -136,6 +151,11 @@ TEST(IsReverse, NegativePageIsReversed) {
 TEST(IsReverse, UniformImageIsNotReversed) {
     cv::Mat uniform(300, 200, CV_8UC1, cv::Scalar(128));
     EXPECT_FALSE(isReverse(uniform));
+}
+
+TEST(IsReverse, EmptyImageIsNotReversed) {
+    cv::Mat empty;
+    EXPECT_FALSE(isReverse(empty));
 }
 
 TEST(IsReverse, VeryFlatImageStillWorks) {
@@ -370,6 +390,12 @@ TEST(RansacBlocks, VerificationCountsStrictlyCloserPoints) {
     cost = modelVerification(&inliers, &count, model, data, 3, 1.0);
     EXPECT_EQ(count, 1);
     EXPECT_DOUBLE_EQ(cost, 0.0);
+
+    // A model without direction gives NaN or infinite distances: no inliers.
+    cv::Vec4f none(0, 0, 0, 0);
+    cost = modelVerification(&inliers, &count, none, data, 6, 1.5);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(cost, 0.0);
 
     // A too small inlier buffer is not overrun; the count stays complete.
     std::vector<cv::Point> small(2);
