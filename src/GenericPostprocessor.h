@@ -9,6 +9,7 @@ namespace tarvek {
 // expected words. The library ships no implementation.
 class GenericPostprocessor {
 public:
+    // Virtual so that an implementation can be deleted through this interface.
     virtual ~GenericPostprocessor() = default;
 
     // Replaces the list of words that recognised text is compared with.
