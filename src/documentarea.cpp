@@ -461,8 +461,9 @@ bool filterSmallEdge(cv::Mat& src, cv::Mat& dst, int divisor, bool keepLargestOn
         }
         dropComponents(components, [&](int i) { return i != largest; });
     } else {
-        // A divisor below one gives no meaningful size bound.
-        if (divisor <= 0)
+        // A zero divisor stands for an unbounded size, which no component reaches. A negative one
+        // gives bounds of zero or less, which every component reaches.
+        if (divisor == 0)
             return false;
         dropSmallComponents(components, src.cols / divisor, src.rows / divisor);
     }

@@ -165,7 +165,7 @@ bool removeCenterEdge(cv::Mat& img);
 
 // Keeps the 8-connected edge components of src (converted to grey in place) whose bounding box
 // reaches cols / divisor in width or rows / divisor in height, or only the one with the most pixels.
-// False, with dst unwritten, when nothing is kept.
+// False, with dst unwritten, when nothing is kept; a divisor of 0 keeps nothing.
 bool filterSmallEdge(cv::Mat& src, cv::Mat& dst, int divisor, bool keepLargestOnly);
 
 // Grey Canny edges without the components enclosed by the largest outline and without small ones.

@@ -183,13 +183,17 @@ TEST(FilterSmallEdge, ConvertsAColourSourceToGreyInPlace)
     EXPECT_EQ(cv::countNonZero(dst), 50);
 }
 
-TEST(FilterSmallEdge, NonPositiveDivisorKeepsNothing)
+TEST(FilterSmallEdge, ZeroDivisorKeepsNothingAndANegativeOneKeepsEverything)
 {
     cv::Mat src = cv::Mat::zeros(20, 20, CV_8UC1);
     src.row(3).setTo(255);
+    src.at<uchar>(10, 10) = 255;
     cv::Mat dst;
     EXPECT_FALSE(filterSmallEdge(src, dst, 0, false));
     EXPECT_TRUE(dst.empty());
+    // Bounds of 20 / -3 = -6 pixels: even the single pixel reaches them.
+    ASSERT_TRUE(filterSmallEdge(src, dst, -3, false));
+    EXPECT_EQ(cv::countNonZero(dst), 21);
 }
 
 // --- edge builders ------------------------------------------------------------------------------
