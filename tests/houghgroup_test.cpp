@@ -189,40 +189,36 @@ TEST(GroupingByRho, ProceedsWithOneVerticalLineAndStopsAtTheEmptySide)
     EXPECT_TRUE(s.untouched());
 }
 
-TEST(GroupingByRho, ElevenLinesTwentyApartAreNotThinnedAndTenAreNeverThinned)
+namespace {
+
+// The left side that grouping by rho keeps from `count` vertical lines at
+// rho first, first + spacing, ..., with one frame line on each other side of
+// a 1000 x 1000 image.
+Lines groupedLeftSide(int count, float first, float spacing)
 {
     Lines lines;
-    for (int k = 0; k < 11; ++k)
-        lines.push_back(line(10.0f + 20 * k, 0));
+    for (int k = 0; k < count; ++k)
+        lines.push_back(line(first + spacing * k, 0));
     lines.push_back(line(990, 0));
     lines.push_back(line(10, 90));
     lines.push_back(line(990, 90));
     Lines left, right, top, bottom;
     getGroupingLinesUsingRho(1000, 1000, lines, &left, &right, &top, &bottom);
-    EXPECT_EQ(left.size(), 11u);
+    return left;
+}
 
-    Lines close;
-    for (int k = 0; k < 10; ++k)
-        close.push_back(line(10.0f + k, 0));
-    close.push_back(line(990, 0));
-    close.push_back(line(10, 90));
-    close.push_back(line(990, 90));
-    left.clear();
-    getGroupingLinesUsingRho(1000, 1000, close, &left, &right, &top, &bottom);
-    EXPECT_EQ(left.size(), 10u);
+} // namespace
+
+TEST(GroupingByRho, ElevenLinesTwentyApartAreNotThinnedAndTenAreNeverThinned)
+{
+    EXPECT_EQ(groupedLeftSide(11, 10, 20).size(), 11u);
+    EXPECT_EQ(groupedLeftSide(10, 10, 1).size(), 10u);
 }
 
 TEST(GroupingByRho, TwelveLinesEightApartKeepEveryOtherOne)
 {
-    Lines lines;
-    for (int k = 0; k < 12; ++k)
-        lines.push_back(line(10.0f + 8 * k, 0));
-    lines.push_back(line(990, 0));
-    lines.push_back(line(10, 90));
-    lines.push_back(line(990, 90));
-    Lines left, right, top, bottom;
-    getGroupingLinesUsingRho(1000, 1000, lines, &left, &right, &top, &bottom);
     // Tolerance 10: each survivor removes its successor 8 away; 16 away stays.
+    const Lines left = groupedLeftSide(12, 10, 8);
     ASSERT_EQ(left.size(), 6u);
     for (int k = 0; k < 6; ++k)
         EXPECT_EQ(left[k][0], 10.0f + 16 * k);
