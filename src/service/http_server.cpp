@@ -165,8 +165,7 @@ private:
         });
     }
 
-    template <class Message>
-    void send(const std::shared_ptr<Message>& response, bool closeAfter)
+    void send(const std::shared_ptr<bhttp::response<bhttp::string_body>>& response, bool closeAfter)
     {
         stream_.expires_after(writeTimeout(response->body().size()));
         bhttp::async_write(stream_, *response,

@@ -72,7 +72,6 @@ bool decodesAsImage(std::string& bytes)
         return false;
     try {
         const cv::Mat buffer(1, static_cast<int>(bytes.size()), CV_8UC1, bytes.data());
-        // Bytes that no decoder recognises give an empty image, which is accepted.
         const cv::Mat image = cv::imdecode(buffer, cv::IMREAD_COLOR);
         return true;
     } catch (const cv::Exception&) {
