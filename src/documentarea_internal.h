@@ -1,5 +1,5 @@
 // Global-scope helpers, records and tuning constants of the document-area
-// detector, shared by documentarea.cpp and its tests.
+// detector (src/documentarea/), shared by its stages and its tests.
 #pragma once
 
 #include <cmath>
