@@ -7,6 +7,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "documentarea.h"
+
 // ---------------------------------------------------------------------------
 // Tuning constants. The *ONLY_RECT set is the stricter one used when the
 // caller expects a card-like rectangle filling much of the picture.
@@ -49,7 +51,8 @@ const float DIAGONAL_LINE_RATIO__ONLY_RECT = 0.9f;
 const float ASPECT_RATIO_PERCENT__ONLY_RECT = 0.85f;
 
 // ---------------------------------------------------------------------------
-// Records
+// Records (the corner records vertLT, vertRT, vertRB and vertLB are public,
+// in documentarea.h)
 // ---------------------------------------------------------------------------
 
 // A candidate quadrangle kept for the second ranking pass.
@@ -59,37 +62,6 @@ struct Quad {
     int area;            // absolute polygon area of the vertices, pixels
     std::vector<cv::Vec2f> lines;       // forming lines: left, right, top, bottom
     std::vector<cv::Point2f> vertices;  // top-left, top-right, bottom-right, bottom-left
-};
-
-// Known corners supplied by the caller. pt and verticalPt define the corner's
-// vertical edge, pt and horizontalPt its horizontal edge; score -1 means the
-// corner was not found.
-struct vertLT {
-    cv::Point pt;
-    cv::Point verticalPt;
-    cv::Point horizontalPt;
-    double score;
-};
-
-struct vertRT {
-    cv::Point pt;
-    cv::Point verticalPt;
-    cv::Point horizontalPt;
-    double score;
-};
-
-struct vertRB {
-    cv::Point pt;
-    cv::Point verticalPt;
-    cv::Point horizontalPt;
-    double score;
-};
-
-struct vertLB {
-    cv::Point pt;
-    cv::Point verticalPt;
-    cv::Point horizontalPt;
-    double score;
 };
 
 // A plain 2-D vector; angle() of a zero-length vector is NaN, which the
@@ -148,6 +120,13 @@ bool getIntersectPoint(const cv::Point& p1, const cv::Point& p2, const cv::Point
 double minDistLineAndPoint(int px, int py, int x1, int y1, int x2, int y2);
 cv::Vec2f pointsToRhoTheta(double x1, double x2, double y1, double y2);
 
+// v rounded to two decimals as floor(v * 100 + 0.5) / 100 in double, stored as float.
+float roundToHundredths(double v);
+
+// Included angle, in degrees, at corner k of the quadrangle q between the directions to its two
+// neighbours (indices modulo 4).
+float cornerAngle(const std::vector<cv::Point2f>& q, int k);
+
 bool checkLineDegree(cv::Vec2f line, bool vertical, bool onlyRect);
 bool orderPoints(std::vector<cv::Point2f>& pts);
 bool orderPoints2(std::vector<cv::Point2f>& pts);
@@ -185,6 +164,10 @@ bool detectEdgeUsingDOC(cv::Mat& src, cv::Mat& dst);
 // sides left, right, top and bottom. Grouping appends to the side vectors.
 // ---------------------------------------------------------------------------
 
+// The 2000-pixel segment of a (rho, theta) line centred on the foot of its normal, end points
+// rounded to int: first rho·(c, s) + 1000·(−s, c), then rho·(c, s) − 1000·(−s, c).
+void probeSegment(const cv::Vec2f& line, cv::Point& first, cv::Point& second);
+
 // Standard Hough transform over all angles, threshold min(rows, cols) / 5.
 void detectHoughLines(cv::Mat& edges, std::vector<cv::Vec2f>* lines);
 
@@ -217,3 +200,83 @@ void getGroupingLinesUsingDHS_FilteringRho(int W, int H, std::vector<cv::Vec2f>&
 void getGroupingLinesUsingDHS(int W, int H, std::vector<cv::Vec2f>& lines, std::vector<cv::Vec2f>* left,
                               std::vector<cv::Vec2f>* right, std::vector<cv::Vec2f>* top,
                               std::vector<cv::Vec2f>* bottom);
+
+// ---------------------------------------------------------------------------
+// Quadrangle formation: every combination of one line per side group (left,
+// right, top, bottom) is intersected into corners, screened and scored; the
+// result is the best four corners (top-left, top-right, bottom-right,
+// bottom-left) or empty.
+// ---------------------------------------------------------------------------
+
+// Appends the crossings left∩top, left∩bottom, right∩top, right∩bottom of four lines (left, right,
+// top, bottom), or nothing unless all four probe segments cross.
+void get_boundary_vertices3(std::vector<cv::Vec2f> lines, std::vector<cv::Point2f>& out);
+
+// Number of positions sampled along a–b (one per row of a steep side, one per column of a shallow
+// one) with an edge pixel within ±band across the side.
+int calcEdgeCount(cv::Mat& edges, cv::Point2f a, cv::Point2f b, int band);
+
+// The same walk: *total counts the positions whose centre lies in the image, *count the
+// edge-backed ones.
+void calcEdgeCount2(cv::Mat& edges, cv::Point2f a, cv::Point2f b, int band, int* total, int* count);
+
+// Fraction of edge-backed positions along a line across the whole image.
+float getLineAccuracy(cv::Mat edges, cv::Vec2f line, bool vertical);
+
+// Screened by geometry (general or only-rect bounds), scored by edge support rounded to two
+// decimals; accuracyOut and angleDiffOut describe the result (0 when it is empty). keepCandidates
+// lets a larger near-best candidate win a second pass; relaxed lowers the accuracy floor.
+std::vector<cv::Point2f> getQuadrangleFormation_usingQUAD(cv::Mat& edges, std::vector<cv::Vec2f>& left,
+                                                          std::vector<cv::Vec2f>& right,
+                                                          std::vector<cv::Vec2f>& top,
+                                                          std::vector<cv::Vec2f>& bottom, float& accuracyOut,
+                                                          float& angleDiffOut, float aspectRatio, bool relaxed,
+                                                          bool keepCandidates, bool onlyRect);
+
+// Adds to the groups the side lines of the confirmed corner records (scaled by scale) and scores
+// candidates by squareness, aspect agreement and distance to those corners.
+std::vector<cv::Point2f> getQuadrangleFormation_usingVertices(int W, int H, float scale, vertLT lt, vertRT rt,
+                                                              vertRB rb, vertLB lb,
+                                                              std::vector<cv::Vec2f>& left,
+                                                              std::vector<cv::Vec2f>& right,
+                                                              std::vector<cv::Vec2f>& top,
+                                                              std::vector<cv::Vec2f>& bottom, float aspectRatio,
+                                                              bool onlyRect);
+
+// Lets up to two sides be the image border (appended to the groups), each borrowed side costing
+// HANDICAP in accuracy; appends the four chosen lines to linesOut.
+std::vector<cv::Point2f> getQuadrangleFormation_includeCroppedImage(cv::Mat& edges, std::vector<cv::Vec2f>& left,
+                                                                    std::vector<cv::Vec2f>& right,
+                                                                    std::vector<cv::Vec2f>& top,
+                                                                    std::vector<cv::Vec2f>& bottom,
+                                                                    std::vector<cv::Vec2f>* linesOut);
+
+// ---------------------------------------------------------------------------
+// Corners from border segments (x1, y1, x2, y2), given as left, right, top,
+// bottom; outward expansion of the found sides; the rectangle check.
+// ---------------------------------------------------------------------------
+
+// Appends (x, y, 0) for left∩top, left∩bottom, right∩top, right∩bottom, or nothing unless all four
+// segments cross.
+void get_boundary_vertices2(std::vector<cv::Vec4i>& segs, std::vector<cv::Vec3f>& out);
+
+// Appends four of the six crossings of the segments' lines (homogeneous, third value 1) as a cycle
+// around the quadrangle. The caller passes exactly four segments.
+void get_boundary_vertices(std::vector<cv::Vec4i>& segs, std::vector<cv::Vec3f>& out);
+
+// Binarises img in place (grey, threshold 100) and moves each side of the quadrangle outward to a
+// parallel structure beyond it, where there is one.
+void expand_vertices(cv::Mat& img, std::vector<cv::Point2f>& corners);
+
+// Moves a top or bottom side a–b up (step -1) or down (+1) along the left (segs[3]) and right
+// (segs[1]) side lines; both points move or neither.
+void expandVerticalPoint(cv::Mat& bin, std::vector<cv::Vec4i> segs, cv::Point2f& a, cv::Point2f& b, int step);
+
+// Moves a left or right side a–b left (-1) or right (+1) along the top (segs[0]) and bottom
+// (segs[2]) side lines; both points move or neither.
+void expandHorizontalPoint(cv::Mat& bin, std::vector<cv::Vec4i> segs, cv::Point2f& a, cv::Point2f& b, int step);
+
+// Whether the corners form an acceptable rectangle in a W x H image: a quarter of its area,
+// corner angles of 60 degrees or more, sides longer than a fifth of the shorter image side and
+// diagonals within 20 % of each other.
+bool checkRect(int W, int H, std::vector<cv::Point2f>& corners);

@@ -168,6 +168,18 @@ TEST(Geometry, IncludedAngle)
     Vector2D<double> diff = Vector2D<double>(4, 6) - Vector2D<double>(1, 2);
     EXPECT_DOUBLE_EQ(diff.norm(), 5.0);
     EXPECT_TRUE(std::isnan(Vector2D<double>::angle(a, Vector2D<double>(0, 0))));
+
+    // Corner angles of a quadrangle: square corners of a rectangle, and any convex quadrangle's
+    // angles add up to 360 degrees whichever way round its corners run.
+    const std::vector<cv::Point2f> rect = {{10, 10}, {90, 10}, {90, 60}, {10, 60}};
+    const std::vector<cv::Point2f> trapezium = {{20, 10}, {80, 10}, {100, 60}, {0, 60}};
+    for (int k = 0; k < 4; ++k)
+        EXPECT_FLOAT_EQ(cornerAngle(rect, k), 90.0f);
+    EXPECT_NEAR(cornerAngle(trapezium, 0) + cornerAngle(trapezium, 1) + cornerAngle(trapezium, 2) +
+                    cornerAngle(trapezium, 3),
+                360.0f, 1e-3);
+    EXPECT_GT(cornerAngle(trapezium, 0), 90.0f);
+    EXPECT_LT(cornerAngle(trapezium, 3), 90.0f);
 }
 
 // ---------------------------------------------------------------------------

@@ -46,10 +46,25 @@ float roundedSlope(float x1, float y1, float x2, float y2)
     if (x1 == x2 || y1 == y2)
         return 0.0f;
     float s = (y2 - y1) / (x2 - x1);
-    return (float)(std::floor(s * 100.0 + 0.5) / 100.0);
+    return roundToHundredths(s);
 }
 
 }  // namespace
+
+float roundToHundredths(double v)
+{
+    return (float)(std::floor(v * 100.0 + 0.5) / 100.0);
+}
+
+float cornerAngle(const std::vector<cv::Point2f>& q, int k)
+{
+    const cv::Point2f& at = q[k];
+    const cv::Point2f& previous = q[(k + 3) % 4];
+    const cv::Point2f& next = q[(k + 1) % 4];
+    const Vector2D<double> toPrevious((double)previous.x - at.x, (double)previous.y - at.y);
+    const Vector2D<double> toNext((double)next.x - at.x, (double)next.y - at.y);
+    return thetaToDegree((float)Vector2D<double>::angle(toPrevious, toNext));
+}
 
 float getSlope(cv::Point2f a, cv::Point2f b)
 {

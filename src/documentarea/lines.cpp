@@ -9,6 +9,15 @@
 
 #include "hough.h"
 
+void probeSegment(const cv::Vec2f& line, cv::Point& first, cv::Point& second)
+{
+    const float rho = line[0];
+    const float c = std::cos(line[1]);
+    const float s = std::sin(line[1]);
+    first = cv::Point(cvRound(rho * c - 1000 * s), cvRound(rho * s + 1000 * c));
+    second = cv::Point(cvRound(rho * c + 1000 * s), cvRound(rho * s - 1000 * c));
+}
+
 void detectHoughLines(cv::Mat& edges, std::vector<cv::Vec2f>* lines)
 {
     const int threshold = std::min(edges.rows, edges.cols) / 5;
@@ -136,18 +145,12 @@ void splitFamilies(const std::vector<cv::Vec2f>& lines, bool inDegrees, std::vec
     }
 }
 
-// Distance from an anchor point to the 2000-pixel segment of the line centred on the foot of its
-// normal.
+// Distance from an anchor point to the probe segment of the line.
 float anchorDistance(const cv::Vec2f& line, cv::Point anchor)
 {
-    const float rho = line[0];
-    const float c = std::cos(line[1]);
-    const float s = std::sin(line[1]);
-    const int x1 = cvRound(rho * c - 1000 * s);
-    const int y1 = cvRound(rho * s + 1000 * c);
-    const int x2 = cvRound(rho * c + 1000 * s);
-    const int y2 = cvRound(rho * s - 1000 * c);
-    return static_cast<float>(minDistLineAndPoint(anchor.x, anchor.y, x1, y1, x2, y2));
+    cv::Point first, second;
+    probeSegment(line, first, second);
+    return static_cast<float>(minDistLineAndPoint(anchor.x, anchor.y, first.x, first.y, second.x, second.y));
 }
 
 // Removes ever less similar lines, the tolerance growing by LINE_GAP_SIZE per pass from `tolerance`,
