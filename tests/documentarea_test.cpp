@@ -98,6 +98,10 @@ TEST(Geometry, SegmentIntersection)
     EXPECT_FALSE(getIntersectPoint({0, 0}, {10, 0}, {2, 0}, {8, 0}, &out));
     EXPECT_FALSE(getIntersectPoint({0, 0}, {4, 4}, {0, 10}, {10, 9}, &out));
     EXPECT_EQ(out, cv::Point(-7, -7));
+
+    // Far-off segments, whose products leave the int range, still cross where they do.
+    ASSERT_TRUE(getIntersectPoint({-2000000, 7}, {2000000, 7}, {0, -2000000}, {0, 2000000}, &out));
+    EXPECT_EQ(out, cv::Point(0, 7));
 }
 
 TEST(Geometry, PointToSegmentDistance)

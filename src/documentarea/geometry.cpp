@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 float thetaToDegree(float theta)
@@ -116,21 +117,26 @@ bool isbetween(cv::Vec3f p, cv::Vec3f a, cv::Vec3f b)
 }
 
 // Segments sharing an end point intersect there (ua or ub is 0 or 1).
-// Coincident segments have den == 0 and are rejected as parallel.
+// Coincident segments have den == 0 and are rejected as parallel. The
+// products are formed in 64 bits: probe segments of far-off lines have
+// coordinates whose products leave the int range.
 bool getIntersectPoint(const cv::Point& p1, const cv::Point& p2, const cv::Point& p3, const cv::Point& p4,
                        cv::Point* out)
 {
-    int den = (p4.y - p3.y) * (p2.x - p1.x) - (p4.x - p3.x) * (p2.y - p1.y);
+    const std::int64_t dx12 = std::int64_t{p2.x} - p1.x, dy12 = std::int64_t{p2.y} - p1.y;
+    const std::int64_t dx34 = std::int64_t{p4.x} - p3.x, dy34 = std::int64_t{p4.y} - p3.y;
+    const std::int64_t dx31 = std::int64_t{p1.x} - p3.x, dy31 = std::int64_t{p1.y} - p3.y;
+    const std::int64_t den = dy34 * dx12 - dx34 * dy12;
     if (den == 0)
         return false;
-    int na = (p4.x - p3.x) * (p1.y - p3.y) - (p4.y - p3.y) * (p1.x - p3.x);
-    int nb = (p2.x - p1.x) * (p1.y - p3.y) - (p2.y - p1.y) * (p1.x - p3.x);
-    double ua = (double)na / den;
-    double ub = (double)nb / den;
+    const std::int64_t na = dx34 * dy31 - dy34 * dx31;
+    const std::int64_t nb = dx12 * dy31 - dy12 * dx31;
+    const double ua = (double)na / den;
+    const double ub = (double)nb / den;
     if (ua < 0 || ua > 1 || ub < 0 || ub > 1)
         return false;
-    out->x = (int)(p1.x + ua * (p2.x - p1.x));
-    out->y = (int)(p1.y + ua * (p2.y - p1.y));
+    out->x = (int)(p1.x + ua * dx12);
+    out->y = (int)(p1.y + ua * dy12);
     return true;
 }
 
@@ -217,10 +223,16 @@ bool orderPointsBySplit(std::vector<cv::Point2f>& pts, bool byColumn)
         return false;
     auto major = [byColumn](const cv::Point2f& p) { return byColumn ? p.x : p.y; };
     auto minor = [byColumn](const cv::Point2f& p) { return byColumn ? p.y : p.x; };
-    std::vector<cv::Point2f> low, high;
-    for (const cv::Point2f& p : pts)
-        (major(p) < major(centre) ? low : high).push_back(p);
-    if (low.size() != 2 || high.size() != 2)
+    // Fixed halves rather than vectors: quadrangle formation orders every candidate it screens.
+    cv::Point2f low[4], high[4];
+    int lows = 0, highs = 0;
+    for (const cv::Point2f& p : pts) {
+        if (major(p) < major(centre))
+            low[lows++] = p;
+        else
+            high[highs++] = p;
+    }
+    if (lows != 2 || highs != 2)
         return false;
     if (minor(low[1]) < minor(low[0]))
         std::swap(low[0], low[1]);
