@@ -182,6 +182,155 @@ void matToInt(cv::Mat& src, int* pixels) {
 }
 
 // ---------------------------------------------------------------------------
+// Connected components
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Neighbour offsets in the order a region visits them. The order decides
+// which pixel leaves the stack next, and so the order of the point lists.
+// Right, left, below, above.
+const cv::Point FOUR_NEIGHBOURS[] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+// The row above and the row below, each left to right, then left and right.
+const cv::Point EIGHT_NEIGHBOURS[] = {{-1, -1}, {0, -1}, {1, -1}, {-1, 1},
+                                      {0, 1},   {1, 1},  {-1, 0}, {1, 0}};
+
+const uchar VISITED = 1;  // mark of getLabelRect
+const int UNLABELLED = 255;  // pixels getLabelRect2 and getConnectedComponents2 label
+
+// Grows the region of T pixels equal to sought around seed with an explicit
+// stack, since a region may cover the whole image. Each pixel is overwritten
+// with mark when pushed, so it is pushed once. A mark equal to sought (the
+// growing would never end), a seed outside img or another pixel type marks
+// nothing: empty rectangle, count 0. stack is working memory, passed in so
+// that a scan over many regions reuses one buffer.
+template <typename T, std::size_t N>
+cv::Rect growRegion(cv::Mat& img, cv::Point seed, int sought, T mark,
+                    const cv::Point (&neighbours)[N], std::vector<cv::Point>& stack, int* count,
+                    std::vector<cv::Point>* points) {
+    const cv::Rect bounds(0, 0, img.cols, img.rows);
+    if (img.type() != cv::DataType<T>::type || sought == mark || !bounds.contains(seed)) {
+        if (count != nullptr)
+            *count = 0;
+        return cv::Rect();
+    }
+    int n = 0;
+    cv::Point lo = seed, hi = seed;
+    stack.clear();
+    stack.push_back(seed);
+    img.ptr<T>(seed.y)[seed.x] = mark;
+    while (!stack.empty()) {
+        const cv::Point p = stack.back();
+        stack.pop_back();
+        ++n;
+        if (points != nullptr)
+            points->push_back(p);
+        for (const cv::Point& offset : neighbours) {
+            const cv::Point q = p + offset;
+            if (!bounds.contains(q))
+                continue;
+            T& pixel = img.ptr<T>(q.y)[q.x];
+            if (pixel != sought)
+                continue;
+            pixel = mark;
+            stack.push_back(q);
+            lo = cv::Point(std::min(lo.x, q.x), std::min(lo.y, q.y));
+            hi = cv::Point(std::max(hi.x, q.x), std::max(hi.y, q.y));
+        }
+    }
+    if (count != nullptr)
+        *count = n;
+    return cv::Rect(lo, hi + cv::Point(1, 1));
+}
+
+cv::Rect markRegion(cv::Mat& img, cv::Point seed, int value, bool eightConnected,
+                    std::vector<cv::Point>& stack, int* count, std::vector<cv::Point>* points) {
+    if (eightConnected)
+        return growRegion(img, seed, value, VISITED, EIGHT_NEIGHBOURS, stack, count, points);
+    return growRegion(img, seed, value, VISITED, FOUR_NEIGHBOURS, stack, count, points);
+}
+
+cv::Rect labelRegion(cv::Mat& labels, cv::Point seed, ushort label, std::vector<cv::Point>& stack,
+                     int* count) {
+    return growRegion(labels, seed, UNLABELLED, label, FOUR_NEIGHBOURS, stack, count, nullptr);
+}
+
+// The label after `label`: 255 marks unlabelled pixels and 0 background, so
+// both are skipped when the 16-bit labels count up or wrap around.
+ushort nextLabel(ushort label) {
+    do
+        ++label;
+    while (label == UNLABELLED || label == 0);
+    return label;
+}
+
+// Scans img (pixel type T) row by row and grows a region from every pixel
+// still equal to target; grow(seed, stack, &count) marks the region, so that
+// the scan skips its other pixels, and returns its rectangle.
+template <typename T, typename Grow>
+std::vector<ConnectedComponent> collectRegions(cv::Mat& img, int target, Grow grow) {
+    std::vector<ConnectedComponent> components;
+    std::vector<cv::Point> stack;
+    for (int y = 0; y < img.rows; ++y) {
+        const T* row = img.ptr<T>(y);
+        for (int x = 0; x < img.cols; ++x) {
+            if (row[x] != target)
+                continue;
+            int count = 0;
+            const cv::Rect rect = grow(cv::Point(x, y), stack, &count);
+            components.emplace_back(cv::Point(x, y), rect, count);
+        }
+    }
+    return components;
+}
+
+}  // namespace
+
+cv::Rect getLabelRect(cv::Mat& img, int x, int y, int* count, bool eightConnected, int value,
+                      std::vector<cv::Point>* points) {
+    std::vector<cv::Point> stack;
+    return markRegion(img, cv::Point(x, y), value, eightConnected, stack, count, points);
+}
+
+cv::Rect getLabelRect(cv::Mat& img, int x, int y, int* count, int value,
+                      std::vector<cv::Point>* points) {
+    return getLabelRect(img, x, y, count, false, value, points);
+}
+
+cv::Rect getLabelRect2(cv::Mat& labels, int x, int y, int* count, short label) {
+    std::vector<cv::Point> stack;
+    return labelRegion(labels, cv::Point(x, y), static_cast<ushort>(label), stack, count);
+}
+
+std::vector<ConnectedComponent> getConnectedComponents(cv::Mat& img, bool white,
+                                                       bool eightConnected) {
+    if (img.type() != CV_8UC1)
+        return {};
+    const int target = white ? 255 : 0;
+    cv::Mat work = img.clone();
+    return collectRegions<uchar>(
+        work, target, [&](cv::Point seed, std::vector<cv::Point>& stack, int* count) {
+            return markRegion(work, seed, target, eightConnected, stack, count, nullptr);
+        });
+}
+
+std::vector<ConnectedComponent> getConnectedComponents2(cv::Mat& img, cv::Mat& labels) {
+    // A header of its own keeps img's pixels when the caller passes one
+    // matrix as both arguments.
+    cv::Mat source = img;
+    labels.release();
+    if (source.type() != CV_8UC1)
+        return {};
+    source.convertTo(labels, CV_16U, 1.0, 0.0);
+    ushort label = 0;
+    return collectRegions<ushort>(
+        labels, UNLABELLED, [&](cv::Point seed, std::vector<cv::Point>& stack, int* count) {
+            label = nextLabel(label);
+            return labelRegion(labels, seed, label, stack, count);
+        });
+}
+
+// ---------------------------------------------------------------------------
 // Line fitting
 // ---------------------------------------------------------------------------
 

@@ -1,6 +1,7 @@
 // Image utilities: grey/colour normalisation, distances and polygon areas,
-// the light-on-dark page test, packed-pixel buffers, and line fitting
-// (least squares, RANSAC building blocks and band-wise border detectors).
+// the light-on-dark page test, packed-pixel buffers, connected-component
+// labelling, and line fitting (least squares, RANSAC building blocks and
+// band-wise border detectors).
 #pragma once
 
 #include <vector>
@@ -8,6 +9,19 @@
 #include <opencv2/core.hpp>
 
 namespace tarvek {
+
+// A connected region of a binary image: its first pixel in row-major order
+// (the left-most pixel of its top-most row), its bounding rectangle and its
+// size in pixels.
+struct ConnectedComponent {
+    ConnectedComponent(cv::Point seed, cv::Rect rect, int pixelCount)
+        : seed(seed), rect(rect), pixelCount(pixelCount) {}
+
+    cv::Point seed;
+    cv::Rect rect;
+    int pixelCount;
+};
+
 namespace utils {
 
 // ---------------------------------------------------------------------------
@@ -56,6 +70,45 @@ void intToMat(int* pixels, cv::Mat& dst, int width, int height);
 
 // Packs every pixel of an 8-bit three-channel src, alpha forced to 255.
 void matToInt(cv::Mat& src, int* pixels);
+
+// ---------------------------------------------------------------------------
+// Connected components
+// ---------------------------------------------------------------------------
+
+// Grows the region of pixels equal to value from the seed (x, y) of the 8-bit
+// one-channel img, overwriting each pixel with 1 as it is reached; the seed
+// itself is marked and counted whatever its value. Four neighbours are
+// visited right, left, below, above; eight neighbours the row above and the
+// row below, each left to right, then left and right. Pixels leave a
+// last-in first-out stack in that order: *count gets their number and
+// points (when not null) gets them appended. Returns the bounding rectangle.
+// A seed outside img, another image type, or value 1 (the mark itself)
+// leaves img untouched, sets *count to 0 and returns an empty rectangle.
+cv::Rect getLabelRect(cv::Mat& img, int x, int y, int* count, bool eightConnected, int value,
+                      std::vector<cv::Point>* points);
+// The same with four neighbours.
+cv::Rect getLabelRect(cv::Mat& img, int x, int y, int* count, int value,
+                      std::vector<cv::Point>* points);
+
+// Four-neighbour growing on a CV_16UC1 label image over the pixels equal to
+// 255, each overwritten with label (as its 16-bit pattern). A seed outside
+// labels, another image type, or label 255 changes nothing, sets *count to 0
+// and returns an empty rectangle.
+cv::Rect getLabelRect2(cv::Mat& labels, int x, int y, int* count, short label);
+
+// Regions of 255 (white) or of 0 pixels of the 8-bit one-channel img, in
+// row-major order of their seeds; img is not modified. Other image types
+// give no component.
+std::vector<ConnectedComponent> getConnectedComponents(cv::Mat& img, bool white,
+                                                       bool eightConnected);
+
+// Four-neighbour regions of the 255 pixels of the 8-bit one-channel img.
+// labels becomes a CV_16UC1 copy of img in which each region holds its own
+// label: 1 … 254, 256, … in row-major order of the seeds, 255 skipped (and 0
+// too, once more than 65,534 regions make the 16-bit labels wrap and
+// repeat). Other pixel values are copied unchanged. Another image type
+// leaves labels empty and gives no component.
+std::vector<ConnectedComponent> getConnectedComponents2(cv::Mat& img, cv::Mat& labels);
 
 // ---------------------------------------------------------------------------
 // Line fitting
