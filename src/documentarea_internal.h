@@ -256,27 +256,30 @@ std::vector<cv::Point2f> getQuadrangleFormation_includeCroppedImage(cv::Mat& edg
 // bottom; outward expansion of the found sides; the rectangle check.
 // ---------------------------------------------------------------------------
 
-// Appends (x, y, 0) for left∩top, left∩bottom, right∩top, right∩bottom, or nothing unless all four
-// segments cross.
+// Appends (x, y, 0) for left∩top, left∩bottom, right∩top, right∩bottom, or nothing unless there are
+// exactly four segments, all four pairs cross and every coordinate is within ±16383.
 void get_boundary_vertices2(std::vector<cv::Vec4i>& segs, std::vector<cv::Vec3f>& out);
 
 // Appends four of the six crossings of the segments' lines (homogeneous, third value 1) as a cycle
-// around the quadrangle. The caller passes exactly four segments.
+// around the quadrangle, the first and third opposite; parallel sides meet at infinity (a crossing
+// there would have third value 0). Nothing unless there are exactly four segments.
 void get_boundary_vertices(std::vector<cv::Vec4i>& segs, std::vector<cv::Vec3f>& out);
 
-// Binarises img in place (grey, threshold 100) and moves each side of the quadrangle outward to a
-// parallel structure beyond it, where there is one.
+// Makes an 8-bit img grey in place (BGR or BGRA); with four corners also binarises it (threshold 100)
+// and moves each side of the quadrangle outward to a parallel structure beyond it, where there is
+// one. An empty, non-8-bit or two-channel img is left alone, and so are NaN corners or corners
+// beyond ±5e8.
 void expand_vertices(cv::Mat& img, std::vector<cv::Point2f>& corners);
 
 // Moves a top or bottom side a–b up (step -1) or down (+1) along the left (segs[3]) and right
-// (segs[1]) side lines; both points move or neither.
+// (segs[1]) side lines of the binary bin; both points move or neither.
 void expandVerticalPoint(cv::Mat& bin, std::vector<cv::Vec4i> segs, cv::Point2f& a, cv::Point2f& b, int step);
 
 // Moves a left or right side a–b left (-1) or right (+1) along the top (segs[0]) and bottom
-// (segs[2]) side lines; both points move or neither.
+// (segs[2]) side lines of the binary bin; both points move or neither.
 void expandHorizontalPoint(cv::Mat& bin, std::vector<cv::Vec4i> segs, cv::Point2f& a, cv::Point2f& b, int step);
 
 // Whether the corners form an acceptable rectangle in a W x H image: a quarter of its area,
-// corner angles of 60 degrees or more, sides longer than a fifth of the shorter image side and
-// diagonals within 20 % of each other.
+// corner angles of 60 degrees or more, sides longer than a fifth of the shorter image side and a
+// diagonal ratio C0C2 / C1C3, rounded to one decimal, from 0.8 to 1.2.
 bool checkRect(int W, int H, std::vector<cv::Point2f>& corners);
