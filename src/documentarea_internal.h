@@ -257,7 +257,7 @@ std::vector<cv::Point2f> getQuadrangleFormation_includeCroppedImage(cv::Mat& edg
 // ---------------------------------------------------------------------------
 
 // Appends (x, y, 0) for left∩top, left∩bottom, right∩top, right∩bottom, or nothing unless there are
-// exactly four segments, all four pairs cross and every coordinate is within ±16383.
+// exactly four segments and all four pairs cross.
 void get_boundary_vertices2(std::vector<cv::Vec4i>& segs, std::vector<cv::Vec3f>& out);
 
 // Appends four of the six crossings of the segments' lines (homogeneous, third value 1) as a cycle

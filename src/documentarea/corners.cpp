@@ -17,17 +17,6 @@
 
 namespace {
 
-// getIntersectPoint multiplies coordinate differences in int; within this bound they cannot overflow.
-const int MAX_CROSSING_COORDINATE = 16383;
-
-bool crossable(const cv::Vec4i& seg)
-{
-    for (int i = 0; i < 4; ++i)
-        if (seg[i] < -MAX_CROSSING_COORDINATE || seg[i] > MAX_CROSSING_COORDINATE)
-            return false;
-    return true;
-}
-
 bool segmentsCross(const cv::Vec4i& s, const cv::Vec4i& t, cv::Point& at)
 {
     return getIntersectPoint(cv::Point(s[0], s[1]), cv::Point(s[2], s[3]), cv::Point(t[0], t[1]),
@@ -38,7 +27,7 @@ bool segmentsCross(const cv::Vec4i& s, const cv::Vec4i& t, cv::Point& at)
 
 void get_boundary_vertices2(std::vector<cv::Vec4i>& segs, std::vector<cv::Vec3f>& out)
 {
-    if (segs.size() != 4 || !std::all_of(segs.begin(), segs.end(), crossable))
+    if (segs.size() != 4)
         return;
     // left ∩ top, left ∩ bottom, right ∩ top, right ∩ bottom
     const int pairs[4][2] = {{0, 2}, {0, 3}, {1, 2}, {1, 3}};
