@@ -130,6 +130,9 @@ float cornerAngle(const std::vector<cv::Point2f>& q, int k);
 bool checkLineDegree(cv::Vec2f line, bool vertical, bool onlyRect);
 bool orderPoints(std::vector<cv::Point2f>& pts);
 bool orderPoints2(std::vector<cv::Point2f>& pts);
+// Whether a point truncated to int lies inside the image, or outside it by less than a twentieth of
+// the width or height with margin; checkPointRange asks it of every point.
+bool pointInRange(cv::Point2f p, int width, int height, bool margin);
 bool checkPointRange(std::vector<cv::Point2f>& pts, int width, int height, bool margin);
 
 // ---------------------------------------------------------------------------

@@ -277,16 +277,16 @@ bool orderPoints2(std::vector<cv::Point2f>& pts)
     return orderPointsBySplit(pts, true);
 }
 
+bool pointInRange(cv::Point2f p, int width, int height, bool margin)
+{
+    int ix, iy;
+    if (!truncateToInt(p.x, ix) || !truncateToInt(p.y, iy))
+        return false;
+    return withinExtent(ix, width, margin ? width / 20 : 0) && withinExtent(iy, height, margin ? height / 20 : 0);
+}
+
 bool checkPointRange(std::vector<cv::Point2f>& pts, int width, int height, bool margin)
 {
-    int mx = margin ? width / 20 : 0;
-    int my = margin ? height / 20 : 0;
-    for (const cv::Point2f& p : pts) {
-        int ix, iy;
-        if (!truncateToInt(p.x, ix) || !truncateToInt(p.y, iy))
-            return false;
-        if (!withinExtent(ix, width, mx) || !withinExtent(iy, height, my))
-            return false;
-    }
-    return true;
+    return std::all_of(pts.begin(), pts.end(),
+                       [&](const cv::Point2f& p) { return pointInRange(p, width, height, margin); });
 }

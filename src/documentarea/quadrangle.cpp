@@ -36,19 +36,23 @@ bool crossing(const Probe& a, const Probe& b, cv::Point& at)
 }
 
 // The crossings of every line of one group with every line of another, computed once per call so
-// that the enumeration of combinations only looks them up.
+// that the enumeration of combinations only looks them up. A crossing that usable() refuses counts
+// as none.
 class CrossingTable {
 public:
-    CrossingTable(const std::vector<Probe>& rows, const std::vector<Probe>& cols)
+    template <typename Usable>
+    CrossingTable(const std::vector<Probe>& rows, const std::vector<Probe>& cols, Usable usable)
         : cols_(cols.size()), points_(rows.size() * cols.size()), found_(rows.size() * cols.size())
     {
         for (size_t i = 0; i < rows.size(); ++i) {
-            for (size_t j = 0; j < cols.size(); ++j)
-                found_[i * cols_ + j] = crossing(rows[i], cols[j], points_[i * cols_ + j]);
+            for (size_t j = 0; j < cols.size(); ++j) {
+                cv::Point& at = points_[i * cols_ + j];
+                found_[i * cols_ + j] = crossing(rows[i], cols[j], at) && usable(cv::Point2f((float)at.x, (float)at.y));
+            }
         }
     }
 
-    // False when the two lines' probe segments do not cross.
+    // False when the two lines' probe segments do not cross (or the crossing is not usable).
     bool get(size_t row, size_t col, cv::Point2f& at) const
     {
         const size_t k = row * cols_ + col;
@@ -86,15 +90,15 @@ struct Combination {
 };
 
 // Calls visit(combination, corners) for every combination, left outermost and bottom innermost,
-// whose four crossings exist and can be put in corner order. The corners are whole-pixel crossings,
-// so they are always finite. One corner vector serves every combination.
-template <typename Visit>
-void forEachQuadrangle(const SideGroups& groups, Visit visit)
+// whose four crossings exist, are usable and can be put in corner order. The corners are
+// whole-pixel crossings, so they are always finite. One corner vector serves every combination.
+template <typename Usable, typename Visit>
+void forEachQuadrangle(const SideGroups& groups, Usable usable, Visit visit)
 {
     const std::vector<Probe> left = probesOf(groups.left), right = probesOf(groups.right);
     const std::vector<Probe> top = probesOf(groups.top), bottom = probesOf(groups.bottom);
-    const CrossingTable leftTop(left, top), leftBottom(left, bottom);
-    const CrossingTable rightTop(right, top), rightBottom(right, bottom);
+    const CrossingTable leftTop(left, top, usable), leftBottom(left, bottom, usable);
+    const CrossingTable rightTop(right, top, usable), rightBottom(right, bottom, usable);
 
     std::vector<cv::Point2f> corners(4);
     Combination c;
@@ -435,13 +439,19 @@ bool inClosedRange(float v, float low, float high)
     return v >= low && v <= high;  // false for NaN
 }
 
-// The cheap tests before any edge sampling, in order: inside the image (with margin), area, corner
-// angles, aspect ratio, parallel sides, side coverage of the image, diagonals.
+// The image with a margin of a twentieth of its size, within which every corner must lie. It is
+// tested on each crossing once, before the combinations are enumerated.
+struct InsideWithMargin {
+    int W, H;
+
+    bool operator()(cv::Point2f p) const { return pointInRange(p, W, H, true); }
+};
+
+// The cheap tests before any edge sampling, in order: area, corner angles, aspect ratio, parallel
+// sides, side coverage of the image, diagonals.
 bool passesScreens(std::vector<cv::Point2f>& q, int W, int H, float aspectRatio, const ScreenBounds& bound,
                    Shape& shape)
 {
-    if (!checkPointRange(q, W, H, true))
-        return false;
     shape.area = std::abs(calcPolygonArea(q));
     if ((float)(W * H) * bound.area > shape.area)
         return false;
@@ -549,7 +559,7 @@ std::vector<cv::Point2f> getQuadrangleFormation_usingQUAD(cv::Mat& edges, std::v
         const SideGroups groups{left, right, top, bottom};
         SideTallies tallies(edges, 2, groups);
         Quad candidate;
-        forEachQuadrangle(groups, [&](const Combination& c, std::vector<cv::Point2f>& q) {
+        forEachQuadrangle(groups, InsideWithMargin{W, H}, [&](const Combination& c, std::vector<cv::Point2f>& q) {
             Shape shape;
             if (!passesScreens(q, W, H, aspectRatio, bound, shape))
                 return;
@@ -676,7 +686,8 @@ std::vector<cv::Point2f> getQuadrangleFormation_usingVertices(int W, int H, floa
         // One coverage bound for both directions here: no allowance for portrait photographs.
         const ScreenBounds bound =
             screenBounds(onlyRect, onlyRect ? VERTICAL_LINE_RATIO_ONLY_RECT : VERTICAL_LINE_RATIO);
-        forEachQuadrangle({left, right, top, bottom}, [&](const Combination&, std::vector<cv::Point2f>& q) {
+        forEachQuadrangle({left, right, top, bottom}, InsideWithMargin{W, H},
+                          [&](const Combination&, std::vector<cv::Point2f>& q) {
             Shape shape;
             if (!passesScreens(q, W, H, aspectRatio, bound, shape))
                 return;
@@ -788,7 +799,8 @@ std::vector<cv::Point2f> getQuadrangleFormation_includeCroppedImage(cv::Mat& edg
     std::vector<cv::Vec2f> bestLines(4);
     const SideGroups groups{left, right, top, bottom};
     SideTallies tallies(edges, 3, groups);
-    forEachQuadrangle(groups, [&](const Combination& c, std::vector<cv::Point2f>& q) {
+    auto anywhere = [](cv::Point2f) { return true; };
+    forEachQuadrangle(groups, anywhere, [&](const Combination& c, std::vector<cv::Point2f>& q) {
         const Borrowed borrowed{c.l + 1 == left.size(), c.r + 1 == right.size(), c.t + 1 == top.size(),
                                 c.b + 1 == bottom.size()};
         if (borrowed.count() >= 3)
