@@ -44,6 +44,58 @@ private:
     int bandHeight;
 };
 
+// Tone and contrast corrections. Sources are 8-bit; a source of another depth, or an empty one,
+// gives an unchanged copy unless said otherwise.
+
+// Maps an 8-bit grey image to three levels: below the histogram's 10 % point 0, from the 99 %
+// point mirrored about the histogram's peak upwards 255, and in between 128 or 255 as a stretch
+// of the level falls at or below 59 or above it. dst is (re)allocated to src's size when it does
+// not already have it, and may be src itself. Other sources leave dst unchanged.
+void histogramStretch(cv::Mat& src, cv::Mat& dst);
+
+// Contrast and brightness, each clamped to -100 .. 100, through one 256-entry table applied to
+// every channel. (0, 0) is not the identity: the table is round(i * 256 / 255).
+void contrastBrightness(cv::Mat& src, cv::Mat& dst, int contrast, int brightness);
+
+// Stretches each channel of the colour version of src (tarvek::utils::getColorImage) so that
+// the given fraction of its pixels is clipped to 0 at the dark end and to 255 at the bright end;
+// the upper clip level is at least 35, and a channel whose brightest value is 70 or less is left
+// as it is. dst is three-channel. Sources that cannot be made colour leave dst unchanged.
+void contrastStretchingImage(cv::Mat& src, cv::Mat& dst, float p0, float p1, float p2);
+
+// contrastStretchingImage clipping 1.5 % in blue and green and 3 % in red.
+void getContrastStretchingImage(cv::Mat& src, cv::Mat& dst);
+
+// Adds shift, clamped to -128 .. 128, to every channel with saturation.
+void brightness(cv::Mat& src, cv::Mat& dst, int shift);
+
+// Contrast curve ((c + 128) / 128)^2 * (v - 127.5) + 127.5 on an 8-bit grey image, c clamped to
+// -128 .. 128: 0 leaves the image as it is, -128 makes it uniformly 128. Other sources give an
+// unchanged copy.
+void contrast(cv::Mat& src, cv::Mat& dst, int contrast);
+
+// Loop body of the contrast curve over a flat range of pixel indices. Does not own the pixels.
+class Parallel_for_contrast : public cv::ParallelLoopBody {
+public:
+    Parallel_for_contrast(const uchar* src, uchar* dst, int contrast);
+    ~Parallel_for_contrast() override;
+    void operator()(cv::Range const& range) const override;
+
+private:
+    const uchar* source;
+    uchar* destination;
+    float factor;
+};
+
+// Gaussian blur with sigma 2 * level + 1, level clamped to 0 .. 10; level 0 copies. Blurs any
+// channel count of the depths cv::GaussianBlur filters (8U, 16U, 16S, 32F, 64F); other depths,
+// and an empty source, give an unchanged copy.
+void soften(cv::Mat& src, cv::Mat& dst, int level);
+
+// Unsharp masking of an 8-bit grey image: src + amount * (src - soften(src, 1)), saturated, with
+// amount clamped to 0 .. 10. Other sources give an unchanged copy.
+void sharpen(cv::Mat& src, cv::Mat& dst, int amount);
+
 // Grey-level quantization and image checks. Images are 8-bit, one channel.
 
 // Reduces src to n evenly spaced grey levels (255 / (n - 1) apart, integer step)
