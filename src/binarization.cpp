@@ -1,7 +1,9 @@
 #include "binarization.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include <opencv2/imgproc.hpp>
 
@@ -259,6 +261,233 @@ void adaptiveOtsu(cv::Mat& src, cv::Mat& dst, int s) {
     dst.create(grey.size(), grey.type());
     dst.setTo(255);
     BlockOtsu(grey, dst, s).run();
+}
+
+}  // namespace binarization
+}  // namespace tarvek
+
+// ---------------------------------------------------------------------------
+// Sauvola-family thresholds
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Ink and paper values of a binarization; inverse swaps them.
+struct Tones {
+    uchar ink;
+    uchar paper;
+};
+
+Tones tonesFor(bool inverse) {
+    return inverse ? Tones{255, 0} : Tones{0, 255};
+}
+
+// Parameters for which the threshold is defined: a window of at least one
+// pixel and no division by R = 0.
+bool validSauvolaParameters(int w, int R) {
+    return w >= 1 && R != 0;
+}
+
+int clip(int v, int hi) {
+    return std::min(std::max(v, 0), hi);
+}
+
+// T = m·(1 + k·(sd/R − 1)) from the sum and squared sum of a window of
+// `area` pixels, in this order of operations.
+double sauvolaThreshold(double sum, double squares, double area, double k, double R) {
+    const double mean = sum / area;
+    double variance = squares / area - mean * mean;
+    if (variance < 0)
+        variance = 0;
+    return ((std::sqrt(variance) / R - 1.0) * k + 1.0) * mean;
+}
+
+// Sauvola's thresholds from the integral images of the grey image. The
+// window of pixel (y, x) is rows y − b … y − b + w − 1 and columns x − b …
+// x − b + w − 1 with b = w / 2 + 1; pixels outside the image count as 0 and
+// the divisor is always w·w. Clipping the window to the image gives exactly
+// the sums over a zero-padded copy, without the copy, which would grow with w.
+class SauvolaWindows {
+public:
+    SauvolaWindows(const cv::Mat& grey, int w)
+        : before(w / 2 + 1), after(w - before), area(static_cast<double>(w) * w),
+          left(grey.cols), right(grey.cols) {
+        cv::integral(grey, sums, squares);  // CV_32S and CV_64F
+        for (int x = 0; x < grey.cols; ++x) {
+            left[x] = clip(x - before, grey.cols);
+            right[x] = clip(x + after, grey.cols);
+        }
+    }
+
+    // Thresholds of row y, one per column, into t.
+    void rowThresholds(int y, double k, double R, double* t) const {
+        const int top = clip(y - before, sums.rows - 1), bottom = clip(y + after, sums.rows - 1);
+        const int* s0 = sums.ptr<int>(top);
+        const int* s1 = sums.ptr<int>(bottom);
+        const double* q0 = squares.ptr<double>(top);
+        const double* q1 = squares.ptr<double>(bottom);
+        for (std::size_t x = 0; x < left.size(); ++x) {
+            const int l = left[x], r = right[x];
+            // The running sums of a large bright image pass the int range
+            // and wrap; unsigned differences still give the window's sum.
+            const unsigned sum = static_cast<unsigned>(s1[r]) - static_cast<unsigned>(s1[l]) -
+                                 static_cast<unsigned>(s0[r]) + static_cast<unsigned>(s0[l]);
+            const double sq = q1[r] - q1[l] - q0[r] + q0[l];
+            t[x] = sauvolaThreshold(static_cast<int>(sum), sq, area, k, R);
+        }
+    }
+
+private:
+    const int before;
+    const int after;
+    const double area;
+    std::vector<int> left;
+    std::vector<int> right;
+    cv::Mat sums;
+    cv::Mat squares;
+};
+
+// t truncated toward zero to an int, kept as its low 8 bits. Values beyond
+// the int range saturate (NaN gives 0) instead of overflowing the conversion.
+uchar thresholdByte(double t) {
+    if (t > -2147483649.0 && t < 2147483648.0)
+        return static_cast<uchar>(static_cast<int>(t));
+    return t > 0 ? 255 : 0;  // the low 8 bits of INT_MAX and INT_MIN
+}
+
+// Binarizes grey into dst (allocated here): a pixel below its threshold is
+// ink. The thresholds go to map as well when it is not null.
+void binarizeSauvola(const cv::Mat& grey, cv::Mat& dst, int w, double k, int R, cv::Mat* map,
+                     bool inverse) {
+    dst.create(grey.size(), CV_8UC1);
+    if (map != nullptr)
+        map->create(grey.size(), CV_8UC1);
+    const SauvolaWindows windows(grey, w);
+    const Tones tones = tonesFor(inverse);
+    std::vector<double> t(grey.cols);
+    for (int y = 0; y < grey.rows; ++y) {
+        windows.rowThresholds(y, k, R, t.data());
+        const uchar* g = grey.ptr<uchar>(y);
+        uchar* d = dst.ptr<uchar>(y);
+        for (int x = 0; x < grey.cols; ++x)
+            d[x] = t[x] > g[x] ? tones.ink : tones.paper;
+        if (map == nullptr)
+            continue;
+        uchar* m = map->ptr<uchar>(y);
+        for (int x = 0; x < grey.cols; ++x)
+            m[x] = thresholdByte(t[x]);
+    }
+}
+
+// Size limits, in coarse pixels, of the objects multiScaleSauvola keeps for
+// window w.
+double minObjectArea(int w) {
+    return static_cast<double>(w) * w * 0.7 * 0.9 / 4.0 / 8.0;
+}
+
+double maxObjectArea(int w) {
+    return static_cast<double>(w) * w * 0.7 * 4.0 * 4.0 * 4.0;
+}
+
+// Thresholds again the pixels that mask marks with s, each with the coarse
+// threshold of its s × s block. Only the first s·(cols / s) columns and
+// s·(rows / s) rows have blocks.
+void rethresholdObjects(const cv::Mat& grey, const cv::Mat& mask, const cv::Mat& coarseThresholds,
+                        int s, Tones tones, cv::Mat& dst) {
+    const uchar mark = static_cast<uchar>(s);
+    for (int y = 0; y < coarseThresholds.rows * s; ++y) {
+        const uchar* t = coarseThresholds.ptr<uchar>(y / s);
+        const uchar* g = grey.ptr<uchar>(y);
+        const uchar* m = mask.ptr<uchar>(y);
+        uchar* d = dst.ptr<uchar>(y);
+        for (int cx = 0; cx < coarseThresholds.cols; ++cx)
+            for (int x = cx * s; x < cx * s + s; ++x)
+                if (m[x] == mark)
+                    d[x] = g[x] < t[cx] ? tones.ink : tones.paper;
+    }
+}
+
+}  // namespace
+
+void sauvola2(cv::Mat& src, cv::Mat& dst, int w, double k, int R, cv::Mat* map, bool inverse) {
+    // The grey view is taken before dst is released, so that a call with src
+    // as dst keeps its pixels.
+    cv::Mat grey;
+    const bool isGrey = getGray8U(src, grey);
+    dst.release();
+    if (isGrey && validSauvolaParameters(w, R))
+        binarizeSauvola(grey, dst, w, k, R, map, inverse);
+}
+
+void labelingAndFilter(cv::Mat& bin, int W, int H, double minArea, double maxArea, cv::Mat& mask,
+                       int s) {
+    if (s < 1 || bin.type() != CV_8UC1 || bin.size() != cv::Size(W / s, H / s))
+        return;
+    std::vector<cv::Point> points;
+    for (int y = 0; y < bin.rows; ++y) {
+        const uchar* row = bin.ptr<uchar>(y);
+        for (int x = 0; x < bin.cols; ++x) {
+            // The flood fill marks what it visits with 1, so each component
+            // is met once.
+            if (row[x] != 0)
+                continue;
+            points.clear();
+            getLabelRect(bin, x, y, 0, &points);
+            const double n = static_cast<double>(points.size());
+            if (minArea > n || n > maxArea)
+                continue;
+            for (cv::Point& p : points)
+                mergeSelectedObject(p, s, mask);
+        }
+    }
+}
+
+cv::Rect getLabelRect(cv::Mat& img, int x, int y, int label, std::vector<cv::Point>* points) {
+    return tarvek::utils::getLabelRect(img, x, y, nullptr, label, points);
+}
+
+void mergeSelectedObject(cv::Point& p, int s, cv::Mat& mask) {
+    if (mask.type() != CV_8UC1)
+        return;
+    const cv::Rect block = cv::Rect(p.x * s, p.y * s, s, s) & cv::Rect(0, 0, mask.cols, mask.rows);
+    for (int y = block.y; y < block.y + block.height; ++y) {
+        uchar* row = mask.ptr<uchar>(y);
+        std::fill(row + block.x, row + block.x + block.width, static_cast<uchar>(s));
+    }
+}
+
+namespace tarvek {
+namespace binarization {
+
+void sauvola(cv::Mat& src, cv::Mat& dst, int w, double k, int R, bool inverse) {
+    cv::Mat grey;
+    if (!getGray8U(src, grey) || !validSauvolaParameters(w, R))
+        return;
+    dst.release();
+    binarizeSauvola(grey, dst, w, k, R, nullptr, inverse);
+}
+
+void multiScaleSauvola(cv::Mat& src, cv::Mat& dst, int w, double k, int R, int s, bool inverse,
+                       int minWindow) {
+    cv::Mat grey;
+    if (!getGray8U(src, grey) || s < 1 || s > 255 || s > grey.cols || s > grey.rows)
+        return;
+    const int coarseWindow = std::max(minWindow, w / (2 * s));
+    if (!validSauvolaParameters(w, R) || !validSauvolaParameters(coarseWindow, R))
+        return;
+
+    const int W = grey.cols, H = grey.rows;
+    cv::Mat reduced;
+    cv::resize(grey, reduced, cv::Size(W / s, H / s), 0.0, 0.0, cv::INTER_LINEAR);
+    sauvola(grey, dst, w, k, R, inverse);
+
+    cv::Mat coarseBinary, coarseThresholds;
+    sauvola2(reduced, coarseBinary, coarseWindow, k, R, &coarseThresholds, inverse);
+    reduced.release();
+    cv::Mat mask = cv::Mat::zeros(grey.size(), CV_8UC1);
+    labelingAndFilter(coarseBinary, W, H, minObjectArea(w), maxObjectArea(w), mask, s);
+    coarseBinary.release();
+    rethresholdObjects(grey, mask, coarseThresholds, s, tonesFor(inverse), dst);
 }
 
 }  // namespace binarization

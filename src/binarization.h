@@ -41,5 +41,30 @@ void adaptiveThresholdImage(cv::Mat& src, cv::Mat& dst, int blockSize, int C);
 // one block covering it. A refused source or s < 1 leaves dst unchanged.
 void adaptiveOtsu(cv::Mat& src, cv::Mat& dst, int s);
 
+// ---------------------------------------------------------------------------
+// Sauvola-family thresholds
+// ---------------------------------------------------------------------------
+
+// Sauvola's local threshold T = m·(1 + k·(sd/R − 1)) from the mean m and
+// standard deviation sd of a w × w window: a pixel darker than T is ink (0),
+// the others paper (255); inverse swaps the two. The window of pixel (y, x)
+// starts b = w / 2 + 1 pixels above and left of it (for odd w one pixel up
+// and left of the centred window); pixels outside the image count as 0 and
+// the divisor is always w·w, so the mean falls near the border. Sums come
+// from integral images, so the cost per pixel does not grow with w. A refused
+// source, w < 1 or R = 0 leaves dst unchanged.
+void sauvola(cv::Mat& src, cv::Mat& dst, int w, double k, int R, bool inverse);
+
+// Sauvola at full resolution, then on a copy reduced by the integer factor s
+// with window max(minWindow, w / (2·s)). Coarse ink components (value 0,
+// paper ones when inverse is set) of 0.0196875·w² to 44.8·w² coarse pixels
+// are kept, and the full-resolution pixels of their s × s blocks are
+// thresholded again with the coarse threshold, truncated to its low 8 bits:
+// below it is ink. The last cols % s columns and rows % s rows keep the
+// full-resolution result. A refused source, w < 1, R = 0, a coarse window
+// below 1, s outside 1 … 255 or s larger than the image leaves dst unchanged.
+void multiScaleSauvola(cv::Mat& src, cv::Mat& dst, int w, double k, int R, int s, bool inverse,
+                       int minWindow);
+
 }  // namespace binarization
 }  // namespace tarvek

@@ -1,6 +1,8 @@
 // Global-scope helpers of the binarization unit, shared by it and its tests.
 #pragma once
 
+#include <vector>
+
 #include <opencv2/core.hpp>
 
 // ---------------------------------------------------------------------------
@@ -29,3 +31,35 @@ int getOtsuThreshold(cv::Mat& grey, int x, int y, int size, int* variance);
 // measured on the clipped rectangle. Mismatched images give 0 and no change.
 int areaBinarization(cv::Mat& grey, cv::Mat& dst, int left, int top, int right, int bottom,
                      int threshold);
+
+// ---------------------------------------------------------------------------
+// Sauvola-family thresholds
+// ---------------------------------------------------------------------------
+
+// tarvek::binarization::sauvola, except that dst is released first, so that a
+// refused call leaves it empty, and that map, when not null, receives every
+// pixel's threshold truncated toward zero to an int (saturated at the int
+// range, NaN as 0) and stored as its low 8 bits. map is (re)allocated 8-bit
+// and the grey image's size when it is not so already.
+void sauvola2(cv::Mat& src, cv::Mat& dst, int w, double k, int R, cv::Mat* map, bool inverse);
+
+// Labels the 4-connected components of the 0 pixels of the coarse binary
+// image bin (8-bit, (W / s) × (H / s), overwritten: visited pixels become
+// 1), scanning rows top to bottom, and marks in mask the s × s blocks of
+// every component of minArea to maxArea pixels with the value s. A bin of
+// another size or type, or s < 1, changes nothing.
+void labelingAndFilter(cv::Mat& bin, int W, int H, double minArea, double maxArea, cv::Mat& mask,
+                       int s);
+
+// 4-connected flood fill of the pixels equal to label from (x, y):
+// tarvek::utils::getLabelRect with four neighbours (marks visited pixels 1,
+// visits right, left, below, above from a last-in first-out stack, appends
+// the popped pixels to points when not null). Returns their bounding
+// rectangle; label 1, a seed outside img or another type than 8-bit
+// one-channel fill nothing and return an empty rectangle.
+cv::Rect getLabelRect(cv::Mat& img, int x, int y, int label, std::vector<cv::Point>* points);
+
+// Sets the s × s block of mask that coarse pixel p stands for, rows s·p.y …
+// s·p.y + s − 1 and columns s·p.x … s·p.x + s − 1 clipped to mask, to s.
+// A mask that is not 8-bit one-channel is left alone.
+void mergeSelectedObject(cv::Point& p, int s, cv::Mat& mask);

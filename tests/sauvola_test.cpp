@@ -1,0 +1,154 @@
+#include "binarization.h"
+#include "binarization_internal.h"
+
+#include <cmath>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+
+using namespace tarvek::binarization;
+
+namespace {
+
+// Sauvola's threshold of pixel (y, x) summed pixel by pixel over the image
+// part of its window, which starts w / 2 + 1 pixels above and left of it.
+double referenceThreshold(const cv::Mat& grey, int y, int x, int w, double k, int R) {
+    const int b = w / 2 + 1;
+    double sum = 0, squares = 0;
+    for (int r = std::max(0, y - b); r < std::min(grey.rows, y - b + w); ++r)
+        for (int c = std::max(0, x - b); c < std::min(grey.cols, x - b + w); ++c) {
+            const double v = grey.at<uchar>(r, c);
+            sum += v;
+            squares += v * v;
+        }
+    const double area = static_cast<double>(w) * w, mean = sum / area;
+    const double sd = std::sqrt(std::max(0.0, squares / area - mean * mean));
+    return ((sd / R - 1.0) * k + 1.0) * mean;
+}
+
+}  // namespace
+
+// Every pixel and threshold-map entry on random images, windows from one
+// pixel to far beyond the image, even and odd; inverse is the complement.
+TEST(Sauvola, MatchesPixelByPixelWindowStatistics) {
+    cv::RNG rng(11);
+    const cv::Size sizes[] = {{1, 1}, {9, 1}, {5, 7}, {23, 17}, {40, 33}};
+    const int windows[] = {1, 2, 3, 4, 15, 16, 101, 1000000};
+    const int Rs[] = {128, 64, 1, -128};
+    for (const cv::Size& size : sizes)
+        for (int w : windows) {
+            cv::Mat grey(size, CV_8UC1), dst, inverse, map;
+            rng.fill(grey, cv::RNG::UNIFORM, 0, 256);
+            const double k = rng.uniform(-0.6, 0.6);
+            const int R = Rs[rng.uniform(0, 4)];
+            sauvola2(grey, dst, w, k, R, &map, false);
+            sauvola(grey, inverse, w, k, R, true);
+            ASSERT_EQ(dst.size(), size);
+            EXPECT_EQ(cv::countNonZero(dst != ~inverse), 0) << size << " w " << w;
+            for (int y = 0; y < size.height; ++y)
+                for (int x = 0; x < size.width; ++x) {
+                    const double t = referenceThreshold(grey, y, x, w, k, R);
+                    ASSERT_EQ(dst.at<uchar>(y, x), t > grey.at<uchar>(y, x) ? 0 : 255);
+                    ASSERT_EQ(map.at<uchar>(y, x), static_cast<uchar>(static_cast<int>(t)));
+                }
+        }
+}
+
+// A uniform page: the full window (rows y − 8 … y + 6 at w = 15) sees no
+// padding from row and column 8 to the sixth-last; there the map holds T
+// truncated to int and kept as its low 8 bits. Nearer the border the mean
+// falls and so does T, yet the page stays paper.
+TEST(Sauvola, UniformPageThresholdMap) {
+    struct Case {
+        int value;
+        double k;
+        int interior;  // the map's value inside
+        bool ink;
+    };
+    const Case cases[] = {{200, 0.075, 185, false},  // T = 185
+                          {201, 0.075, 185, false},  // T = 185.925
+                          {200, -1.0, 144, true},    // T = 400
+                          {200, 2.0, 56, false}};    // T = −200
+    const cv::Rect inside(8, 8, 40 - 8 - 6, 30 - 8 - 6);
+    for (const Case& c : cases) {
+        cv::Mat grey(30, 40, CV_8UC1, cv::Scalar(c.value)), dst, map;
+        sauvola2(grey, dst, 15, c.k, 128, &map, false);
+        EXPECT_EQ(cv::countNonZero(map(inside) != c.interior), 0) << c.value << " k " << c.k;
+        EXPECT_EQ(cv::countNonZero(dst(inside)), c.ink ? 0 : inside.area());
+    }
+    cv::Mat page(30, 40, CV_8UC1, cv::Scalar(200)), dst, map;
+    sauvola2(page, dst, 15, 0.075, 128, &map, false);
+    map(inside).setTo(0);
+    EXPECT_EQ(cv::countNonZero(map >= 185), 0);
+    EXPECT_EQ(cv::countNonZero(map == 0), inside.area());
+    EXPECT_EQ(cv::countNonZero(dst), page.total());
+}
+
+// Coarse components of 1 and 5 pixels are dropped at w = 16 (at least
+// 5.04), one of 6 pixels is kept: its 7 × 7 blocks, clipped to the mask, get
+// the value 7. Every visited pixel is marked 1.
+TEST(LabelingAndFilter, KeepsComponentsBetweenTheAreaLimits) {
+    cv::Mat bin(4, 8, CV_8UC1, cv::Scalar(255));
+    bin(cv::Rect(0, 0, 5, 1)).setTo(0);  // 5 pixels
+    bin.at<uchar>(3, 0) = 0;              // 1 pixel
+    bin(cv::Rect(5, 2, 3, 2)).setTo(0);  // 6 pixels, in the last coarse column
+    cv::Mat mask = cv::Mat::zeros(4 * 7 + 3, 8 * 7 - 4, CV_8UC1);
+    labelingAndFilter(bin, 8 * 7 + 6, 4 * 7 + 3, 16 * 16 * 0.7 * 0.9 / 32, 16 * 16 * 44.8, mask, 7);
+    EXPECT_EQ(cv::countNonZero(bin == 1), 12);
+    EXPECT_EQ(cv::countNonZero(bin == 0), 0);
+    const cv::Rect kept(35, 14, 3 * 7 - 4, 2 * 7);
+    EXPECT_EQ(cv::countNonZero(mask(kept) == 7), kept.area());
+    EXPECT_EQ(cv::countNonZero(mask), kept.area());
+}
+
+// Bad arguments: dst keeps its pixels (sauvola2: is empty); no call throws.
+TEST(Sauvola, RefusesBadArguments) {
+    struct Case {
+        cv::Mat src;
+        int w, R, s, minWindow;
+    };
+    const cv::Mat grey(20, 20, CV_8UC1, cv::Scalar(90));
+    const Case cases[] = {{cv::Mat(), 15, 128, 7, 16},
+                          {cv::Mat(20, 20, CV_16UC1, cv::Scalar(90)), 15, 128, 7, 16},
+                          {cv::Mat(20, 20, CV_32FC1, cv::Scalar(90)), 15, 128, 7, 16},
+                          {cv::Mat(20, 20, CV_8UC2, cv::Scalar(90)), 15, 128, 7, 16},
+                          {grey, 0, 128, 7, 16},
+                          {grey, -3, 128, 7, 16},
+                          {grey, 15, 0, 7, 16}};
+    for (Case c : cases) {
+        cv::Mat dst(2, 2, CV_8UC1, cv::Scalar(3)), multi = dst.clone(), dst2 = dst.clone();
+        sauvola(c.src, dst, c.w, 0.075, c.R, false);
+        multiScaleSauvola(c.src, multi, c.w, 0.075, c.R, c.s, false, c.minWindow);
+        sauvola2(c.src, dst2, c.w, 0.075, c.R, nullptr, false);
+        EXPECT_EQ(cv::countNonZero(dst != 3) + cv::countNonZero(multi != 3), 0) << c.w << " " << c.R;
+        EXPECT_TRUE(dst2.empty());
+    }
+    const int badScales[][2] = {{0, 16}, {-1, 16}, {256, 16}, {21, 16}, {8, 0}};
+    for (const auto& scale : badScales) {
+        cv::Mat src = grey, multi(2, 2, CV_8UC1, cv::Scalar(3));
+        multiScaleSauvola(src, multi, 15, 0.075, 128, scale[0], false, scale[1]);
+        EXPECT_EQ(cv::countNonZero(multi != 3), 0) << scale[0];
+    }
+}
+
+// A page 7·30 + 3 by 7·20 + 5 with two flat dark squares, the second running
+// into the last columns and rows. At full resolution their insides read as
+// paper; the coarse pass (window 16) sees them whole and turns them to ink,
+// except where no coarse pixel stands for the full ones.
+TEST(MultiScaleSauvola, FillsLargeObjectsButNotTheLastColumnsAndRows) {
+    cv::Mat grey(7 * 20 + 5, 7 * 30 + 3, CV_8UC1, cv::Scalar(200)), full, multi;
+    const cv::Rect square(70, 42, 56, 56), corner(168, 105, 45, 40);
+    grey(square).setTo(40);
+    grey(corner).setTo(40);
+    sauvola(grey, full, 16, 0.075, 128, false);
+    multiScaleSauvola(grey, multi, 16, 0.075, 128, 7, false, 16);
+    EXPECT_GT(cv::countNonZero(full(square)), 0);
+    EXPECT_EQ(cv::countNonZero(multi(square)), 0);
+    EXPECT_EQ(cv::countNonZero(multi(cv::Rect(168, 105, 42, 35))), 0);
+    const cv::Rect lastColumns(210, 0, 3, grey.rows), lastRows(0, 140, grey.cols, 5);
+    EXPECT_GT(cv::countNonZero(full(corner & lastColumns)), 0);
+    EXPECT_GT(cv::countNonZero(full(corner & lastRows)), 0);
+    EXPECT_EQ(cv::countNonZero(multi(lastColumns) != full(lastColumns)), 0);
+    EXPECT_EQ(cv::countNonZero(multi(lastRows) != full(lastRows)), 0);
+    EXPECT_EQ(cv::countNonZero(multi(cv::Rect(0, 0, 60, 140)) != full(cv::Rect(0, 0, 60, 140))), 0);
+}
