@@ -96,6 +96,33 @@ void soften(cv::Mat& src, cv::Mat& dst, int level);
 // amount clamped to 0 .. 10. Other sources give an unchanged copy.
 void sharpen(cv::Mat& src, cv::Mat& dst, int amount);
 
+// Background and colour corrections of photographed pages.
+
+// Paints the paper of a dark-on-light page pure white: the paper is found by two Sauvola
+// binarizations (a fine window and a twelfth of the longer side), its luma is made uniform, the
+// channels are stretched and the colours mapped through a white point and an S-curve. Returns
+// false, leaving dst untouched, for a light-on-dark page, a source that is empty, not 8-bit or
+// cannot be made colour, or one too small for the coarse binarization (a side below 7 pixels or
+// a longer side below 12).
+bool removeBgColor(cv::Mat& src, cv::Mat& dst);
+
+// Gives every pixel of the 8-bit YUV image whose mask value is 255 the mean luma of the bright
+// paper: masked pixels above the Otsu threshold of the masked luma histogram that are also 255 in
+// otsuMask. When there are none, or the images do not fit together, yuv is left as it is.
+void backgroundEqualizationYUV(cv::Mat& yuv, cv::Mat& mask, cv::Mat& otsuMask);
+
+// White-point normalisation of the colour version of src: the mean luma L of the brightest
+// `percent` (clamped to 0 .. 1) of the pixels maps to 1, then x -> 0.5 - 0.5 cos(pi x^gamma) is
+// scaled to 0 .. 255 in every channel. Pixels whose mask value is 255 become white. With L = 0
+// the other pixels are copied. A source that cannot be made 8-bit colour or a mask that is not
+// 8-bit grey of src's size leaves dst unchanged.
+void whiteBalancingAll(cv::Mat& src, cv::Mat& dst, float percent, float gamma, cv::Mat& mask);
+
+// Grey background removal: how much darker each pixel is than a heavily blurred background
+// estimate, reduced by histogramStretch to 0, 128 and 255. A source that cannot be made 8-bit
+// grey or is smaller than 7 pixels in a side leaves dst unchanged.
+void removeBG(cv::Mat& src, cv::Mat& dst);
+
 // Grey-level quantization and image checks. Images are 8-bit, one channel.
 
 // Reduces src to n evenly spaced grey levels (255 / (n - 1) apart, integer step)
