@@ -272,6 +272,9 @@ void adaptiveOtsu(cv::Mat& src, cv::Mat& dst, int s) {
 
 namespace {
 
+// Least rows per integral stripe of the Sauvola threshold.
+const int STRIPE_ROWS = 64;
+
 // Ink and paper values of a binarization; inverse swaps them.
 struct Tones {
     uchar ink;
@@ -302,47 +305,61 @@ double sauvolaThreshold(double sum, double squares, double area, double k, doubl
     return ((std::sqrt(variance) / R - 1.0) * k + 1.0) * mean;
 }
 
-// Sauvola's thresholds from the integral images of the grey image. The
-// window of pixel (y, x) is rows y − b … y − b + w − 1 and columns x − b …
-// x − b + w − 1 with b = w / 2 + 1; pixels outside the image count as 0 and
-// the divisor is always w·w. Clipping the window to the image gives exactly
-// the sums over a zero-padded copy, without the copy, which would grow with w.
+// Sauvola's thresholds from integral images. The window of pixel (y, x) is
+// rows y − b … y − b + w − 1 and columns x − b … x − b + w − 1 with
+// b = w / 2 + 1; pixels outside the image count as 0 and the divisor is
+// always w·w. Clipping the window to the image gives exactly the sums over a
+// zero-padded copy, without the copy, which would grow with w. The integral
+// images cover one stripe of rows at a time: window sums are differences, so
+// the integral of only the rows a stripe's windows reach gives the same sums,
+// and buffers of a stripe's size are reused while they are still in cache.
 class SauvolaWindows {
 public:
     SauvolaWindows(const cv::Mat& grey, int w)
-        : before(w / 2 + 1), after(w - before), area(static_cast<double>(w) * w),
+        : grey(grey), before(w / 2 + 1), after(w - before), area(static_cast<double>(w) * w),
           left(grey.cols), right(grey.cols) {
-        cv::integral(grey, sums, squares);  // CV_32S and CV_64F
         for (int x = 0; x < grey.cols; ++x) {
             left[x] = clip(x - before, grey.cols);
             right[x] = clip(x + after, grey.cols);
         }
     }
 
-    // Thresholds of row y, one per column, into t.
+    // Integral images of the rows that the windows of rows y0 … y1 − 1 reach
+    // (CV_32S sums, CV_64F squared sums).
+    void loadStripe(int y0, int y1) {
+        first = clipRow(y0 - before);
+        cv::integral(grey.rowRange(first, clipRow(y1 + after)), sums, squares);
+    }
+
+    // Thresholds of row y of the loaded stripe, one per column, into t.
     void rowThresholds(int y, double k, double R, double* t) const {
-        const int top = clip(y - before, sums.rows - 1), bottom = clip(y + after, sums.rows - 1);
+        const int top = clipRow(y - before) - first, bottom = clipRow(y + after) - first;
         const int* s0 = sums.ptr<int>(top);
         const int* s1 = sums.ptr<int>(bottom);
         const double* q0 = squares.ptr<double>(top);
         const double* q1 = squares.ptr<double>(bottom);
         for (std::size_t x = 0; x < left.size(); ++x) {
             const int l = left[x], r = right[x];
-            // The running sums of a large bright image pass the int range
-            // and wrap; unsigned differences still give the window's sum.
+            // The running sums of a large bright stripe pass the int range
+            // and wrap; taken unsigned, the differences still give a window
+            // sum below 2^32 exactly.
             const unsigned sum = static_cast<unsigned>(s1[r]) - static_cast<unsigned>(s1[l]) -
                                  static_cast<unsigned>(s0[r]) + static_cast<unsigned>(s0[l]);
             const double sq = q1[r] - q1[l] - q0[r] + q0[l];
-            t[x] = sauvolaThreshold(static_cast<int>(sum), sq, area, k, R);
+            t[x] = sauvolaThreshold(sum, sq, area, k, R);
         }
     }
 
 private:
+    int clipRow(int y) const { return clip(y, grey.rows); }
+
+    const cv::Mat& grey;
     const int before;
     const int after;
     const double area;
     std::vector<int> left;
     std::vector<int> right;
+    int first = 0;  // the grey row of the stripe's first integral row
     cv::Mat sums;
     cv::Mat squares;
 };
@@ -355,6 +372,12 @@ uchar thresholdByte(double t) {
     return t > 0 ? 255 : 0;  // the low 8 bits of INT_MAX and INT_MIN
 }
 
+// Rows per integral stripe: the windows reach w rows beyond a stripe, so a
+// stripe of at least 4·w rows adds at most a quarter to the integral's rows.
+int stripeRows(int w, int rows) {
+    return std::max(STRIPE_ROWS, 4 * std::min(w, rows));
+}
+
 // Binarizes grey into dst (allocated here): a pixel below its threshold is
 // ink. The thresholds go to map as well when it is not null.
 void binarizeSauvola(const cv::Mat& grey, cv::Mat& dst, int w, double k, int R, cv::Mat* map,
@@ -362,10 +385,13 @@ void binarizeSauvola(const cv::Mat& grey, cv::Mat& dst, int w, double k, int R, 
     dst.create(grey.size(), CV_8UC1);
     if (map != nullptr)
         map->create(grey.size(), CV_8UC1);
-    const SauvolaWindows windows(grey, w);
+    SauvolaWindows windows(grey, w);
     const Tones tones = tonesFor(inverse);
     std::vector<double> t(grey.cols);
+    const int stripe = stripeRows(w, grey.rows);
     for (int y = 0; y < grey.rows; ++y) {
+        if (y % stripe == 0)
+            windows.loadStripe(y, std::min(y + stripe, grey.rows));
         windows.rowThresholds(y, k, R, t.data());
         const uchar* g = grey.ptr<uchar>(y);
         uchar* d = dst.ptr<uchar>(y);
