@@ -1,4 +1,5 @@
 #include "imageprocessing.h"
+#include "imageprocessing/levels.h"
 
 #include <gtest/gtest.h>
 
@@ -147,6 +148,26 @@ TEST(HistogramStretch, ThreeLevelsAroundTheMirroredPeak)
         histogramStretch(noise, noise);
         EXPECT_EQ(cv::countNonZero((noise != 0) & (noise != 128) & (noise != 255)), 0) << seed;
     }
+}
+
+// Counted per channel, in a region that is not continuous, with and without a mask.
+TEST(LevelHistogram, EqualsCalcHist)
+{
+    const cv::Mat image = randomImage(50, 61, CV_8UC3, 9)(cv::Rect(3, 4, 57, 41));
+    const cv::Mat mask = randomImage(41, 57, CV_8UC1, 10) > 128;
+    const int bins = 256;
+    const float range[] = {0, 256};
+    const float* ranges[] = {range};
+    for (int channel = 0; channel < 3; ++channel)
+        for (const cv::Mat& m : {cv::Mat(), mask}) {
+            cv::Mat expected;
+            cv::calcHist(&image, 1, &channel, m, expected, 1, &bins, ranges);
+            const LevelCounts counts = levelCounts(image, channel, m);
+            EXPECT_TRUE(std::equal(counts.begin(), counts.end(), expected.begin<float>())) << channel;
+            if (m.empty()) {
+                EXPECT_TRUE(sameImage(levelHistogram(image, channel), expected)) << channel;
+            }
+        }
 }
 
 // Sources outside the 8-bit contracts: an unchanged copy, or dst left as it was.

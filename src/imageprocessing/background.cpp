@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 
 #include "binarization.h"
 #include "levels.h"
@@ -16,21 +17,6 @@
 namespace {
 
 using LumaHistogram = std::array<double, 256>;
-
-// Histogram of the luma (channel 0) of the YUV pixels whose mask value is 255.
-LumaHistogram maskedLumaHistogram(const cv::Mat& yuv, const cv::Mat& mask)
-{
-    LumaHistogram histogram{};
-    for (int y = 0; y < yuv.rows; ++y) {
-        const uchar* pixel = yuv.ptr<uchar>(y);
-        const uchar* m = mask.ptr<uchar>(y);
-        for (int x = 0; x < yuv.cols; ++x) {
-            if (m[x] == 255)
-                histogram[pixel[3 * x]] += 1;
-        }
-    }
-    return histogram;
-}
 
 // Divisor of a class mean: an empty or one-pixel class is divided by the single-precision
 // values of 1e-5 and 0.99999 instead of its count.
@@ -69,36 +55,17 @@ int otsuThreshold(const LumaHistogram& histogram, double n)
     return threshold;
 }
 
-// Mean luma, truncated, of the pixels above threshold that are 255 in both masks; -1 when there
-// are none.
-int brightPaperLuma(const cv::Mat& yuv, const cv::Mat& mask, const cv::Mat& otsuMask, int threshold)
+// Mean, truncated, of the luma values above threshold that are 255 in both masks; -1 when
+// there are none.
+int brightPaperLuma(const cv::Mat& luma, const cv::Mat& paper, const cv::Mat& otsuMask, int threshold)
 {
-    std::int64_t sum = 0;
-    std::int64_t count = 0;
-    for (int y = 0; y < yuv.rows; ++y) {
-        const uchar* pixel = yuv.ptr<uchar>(y);
-        const uchar* m = mask.ptr<uchar>(y);
-        const uchar* o = otsuMask.ptr<uchar>(y);
-        for (int x = 0; x < yuv.cols; ++x) {
-            if (pixel[3 * x] > threshold && m[x] == 255 && o[x] == 255) {
-                sum += pixel[3 * x];
-                ++count;
-            }
-        }
-    }
-    return count == 0 ? -1 : static_cast<int>(sum / count);
-}
-
-void setMaskedLuma(cv::Mat& yuv, const cv::Mat& mask, uchar luma)
-{
-    for (int y = 0; y < yuv.rows; ++y) {
-        uchar* pixel = yuv.ptr<uchar>(y);
-        const uchar* m = mask.ptr<uchar>(y);
-        for (int x = 0; x < yuv.cols; ++x) {
-            if (m[x] == 255)
-                pixel[3 * x] = luma;
-        }
-    }
+    const cv::Mat bright = (luma > threshold) & paper & (otsuMask == 255);
+    const int count = cv::countNonZero(bright);
+    if (count == 0)
+        return -1;
+    // Sums of 8-bit values are exact in double far beyond any image size.
+    const double sum = cv::sum(luma & bright)[0];
+    return static_cast<int>(static_cast<std::int64_t>(sum) / count);
 }
 
 // White level: the mean level of the `target` brightest pixels of the histogram, the last level
@@ -144,14 +111,24 @@ constexpr int PAPER_REDUCTION = 7;
 constexpr double PAPER_SAUVOLA_K = 0.075;
 constexpr int PAPER_SAUVOLA_R = 128;
 
-// 255 where both binarizations of the grey page see paper, 0 where either sees ink.
-cv::Mat paperMask(cv::Mat& grey, int coarseWindow)
+// 255 where both binarizations of the grey page see paper, 0 where either sees ink. Each
+// binarization runs on one thread, so the two run side by side on the thread pool; `alongside`
+// follows the fine one, the quicker of the two.
+cv::Mat paperMask(cv::Mat& grey, int coarseWindow, const std::function<void()>& alongside)
 {
     cv::Mat fine, coarse, paper;
-    tarvek::binarization::multiScaleSauvola(grey, fine, FINE_PAPER_WINDOW, PAPER_SAUVOLA_K, PAPER_SAUVOLA_R,
-                                            PAPER_REDUCTION, false, 16);
-    tarvek::binarization::multiScaleSauvola(grey, coarse, coarseWindow, PAPER_SAUVOLA_K, PAPER_SAUVOLA_R,
-                                            PAPER_REDUCTION, false, 32);
+    cv::parallel_for_(cv::Range(0, 2), [&](const cv::Range& tasks) {
+        for (int task = tasks.start; task < tasks.end; ++task) {
+            if (task == 0) {
+                tarvek::binarization::multiScaleSauvola(grey, coarse, coarseWindow, PAPER_SAUVOLA_K, PAPER_SAUVOLA_R,
+                                                        PAPER_REDUCTION, false, 32);
+            } else {
+                tarvek::binarization::multiScaleSauvola(grey, fine, FINE_PAPER_WINDOW, PAPER_SAUVOLA_K,
+                                                        PAPER_SAUVOLA_R, PAPER_REDUCTION, false, 16);
+                alongside();
+            }
+        }
+    });
     // Both are binary, so the saturating ~(~fine + ~coarse) is their AND.
     cv::bitwise_and(fine, coarse, paper);
     return paper;
@@ -175,11 +152,11 @@ bool removeBgColor(cv::Mat& src, cv::Mat& dst)
     if (utils::isReverse(grey))
         return false;
 
-    cv::Mat otsuMask;
-    cv::threshold(grey, otsuMask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
-    cv::Mat paper = paperMask(grey, coarseWindow);
-    cv::Mat yuv, equalized, stretched;
-    cv::cvtColor(colour, yuv, cv::COLOR_BGR2YUV);
+    cv::Mat otsuMask, yuv, equalized, stretched;
+    cv::Mat paper = paperMask(grey, coarseWindow, [&] {
+        cv::threshold(grey, otsuMask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+        cv::cvtColor(colour, yuv, cv::COLOR_BGR2YUV);
+    });
     backgroundEqualizationYUV(yuv, paper, otsuMask);
     cv::cvtColor(yuv, equalized, cv::COLOR_YUV2BGR);
     contrastStretchingImage(equalized, stretched, 0.015f, 0.015f, 0.015f);
@@ -192,15 +169,23 @@ void backgroundEqualizationYUV(cv::Mat& yuv, cv::Mat& mask, cv::Mat& otsuMask)
     if (yuv.type() != CV_8UC3 || mask.type() != CV_8UC1 || otsuMask.type() != CV_8UC1 ||
         mask.size() != yuv.size() || otsuMask.size() != yuv.size())
         return;
-    const LumaHistogram histogram = maskedLumaHistogram(yuv, mask);
-    double n = 0;
-    for (const double count : histogram)
-        n += count;
+    // The luma works as a plane of its own, so that every step below is one of OpenCV's
+    // vectorised passes.
+    cv::Mat luma;
+    cv::extractChannel(yuv, luma, 0);
+    const cv::Mat paper = mask == 255;
+    const int n = cv::countNonZero(paper);
     if (n == 0)
         return;
-    const int luma = brightPaperLuma(yuv, mask, otsuMask, otsuThreshold(histogram, n));
-    if (luma >= 0)
-        setMaskedLuma(yuv, mask, static_cast<uchar>(luma));
+    const LevelCounts counts = levelCounts(luma, 0, paper);
+    LumaHistogram histogram;
+    std::copy(counts.begin(), counts.end(), histogram.begin());
+    const int threshold = otsuThreshold(histogram, n);
+    const int mean = brightPaperLuma(luma, paper, otsuMask, threshold);
+    if (mean < 0)
+        return;
+    luma.setTo(mean, paper);
+    cv::insertChannel(luma, yuv, 0);
 }
 
 void whiteBalancingAll(cv::Mat& src, cv::Mat& dst, float percent, float gamma, cv::Mat& mask)

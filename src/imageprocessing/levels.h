@@ -3,7 +3,8 @@
 #pragma once
 
 #include <opencv2/core.hpp>
-#include <opencv2/imgproc.hpp>
+
+#include <array>
 
 // A 1 x 256 8-bit table for cv::LUT whose entry v is level(v).
 template <typename Level>
@@ -16,13 +17,10 @@ cv::Mat levelTable(Level level)
     return table;
 }
 
-// Histogram of one channel of an 8-bit image: 256 contiguous float counts, one per level.
-inline cv::Mat levelHistogram(const cv::Mat& image, int channel)
-{
-    const int bins = 256;
-    const float range[] = {0, 256};
-    const float* ranges[] = {range};
-    cv::Mat histogram;
-    cv::calcHist(&image, 1, &channel, cv::Mat(), histogram, 1, &bins, ranges);
-    return histogram;
-}
+// Number of pixels at each level in one channel of an 8-bit image. With a mask (8-bit, one
+// channel, the image's size) only the pixels where it is not 0 count.
+using LevelCounts = std::array<int, 256>;
+LevelCounts levelCounts(const cv::Mat& image, int channel, const cv::Mat& mask = cv::Mat());
+
+// The same counts as a 256 x 1 float matrix, the histogram cv::calcHist gives.
+cv::Mat levelHistogram(const cv::Mat& image, int channel);
