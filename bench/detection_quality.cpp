@@ -1,0 +1,309 @@
+// detection-quality [--verbose] FOLDER CSV: runs every document search with its
+// default parameters on the photographs listed in CSV (ground-truth corners in
+// the SmartDoc column layout, image_path relative to FOLDER) and prints, per
+// search, how often it found four corners, the mean intersection over union
+// with the ground truth, the median corner error and the mean time.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "documentarea.h"
+
+namespace da = tarvek::documentarea;
+
+namespace {
+
+using Corners = std::vector<cv::Point2f>;  // top-left, top-right, bottom-right, bottom-left
+
+struct Photo {
+    std::string path;  // relative to the folder, as listed
+    Corners truth;
+};
+
+struct Strategy {
+    std::string name;
+    std::function<void(cv::Mat&, std::vector<cv::Point>&)> search;
+};
+
+// What one search did on one photograph.
+struct Outcome {
+    bool found = false;
+    double iou = 0;
+    double cornerError = 0;  // mean of the four corner distances, pixels; meaningful when found
+    double milliseconds = 0;
+};
+
+std::vector<std::string> splitCommas(const std::string& line)
+{
+    std::vector<std::string> fields;
+    std::stringstream stream(line);
+    std::string field;
+    while (std::getline(stream, field, ','))
+        fields.push_back(field);
+    return fields;
+}
+
+std::string withoutCarriageReturn(std::string line)
+{
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
+// Column positions by name, so that any column order is read alike.
+class Columns {
+public:
+    explicit Columns(const std::vector<std::string>& header)
+    {
+        for (size_t i = 0; i < header.size(); ++i)
+            index_[header[i]] = i;
+    }
+
+    const std::string& field(const std::vector<std::string>& row, const std::string& name) const
+    {
+        const auto found = index_.find(name);
+        if (found == index_.end())
+            throw std::runtime_error("no column " + name);
+        if (found->second >= row.size())
+            throw std::runtime_error("short row: " + row.front());
+        return row[found->second];
+    }
+
+    float number(const std::vector<std::string>& row, const std::string& name) const
+    {
+        const std::string& text = field(row, name);
+        try {
+            return std::stof(text);
+        } catch (const std::logic_error&) {
+            throw std::runtime_error("not a number in column " + name + ": " + text);
+        }
+    }
+
+    cv::Point2f point(const std::vector<std::string>& row, const std::string& corner) const
+    {
+        return {number(row, corner + "_x"), number(row, corner + "_y")};
+    }
+
+private:
+    std::map<std::string, size_t> index_;
+};
+
+std::vector<Photo> readGroundTruth(const std::string& csvPath)
+{
+    std::ifstream csv(csvPath);
+    std::string line;
+    if (!std::getline(csv, line))
+        throw std::runtime_error("cannot read " + csvPath);
+    const Columns columns(splitCommas(withoutCarriageReturn(line)));
+    std::vector<Photo> photos;
+    while (std::getline(csv, line)) {
+        line = withoutCarriageReturn(line);
+        if (line.empty())
+            continue;
+        const std::vector<std::string> row = splitCommas(line);
+        photos.push_back({columns.field(row, "image_path"),
+                          {columns.point(row, "tl"), columns.point(row, "tr"), columns.point(row, "br"),
+                           columns.point(row, "bl")}});
+    }
+    return photos;
+}
+
+std::vector<Strategy> strategies()
+{
+    // Default parameters throughout: no aspect ratios, no equalisation, Canny edges, general bounds.
+    std::vector<Strategy> all = {
+        {"grey", [](cv::Mat& img, std::vector<cv::Point>& out) {
+             float accuracy, whRatio, angleDiff;
+             da::find_using_gray_canny(img, out, 0, 0, 0, accuracy, whRatio, angleDiff, false, false, false);
+         }},
+        {"colour", [](cv::Mat& img, std::vector<cv::Point>& out) {
+             float accuracy, whRatio, angleDiff;
+             da::find_using_hsv_canny(img, out, 0, 0, 0, accuracy, whRatio, angleDiff, false, false, false);
+         }},
+        {"colour with groups", [](cv::Mat& img, std::vector<cv::Point>& out) {
+             float accuracy, whRatio, angleDiff;
+             std::vector<cv::Vec2f> left, right, top, bottom;
+             da::find_using_hsv_canny2(img, out, 0, 0, 0, accuracy, whRatio, angleDiff, false, false, false,
+                                       &left, &right, &top, &bottom);
+         }},
+        {"watershed", [](cv::Mat& img, std::vector<cv::Point>& out) {
+             float accuracy, whRatio, angleDiff;
+             da::find_using_watershed_canny(img, out, accuracy, whRatio, angleDiff);
+         }},
+        {"comparing", [](cv::Mat& img, std::vector<cv::Point>& out) {
+             da::find_compare_grayCanny_hsvCanny(img, out, 0, 0, 0, false, false, false);
+         }},
+        {"comparing with groups", [](cv::Mat& img, std::vector<cv::Point>& out) {
+             da::find_compare_grayCanny_hsvCanny_IDCardVertices(img, out, 0, 0, 0, false, false, false);
+         }},
+    };
+    for (int mode = 0; mode <= 3; ++mode)
+        all.push_back({"find mode " + std::to_string(mode),
+                       [mode](cv::Mat& img, std::vector<cv::Point>& out) { da::find(img, mode, out); }});
+    all.push_back({"anchor points", [](cv::Mat& img, std::vector<cv::Point>& out) {
+                       da::findUsingAnchorPoint(img, out);
+                   }});
+    return all;
+}
+
+// Intersection over union of a found quadrangle with the ground truth. A found
+// quadrangle that is not convex (crossing sides, a reflex corner) counts as a
+// miss: intersectConvexConvex is only defined for convex polygons.
+double intersectionOverUnion(const Corners& found, const Corners& truth)
+{
+    if (!cv::isContourConvex(found))
+        return 0;
+    Corners overlap;
+    const float intersection = cv::intersectConvexConvex(found, truth, overlap);
+    if (intersection <= 0)
+        return 0;
+    const double unionArea = cv::contourArea(found) + cv::contourArea(truth) - intersection;
+    return unionArea > 0 ? intersection / unionArea : 0;
+}
+
+double meanCornerDistance(const Corners& found, const Corners& truth)
+{
+    double sum = 0;
+    for (size_t k = 0; k < 4; ++k)
+        sum += cv::norm(found[k] - truth[k]);
+    return sum / 4;
+}
+
+Outcome run(const Strategy& strategy, cv::Mat& img, const Corners& truth)
+{
+    std::vector<cv::Point> corners;
+    const auto start = std::chrono::steady_clock::now();
+    strategy.search(img, corners);
+    const auto stop = std::chrono::steady_clock::now();
+
+    Outcome outcome;
+    outcome.milliseconds = std::chrono::duration<double, std::milli>(stop - start).count();
+    outcome.found = corners.size() == 4;
+    if (outcome.found) {
+        const Corners found(corners.begin(), corners.end());
+        outcome.iou = intersectionOverUnion(found, truth);
+        outcome.cornerError = meanCornerDistance(found, truth);
+    }
+    return outcome;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::string fixed(double value, int decimals)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+// One table row: the outcomes of a search over all photographs.
+std::string summary(const std::string& name, const std::vector<Outcome>& outcomes)
+{
+    double iouSum = 0, milliseconds = 0;
+    std::vector<double> errors;
+    for (const Outcome& o : outcomes) {
+        iouSum += o.iou;
+        milliseconds += o.milliseconds;
+        if (o.found)
+            errors.push_back(o.cornerError);
+    }
+    const double n = static_cast<double>(outcomes.size());
+    return "| " + name + " | " + std::to_string(errors.size()) + " / " + std::to_string(outcomes.size()) +
+           " | " + fixed(iouSum / n, 3) + " | " + (errors.empty() ? "–" : fixed(median(errors), 1)) + " | " +
+           fixed(milliseconds / n, 1) + " |";
+}
+
+std::string detail(const std::string& name, const std::string& photo, const Outcome& o)
+{
+    return name + "  " + photo + "  " +
+           (o.found ? "IoU " + fixed(o.iou, 3) + "  corner error " + fixed(o.cornerError, 1) + " px" : "not found") +
+           "  " + fixed(o.milliseconds, 1) + " ms";
+}
+
+struct Arguments {
+    bool verbose = false;
+    std::string folder, csv;
+};
+
+bool parseArguments(int argc, char* argv[], Arguments& args)
+{
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--verbose")
+            args.verbose = true;
+        else if (arg.rfind("--", 0) == 0)
+            return false;
+        else
+            positional.push_back(arg);
+    }
+    if (positional.size() != 2)
+        return false;
+    args.folder = positional[0];
+    args.csv = positional[1];
+    return true;
+}
+
+std::vector<cv::Mat> readPhotos(const std::string& folder, const std::vector<Photo>& photos)
+{
+    std::vector<cv::Mat> images;
+    for (const Photo& photo : photos) {
+        images.push_back(cv::imread(folder + "/" + photo.path, cv::IMREAD_COLOR));
+        if (images.back().empty())
+            throw std::runtime_error("cannot read " + folder + "/" + photo.path);
+    }
+    return images;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    Arguments args;
+    if (!parseArguments(argc, argv, args)) {
+        std::cerr << "usage: detection-quality [--verbose] FOLDER CSV\n";
+        return 2;
+    }
+    try {
+        const std::vector<Photo> photos = readGroundTruth(args.csv);
+        if (photos.empty())
+            throw std::runtime_error("no photographs listed in " + args.csv);
+        std::vector<cv::Mat> images = readPhotos(args.folder, photos);
+        std::vector<std::string> table = {
+            "| strategy | found | mean IoU | median corner error (px) | mean time (ms) |", "|---|---|---|---|---|"};
+        for (const Strategy& strategy : strategies()) {
+            std::vector<Outcome> outcomes;
+            for (size_t i = 0; i < photos.size(); ++i) {
+                outcomes.push_back(run(strategy, images[i], photos[i].truth));
+                if (args.verbose)
+                    std::cout << detail(strategy.name, photos[i].path, outcomes.back()) << '\n';
+            }
+            table.push_back(summary(strategy.name, outcomes));
+        }
+        if (args.verbose)
+            std::cout << '\n';
+        for (const std::string& row : table)
+            std::cout << row << '\n';
+    } catch (const std::exception& e) {
+        std::cerr << "detection-quality: " << e.what() << '\n';
+        return 1;
+    }
+    return 0;
+}
