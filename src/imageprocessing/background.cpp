@@ -55,17 +55,37 @@ int otsuThreshold(const LumaHistogram& histogram, double n)
     return threshold;
 }
 
-// Mean, truncated, of the luma values above threshold that are 255 in both masks; -1 when
-// there are none.
-int brightPaperLuma(const cv::Mat& luma, const cv::Mat& paper, const cv::Mat& otsuMask, int threshold)
+// Mean, truncated, of the luma values above threshold whose pixels are 255 in both masks; -1
+// when there are none. The loop has no branch, so that it vectorises.
+int brightPaperLuma(const cv::Mat& luma, const cv::Mat& mask, const cv::Mat& otsuMask, int threshold)
 {
-    const cv::Mat bright = (luma > threshold) & paper & (otsuMask == 255);
-    const int count = cv::countNonZero(bright);
-    if (count == 0)
-        return -1;
-    // Sums of 8-bit values are exact in double far beyond any image size.
-    const double sum = cv::sum(luma & bright)[0];
-    return static_cast<int>(static_cast<std::int64_t>(sum) / count);
+    std::int64_t sum = 0;
+    std::int64_t count = 0;
+    for (int y = 0; y < luma.rows; ++y) {
+        const uchar* l = luma.ptr<uchar>(y);
+        const uchar* m = mask.ptr<uchar>(y);
+        const uchar* o = otsuMask.ptr<uchar>(y);
+        int rowSum = 0;  // at most 255 times the row length
+        int rowCount = 0;
+        for (int x = 0; x < luma.cols; ++x) {
+            const int taken = (l[x] > threshold) & (m[x] == 255) & (o[x] == 255);
+            rowSum += taken * l[x];
+            rowCount += taken;
+        }
+        sum += rowSum;
+        count += rowCount;
+    }
+    return count == 0 ? -1 : static_cast<int>(sum / count);
+}
+
+void setMaskedLevels(cv::Mat& plane, const cv::Mat& mask, uchar level)
+{
+    for (int y = 0; y < plane.rows; ++y) {
+        uchar* p = plane.ptr<uchar>(y);
+        const uchar* m = mask.ptr<uchar>(y);
+        for (int x = 0; x < plane.cols; ++x)
+            p[x] = m[x] == 255 ? level : p[x];
+    }
 }
 
 // White level: the mean level of the `target` brightest pixels of the histogram, the last level
@@ -169,22 +189,22 @@ void backgroundEqualizationYUV(cv::Mat& yuv, cv::Mat& mask, cv::Mat& otsuMask)
     if (yuv.type() != CV_8UC3 || mask.type() != CV_8UC1 || otsuMask.type() != CV_8UC1 ||
         mask.size() != yuv.size() || otsuMask.size() != yuv.size())
         return;
-    // The luma works as a plane of its own, so that every step below is one of OpenCV's
-    // vectorised passes.
+    // The luma is handled as a plane of its own, so that the loops over it run on contiguous
+    // bytes.
     cv::Mat luma;
     cv::extractChannel(yuv, luma, 0);
-    const cv::Mat paper = mask == 255;
-    const int n = cv::countNonZero(paper);
-    if (n == 0)
-        return;
-    const LevelCounts counts = levelCounts(luma, 0, paper);
+    const LevelCounts counts = levelCounts(luma, 0, mask == 255);
     LumaHistogram histogram;
     std::copy(counts.begin(), counts.end(), histogram.begin());
-    const int threshold = otsuThreshold(histogram, n);
-    const int mean = brightPaperLuma(luma, paper, otsuMask, threshold);
+    double n = 0;
+    for (const double count : histogram)
+        n += count;
+    if (n == 0)
+        return;
+    const int mean = brightPaperLuma(luma, mask, otsuMask, otsuThreshold(histogram, n));
     if (mean < 0)
         return;
-    luma.setTo(mean, paper);
+    setMaskedLevels(luma, mask, static_cast<uchar>(mean));
     cv::insertChannel(luma, yuv, 0);
 }
 
