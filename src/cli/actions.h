@@ -1,0 +1,29 @@
+#pragma once
+
+// What each subcommand does to one file.
+
+#include "arguments.h"
+#include "output.h"
+
+#include <string>
+#include <vector>
+
+namespace tarvek::cli {
+
+struct Outcome {
+    enum Kind { done, skipped, failed } kind = done;
+    std::string reason;  // why the file was skipped or failed
+    std::string json;    // detect: the photo's JSON line
+};
+
+// The names --strategy and --kind accept.
+std::vector<std::string> strategyNames();
+std::vector<std::string> kindNames();
+
+// The extension of the files the settings' subcommand writes ("" for detect).
+std::string outputExtension(const Settings& settings);
+
+// Runs the settings' subcommand on one task. Never throws: a failure is an outcome.
+Outcome process(const Settings& settings, const Task& task);
+
+}  // namespace tarvek::cli

@@ -1,0 +1,133 @@
+#include "arguments.h"
+
+#include "actions.h"
+
+#include <CLI/CLI.hpp>
+
+#include <thread>
+
+namespace tarvek::cli {
+namespace {
+
+void addCommonOptions(CLI::App& command, Settings& settings)
+{
+    command.add_option("--jobs,-j", settings.jobs, "Photos processed in parallel (default: the number of cores)")
+        ->check(CLI::Range(1u, 1024u));
+    command.add_flag("--quiet,-q", settings.quiet, "Neither a progress bar nor per-file lines on standard error");
+    command.add_flag("--skip-existing", settings.skipExisting, "Leave photos whose output file already exists");
+}
+
+void addPhotoPaths(CLI::App& command, Settings& settings)
+{
+    command.add_option("paths", settings.paths, "Photo files, or folders searched recursively for photos")
+        ->required()
+        ->check(CLI::ExistingPath);
+}
+
+void addSearchOptions(CLI::App& command, Settings& settings)
+{
+    settings.strategy = "compare";
+    command.add_option("--strategy", settings.strategy, "Document search")
+        ->check(CLI::IsMember(strategyNames()))
+        ->capture_default_str();
+    command.add_option("--kind", settings.kind, "Document kind whose preset height/width ratios guide the search")
+        ->check(CLI::IsMember(kindNames()));
+}
+
+// PNG for black and white, where JPEG would blur the edges; JPEG for photographs.
+std::string defaultFormat(Action action)
+{
+    return action == Action::binarize ? "png" : "jpeg";
+}
+
+void addImageOutput(CLI::App& command, Settings& settings, Action action)
+{
+    command.add_option("--out,-o", settings.out, "Folder that receives the results, keeping each photo's relative path")
+        ->required();
+    command.add_option("--format", settings.format, "Image format of the results (default: " + defaultFormat(action) + ")")
+        ->check(CLI::IsMember({"jpeg", "png", "webp"}));
+}
+
+void addBinarizeOptions(CLI::App& command, Settings& settings)
+{
+    settings.method = "sauvola";
+    command.add_option("--method", settings.method, "Thresholding method")
+        ->check(CLI::IsMember({"otsu", "adaptive-otsu", "sauvola", "multiscale-sauvola"}))
+        ->capture_default_str();
+    command.add_option("--window", settings.window, "Sauvola window side in pixels")
+        ->check(CLI::Range(3, 255))
+        ->capture_default_str();
+    command.add_option("--k", settings.k, "Sauvola's k")->check(CLI::Range(0.0, 1.0))->capture_default_str();
+    command.add_option("--block", settings.block, "adaptive-otsu block side in pixels")
+        ->check(CLI::Range(8, 4096))
+        ->capture_default_str();
+}
+
+void addScrambleOptions(CLI::App& command, Settings& settings)
+{
+    command.add_option("file", settings.paths, "File to read")->required()->expected(1)->check(CLI::ExistingFile);
+    command.add_option("--out,-o", settings.out, "File to write")->required();
+    command.add_option("--key-file", settings.keyFile, "File whose bytes are the key (default: the built-in key)")
+        ->check(CLI::ExistingFile);
+    command.add_flag("--quiet,-q", settings.quiet, "No status line on standard error");
+    command.add_flag("--skip-existing", settings.skipExisting, "Do nothing when the output file already exists");
+}
+
+CLI::App* addPhotoCommand(CLI::App& app, Settings& settings, Action action, const std::string& name,
+                          const std::string& description)
+{
+    CLI::App* command = app.add_subcommand(name, description);
+    command->callback([&settings, action] { settings.action = action; });
+    addPhotoPaths(*command, settings);
+    addCommonOptions(*command, settings);
+    return command;
+}
+
+}  // namespace
+
+std::variant<Settings, int> parseArguments(int argc, char** argv)
+{
+    Settings settings;
+    settings.jobs = std::max(1u, std::thread::hardware_concurrency());
+
+    CLI::App app("tarvek: find, flatten, binarize and clean photographed paper documents", "tarvek");
+    app.require_subcommand(1);
+
+    CLI::App* detect =
+        addPhotoCommand(app, settings, Action::detect, "detect", "Write one JSON line per photo with the document's corners");
+    addSearchOptions(*detect, settings);
+
+    CLI::App* rectify = addPhotoCommand(app, settings, Action::rectify, "rectify", "Write each photo's document, flattened");
+    addSearchOptions(*rectify, settings);
+    addImageOutput(*rectify, settings, Action::rectify);
+
+    CLI::App* binarize = addPhotoCommand(app, settings, Action::binarize, "binarize", "Write each photo in black and white");
+    addImageOutput(*binarize, settings, Action::binarize);
+    addBinarizeOptions(*binarize, settings);
+
+    CLI::App* clean = addPhotoCommand(app, settings, Action::clean, "clean", "Write each photo with its background removed");
+    addImageOutput(*clean, settings, Action::clean);
+
+    CLI::App* scramble = app.add_subcommand("scramble", "Scramble a file reversibly");
+    scramble->callback([&settings] { settings.action = Action::scramble; });
+    addScrambleOptions(*scramble, settings);
+
+    CLI::App* unscramble = app.add_subcommand("unscramble", "Restore a scrambled file");
+    unscramble->callback([&settings] { settings.action = Action::unscramble; });
+    addScrambleOptions(*unscramble, settings);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return 2;
+    }
+    // The subcommands share one Settings, so defaults that differ between them are set after parsing.
+    if (settings.format.empty())
+        settings.format = defaultFormat(settings.action);
+    return settings;
+}
+
+}  // namespace tarvek::cli

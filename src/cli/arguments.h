@@ -1,0 +1,34 @@
+#pragma once
+
+// The command line of the tarvek program: one subcommand and its options.
+
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace tarvek::cli {
+
+enum class Action { detect, rectify, binarize, clean, scramble, unscramble };
+
+struct Settings {
+    Action action = Action::detect;
+    std::vector<std::string> paths;
+    std::string out;  // folder (image actions) or file (scramble, unscramble); empty for detect
+    unsigned jobs = 1;
+    bool quiet = false;
+    bool skipExisting = false;
+    std::string strategy;  // detect, rectify
+    std::string kind;      // detect, rectify; empty: no preset ratio
+    std::string format;    // rectify, binarize, clean: jpeg, png or webp
+    std::string method;    // binarize
+    int window = 15;       // sauvola, multiscale-sauvola
+    double k = 0.2;        // sauvola, multiscale-sauvola
+    int block = 32;        // adaptive-otsu
+    std::string keyFile;   // scramble, unscramble; empty: the built-in key
+};
+
+// The settings of a valid command line, or the exit status after --help
+// (0) or a usage error (2), whose message has then been printed.
+std::variant<Settings, int> parseArguments(int argc, char** argv);
+
+}  // namespace tarvek::cli

@@ -1,0 +1,21 @@
+// tarvek: the document tools of the library for files and folders of photos.
+
+#include "arguments.h"
+#include "run.h"
+
+#include <exception>
+#include <iostream>
+#include <variant>
+
+int main(int argc, char** argv)
+{
+    auto parsed = tarvek::cli::parseArguments(argc, argv);
+    if (const int* status = std::get_if<int>(&parsed))
+        return *status;
+    try {
+        return tarvek::cli::runCommand(std::get<tarvek::cli::Settings>(parsed));
+    } catch (const std::exception& error) {  // a folder that cannot be listed, for one
+        std::cerr << "tarvek: " << error.what() << '\n';
+        return 1;
+    }
+}

@@ -1,0 +1,92 @@
+#include "output.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <stdexcept>
+#include <system_error>
+
+#include <unistd.h>
+
+namespace tarvek::cli {
+namespace fs = std::filesystem;
+namespace {
+
+// Absolute and normalised without requiring the file to exist, so that an
+// output that is not written yet compares with the inputs.
+fs::path comparable(const fs::path& path)
+{
+    std::error_code error;
+    const fs::path canonical = fs::weakly_canonical(path, error);
+    return error ? fs::absolute(path).lexically_normal() : canonical;
+}
+
+// Unique per process and per call: two workers never share a temporary file.
+fs::path temporaryBeside(const fs::path& path)
+{
+    static std::atomic<unsigned> counter{0};
+    const std::string name = "." + path.filename().string() + ".tarvek-" + std::to_string(getpid()) + "-" +
+                             std::to_string(counter++) + ".part";
+    return path.parent_path() / name;
+}
+
+std::runtime_error writeError(const fs::path& path)
+{
+    return std::runtime_error("cannot write " + path.string() + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+std::vector<Task> tasksFor(const std::vector<FoundFile>& files, const fs::path& folder, const std::string& extension)
+{
+    std::vector<Task> tasks;
+    for (const FoundFile& file : files) {
+        fs::path output;
+        if (!folder.empty())
+            output = (folder / file.relative).replace_extension(extension);
+        tasks.push_back({file, output});
+    }
+    return tasks;
+}
+
+std::optional<fs::path> outputOverwritingInput(const std::vector<Task>& tasks)
+{
+    std::set<fs::path> inputs;
+    for (const Task& task : tasks)
+        inputs.insert(comparable(task.input.path));
+    for (const Task& task : tasks)
+        if (!task.output.empty() && inputs.count(comparable(task.output)))
+            return task.output;
+    return std::nullopt;
+}
+
+void writeFileAtomically(const fs::path& path, const std::string& bytes)
+{
+    if (path.has_parent_path()) {
+        std::error_code error;
+        fs::create_directories(path.parent_path(), error);
+        if (error)
+            throw std::runtime_error("cannot create " + path.parent_path().string() + ": " + error.message());
+    }
+    const fs::path temporary = temporaryBeside(path);
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        file.close();
+        if (!file) {
+            const auto error = writeError(path);
+            fs::remove(temporary);
+            throw error;
+        }
+    }
+    std::error_code error;
+    fs::rename(temporary, path, error);
+    if (error) {
+        fs::remove(temporary);
+        throw std::runtime_error("cannot write " + path.string() + ": " + error.message());
+    }
+}
+
+}  // namespace tarvek::cli
