@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace testhttp {
@@ -42,15 +43,17 @@ inline Reply readReply(tcp::socket& socket, beast::flat_buffer& buffer)
     return parser.release();
 }
 
+using Headers = std::vector<std::pair<bhttp::field, std::string>>;
+
 inline Reply request(std::uint16_t port, bhttp::verb method, const std::string& target, const std::string& body = {},
-                     const std::string& contentType = {})
+                     const Headers& headers = {})
 {
     asio::io_context context;
     tcp::socket socket = connectTo(context, port);
     bhttp::request<bhttp::string_body> message(method, target, 11);
     message.set(bhttp::field::host, "127.0.0.1");
-    if (!contentType.empty())
-        message.set(bhttp::field::content_type, contentType);
+    for (const auto& [field, value] : headers)
+        message.set(field, value);
     message.keep_alive(false);
     message.body() = body;
     message.prepare_payload();

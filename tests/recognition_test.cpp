@@ -128,10 +128,7 @@ TEST_F(RecognitionRoutes, NonStringImageAndScalarBodiesAnswer500)
 
 TEST_F(RecognitionRoutes, HugeDeclaredImagesAreNotDecoded)
 {
-    // A PNG header declaring 40000 x 40000 pixels, without image data.
-    std::string png = encodedImage(".png");
-    const unsigned char size[8] = {0, 0, 0x9c, 0x40, 0, 0, 0x9c, 0x40};
-    png.replace(16, 8, reinterpret_cast<const char*>(size), 8);
+    const std::string png = hugeDeclaredPng();
     EXPECT_EQ(postJson("/recognize_receipt", png), (json::object{{"status", -2}}));
     EXPECT_EQ(postJson("/recognize_receipt", imageJson(macaron::Base64::Encode(png))), (json::object{{"status", -2}}));
 }

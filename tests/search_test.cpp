@@ -8,31 +8,12 @@
 #include <opencv2/imgproc.hpp>
 
 #include "documentarea.h"
+#include "test_images.h"
 
 namespace {
 
 using namespace tarvek::documentarea;
 using Corners = std::vector<cv::Point>;
-
-// A photographed page: a mottled dark desk and a bright page with lines of text seen at an angle;
-// corners top-left, top-right, bottom-right, bottom-left.
-cv::Mat photograph(cv::Size size, const Corners& page)
-{
-    cv::Mat noise(size.height / 16, size.width / 16, CV_8UC1), grain, photo;
-    cv::RNG rng(7);
-    rng.fill(noise, cv::RNG::UNIFORM, 50, 100);
-    cv::resize(noise, grain, size, 0, 0, cv::INTER_CUBIC);
-    cv::merge(std::vector<cv::Mat>{grain - 10, grain, grain + 15}, photo);  // a brownish desk
-    cv::fillConvexPoly(photo, page, cv::Scalar(228, 232, 235), cv::LINE_AA);
-    const cv::Point centre = (page[0] + page[2]) / 2;
-    for (int line = -6; line <= 6; ++line) {
-        const cv::Point at = centre + cv::Point(-size.width / 8, line * size.height / 40);
-        cv::putText(photo, "TOTAL 12,500  CARD 4321", at, cv::FONT_HERSHEY_SIMPLEX, size.width / 1600.0,
-                    cv::Scalar(30, 30, 30), 2);
-    }
-    cv::GaussianBlur(photo, photo, cv::Size(5, 5), 0);
-    return photo;
-}
 
 const cv::Size kSize(1600, 1200);
 const Corners kPage = {{360, 100}, {1216, 168}, {1296, 1116}, {280, 1056}};
@@ -87,7 +68,7 @@ TEST(Search, EveryStrategyFindsThePhotographedPage)
     const std::vector<std::pair<cv::Size, Corners>> photos = {
         {kSize, kPage}, {{1200, 1600}, {{150, 180}, {1010, 110}, {1080, 1480}, {90, 1420}}}};
     for (const auto& [size, page] : photos) {
-        cv::Mat photo = photograph(size, page);
+        cv::Mat photo = photographedPage(size, page);
         const cv::Mat original = photo.clone();
         for (const Strategy& s : kStrategies) {
             const double tolerance = s.tolerance * std::hypot(size.width, size.height);
@@ -105,7 +86,7 @@ TEST(Search, CornersAreScaledBackToTheFullPhotograph)
 {
     // 2000 x 1000 is searched at 320 x 160.
     const Corners page = {{500, 150}, {1500, 150}, {1500, 850}, {500, 850}};
-    cv::Mat photo = photograph({2000, 1000}, page);
+    cv::Mat photo = photographedPage({2000, 1000}, page);
     Corners out;
     ASSERT_EQ(find_using_gray_canny(photo, out, 0, 0, 0, accuracy, whRatio, angleDiff, false, false, false), 1);
     for (int k = 0; k < 4; ++k)
@@ -138,7 +119,7 @@ TEST(Search, UnsearchablePhotographsGiveNothing)
         EXPECT_TRUE(out.empty());
         EXPECT_TRUE(photo.empty() || cv::norm(photo, original, cv::NORM_INF) == 0);
     }
-    cv::Mat photo = photograph(kSize, kPage);
+    cv::Mat photo = photographedPage(kSize, kPage);
     Corners out;
     EXPECT_FALSE(find(photo, 4, out));
     EXPECT_FALSE(find(photo, -1, out));

@@ -77,6 +77,7 @@ private:
     {
         if (ec)
             return onReadError(ec);
+        received_ = std::chrono::steady_clock::now();
         const auto& header = parser_->get();
         if (beast::iequals(header[bhttp::field::expect], "100-continue") && !parser_->is_done()) {
             auto interim = std::make_shared<bhttp::response<bhttp::empty_body>>(bhttp::status::continue_, 11);
@@ -121,6 +122,8 @@ private:
     void answer()
     {
         Request request = parser_->release();
+        if (auto* observer = app_.observer())
+            observer->started();
         if (logger::enabled(LogLevel::Info))
             logger::write(LogLevel::Info, "Request: " + remoteAddress() + " " + std::string(request.method_string()) +
                                               " " + std::string(request.target()));
@@ -134,13 +137,19 @@ private:
         response->keep_alive(request.keep_alive());
         response->body() = std::move(result.body);
         response->prepare_payload();
-        send(response, !request.keep_alive());
+        send(response, !request.keep_alive(), {app_.routeOf(request), request.body().size()});
     }
 
     // Answers an unreadable request and closes the connection, draining what
     // the client still sends for a moment without keeping it.
     void reject(bhttp::status status)
     {
+        if (!parser_->is_header_done())
+            received_ = std::chrono::steady_clock::now();
+        if (auto* observer = app_.observer())
+            observer->started();
+        report(parser_->is_header_done() ? app_.routeOf(parser_->get()) : std::string(), static_cast<int>(status),
+               0, 0);
         auto response = std::make_shared<bhttp::response<bhttp::string_body>>(status, 11);
         response->set(bhttp::field::server, serverName);
         response->keep_alive(false);
@@ -165,15 +174,30 @@ private:
         });
     }
 
-    void send(const std::shared_ptr<bhttp::response<bhttp::string_body>>& response, bool closeAfter)
+    // What the observer is told about a request once its answer is written.
+    struct Served {
+        std::string route;
+        std::size_t bytesIn;
+    };
+
+    void send(const std::shared_ptr<bhttp::response<bhttp::string_body>>& response, bool closeAfter, Served served)
     {
         stream_.expires_after(writeTimeout(response->body().size()));
         bhttp::async_write(stream_, *response,
-                           [self = shared_from_this(), response, closeAfter](beast::error_code ec, std::size_t) {
+                           [self = shared_from_this(), response, closeAfter,
+                            served = std::move(served)](beast::error_code ec, std::size_t) {
+                               self->report(served.route, response->result_int(), served.bytesIn,
+                                            ec ? 0 : response->body().size());
                                if (ec || closeAfter)
                                    return self->close();
                                self->readHeader();
                            });
+    }
+
+    void report(const std::string& route, int status, std::size_t bytesIn, std::size_t bytesOut)
+    {
+        if (auto* observer = app_.observer())
+            observer->finished(route, status, std::chrono::steady_clock::now() - received_, bytesIn, bytesOut);
     }
 
     // A large answer gets time in proportion to its size: a client slower
@@ -203,6 +227,7 @@ private:
     beast::flat_buffer buffer_;
     std::optional<bhttp::request_parser<bhttp::string_body>> parser_;
     char scratch_[4096];
+    std::chrono::steady_clock::time_point received_; // when the current request's header was read
     const App& app_;
     const ServerLimits& limits_;
 };
@@ -300,6 +325,21 @@ App& App::limits(const ServerLimits& limits)
 {
     limits_ = limits;
     return *this;
+}
+
+App& App::observe(std::shared_ptr<RequestObserver> observer)
+{
+    observer_ = std::move(observer);
+    return *this;
+}
+
+std::string App::routeOf(const Request& request) const
+{
+    const std::string path = pathOf(request.target());
+    for (const Route& route : routes_)
+        if (route.path == path)
+            return path;
+    return {};
 }
 
 Response App::dispatch(const Request& request) const

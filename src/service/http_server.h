@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -40,6 +41,17 @@ struct Route {
     Handler handler;
 };
 
+// Told about every answered request, for metrics. Called from the worker
+// threads at the same time, so implementations synchronise themselves.
+class RequestObserver {
+public:
+    virtual ~RequestObserver() = default;
+    virtual void started() = 0;
+    // route is the path of the route table the request went to, "" when none.
+    virtual void finished(const std::string& route, int status, std::chrono::steady_clock::duration elapsed,
+                          std::size_t bytesIn, std::size_t bytesOut) = 0;
+};
+
 struct ServerLimits {
     std::size_t bodyLimit = 64u << 20;                 // larger bodies are answered 413
     std::size_t headerLimit = 16u << 10;               // larger headers are answered 431
@@ -56,6 +68,13 @@ public:
     // One worker per hardware thread (at least one).
     App& multithreaded();
     App& limits(const ServerLimits& limits);
+    // Shared so that a route handler may hold the observer too (it reports what it saw).
+    App& observe(std::shared_ptr<RequestObserver> observer);
+
+    const std::vector<Route>& routes() const { return routes_; }
+    RequestObserver* observer() const { return observer_.get(); }
+    // The route path a request target goes to, "" when no route has its path.
+    std::string routeOf(const Request& request) const;
 
     // Binds, listens and serves until stop() or SIGINT/SIGTERM. A bind failure
     // is thrown as boost::system::system_error.
@@ -77,6 +96,7 @@ private:
     std::uint16_t port_ = 80;
     unsigned concurrency_ = 1;
     ServerLimits limits_;
+    std::shared_ptr<RequestObserver> observer_;
 
     std::mutex mutex_;
     std::condition_variable changed_;

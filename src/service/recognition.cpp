@@ -1,7 +1,7 @@
 #include "recognition.h"
 
 #include "base64.h"
-#include "image_header.h"
+#include "image_input.h"
 #include "logger.h"
 
 #include <boost/json/parse.hpp>
@@ -65,14 +65,14 @@ std::optional<std::string> imageMember(const boost::json::value& body)
 // image, which is accepted.
 bool decodesAsImage(std::string& bytes)
 {
-    if (!bytes.empty() && imageFormatOf(bytes) == ImageFormat::unknown)
-        return true;
-    const auto declared = declaredPixelCount(bytes);
-    if (declared && *declared > maxImagePixels)
-        return false;
+    switch (checkImageBytes(bytes)) {
+    case ImageCheck::otherFormat: return true;
+    case ImageCheck::tooManyPixels: return false;
+    case ImageCheck::empty:
+    case ImageCheck::decodable: break;
+    }
     try {
-        const cv::Mat buffer(1, static_cast<int>(bytes.size()), CV_8UC1, bytes.data());
-        const cv::Mat image = cv::imdecode(buffer, cv::IMREAD_COLOR);
+        decodeImage(bytes, cv::IMREAD_COLOR);
         return true;
     } catch (const cv::Exception&) {
         return false;

@@ -8,13 +8,9 @@
 
 #include <boost/json/value.hpp>
 
-#include <cstdint>
 #include <string>
 
 namespace tarvek::service {
-
-// Images declaring more pixels than this are not decoded.
-constexpr std::uint64_t maxImagePixels = std::uint64_t{1} << 28;
 
 // kind 0: receipt, 1: estimate; any other kind has no field values (status -3).
 boost::json::value run_request(const http::Request& request, int kind);

@@ -1,7 +1,12 @@
 #include "routes.h"
 
+#include "client_error.h"
+#include "document_tools.h"
+#include "metrics.h"
 #include "page.h"
 #include "recognition.h"
+
+#include <memory>
 
 namespace tarvek::service {
 
@@ -13,6 +18,21 @@ void addRoutes(http::App& app)
               [](const http::Request& request) { return run_request(request, 0); });
     app.route(http::Method::post, "/recognize_estimate",
               [](const http::Request& request) { return run_request(request, 1); });
+
+    app.route(http::Method::post, "/v1/document/detect", answeringClientErrors(detectDocument));
+    app.route(http::Method::post, "/v1/document/rectify", answeringClientErrors(rectifyDocument));
+    app.route(http::Method::post, "/v1/document/binarize", answeringClientErrors(binarizeDocument));
+    app.route(http::Method::post, "/v1/document/clean", answeringClientErrors(cleanDocument));
+
+    app.route(http::Method::get, "/v1/health", [](const http::Request&) {
+        return boost::json::value{{"status", "ok"}, {"version", TARVEK_VERSION}};
+    });
+    auto metrics = std::make_shared<Metrics>();
+    app.observe(metrics);
+    app.route(http::Method::get, "/metrics", [metrics](const http::Request&) {
+        // The content type of the Prometheus text format, version 0.0.4.
+        return http::Response(200, metrics->exposition(), "text/plain; version=0.0.4; charset=utf-8");
+    });
 }
 
 } // namespace tarvek::service

@@ -1,0 +1,36 @@
+#include "client_error.h"
+
+#include "logger.h"
+
+#include <boost/json/serialize.hpp>
+#include <boost/json/value.hpp>
+
+namespace tarvek::service {
+
+ClientError::ClientError(int status, std::string code, const std::string& message)
+    : std::runtime_error(message), status_(status), code_(std::move(code))
+{
+}
+
+http::Response errorResponse(int status, const std::string& code, const std::string& message)
+{
+    const boost::json::value body = {{"error", {{"code", code}, {"message", message}}}};
+    return http::Response(status, boost::json::serialize(body), "application/json");
+}
+
+http::Handler answeringClientErrors(http::Handler handler)
+{
+    return [handler = std::move(handler)](const http::Request& request) {
+        try {
+            return handler(request);
+        } catch (const ClientError& error) {
+            if (http::logger::enabled(http::LogLevel::Warning))
+                http::logger::write(http::LogLevel::Warning, std::string(request.target()) + " answered " +
+                                                                 std::to_string(error.status()) + " " +
+                                                                 error.code() + ": " + error.what());
+            return errorResponse(error.status(), error.code(), error.what());
+        }
+    };
+}
+
+} // namespace tarvek::service

@@ -1,0 +1,376 @@
+#include "document_tools.h"
+
+#include "binarization.h"
+#include "client_error.h"
+#include "documentarea.h"
+#include "imageprocessing.h"
+#include "logger.h"
+#include "tool_request.h"
+
+#include <boost/algorithm/string.hpp>
+#include <boost/json/serialize.hpp>
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+namespace tarvek::service {
+namespace {
+
+namespace area = tarvek::documentarea;
+using Corners = std::vector<cv::Point>;
+using http::LogLevel;
+
+// Preset document shapes of getBasicAspectRatio: the family in the low byte,
+// the orientation (portrait 0x100, landscape 0x200, either 0x300) above it;
+// "any" is no preset at all.
+struct DocumentKind {
+    const char* name;
+    int kind;
+};
+
+const std::vector<DocumentKind> documentKinds = {
+    {"any", 0},           {"card", 0x300}, {"card-portrait", 0x100}, {"card-landscape", 0x200},
+    {"wide", 0x301},      {"wide-portrait", 0x101}, {"wide-landscape", 0x201}, {"a4", 0x302},
+    {"a4-portrait", 0x102}, {"a4-landscape", 0x202},
+};
+
+struct Ratios {
+    float aspect = 0, portrait = 0, landscape = 0; // 0: not given
+};
+
+struct Strategy {
+    const char* name;
+    std::function<bool(cv::Mat&, Corners&, const Ratios&)> find; // true when four corners were found
+};
+
+// The Hough-line searches answer 2 when nothing was found.
+bool houghFound(int code) { return code != 2; }
+
+const std::vector<Strategy> strategies = {
+    {"compare",
+     [](cv::Mat& photo, Corners& out, const Ratios& r) {
+         return houghFound(area::find_compare_grayCanny_hsvCanny(photo, out, r.aspect, r.portrait, r.landscape, false,
+                                                                  false, false));
+     }},
+    {"compare-groups",
+     [](cv::Mat& photo, Corners& out, const Ratios& r) {
+         return houghFound(area::find_compare_grayCanny_hsvCanny_IDCardVertices(photo, out, r.aspect, r.portrait,
+                                                                                 r.landscape, false, false, false));
+     }},
+    {"gray",
+     [](cv::Mat& photo, Corners& out, const Ratios& r) {
+         float accuracy, whRatio, angleDiff;
+         return houghFound(area::find_using_gray_canny(photo, out, r.aspect, r.portrait, r.landscape, accuracy, whRatio,
+                                                       angleDiff, false, false, false));
+     }},
+    {"hsv",
+     [](cv::Mat& photo, Corners& out, const Ratios& r) {
+         float accuracy, whRatio, angleDiff;
+         return houghFound(area::find_using_hsv_canny(photo, out, r.aspect, r.portrait, r.landscape, accuracy, whRatio,
+                                                      angleDiff, false, false, false));
+     }},
+    {"watershed",
+     [](cv::Mat& photo, Corners& out, const Ratios&) {
+         float accuracy, whRatio, angleDiff;
+         return area::find_using_watershed_canny(photo, out, accuracy, whRatio, angleDiff);
+     }},
+    {"bands-0", [](cv::Mat& photo, Corners& out, const Ratios&) { return area::find(photo, 0, out); }},
+    {"bands-1", [](cv::Mat& photo, Corners& out, const Ratios&) { return area::find(photo, 1, out); }},
+    {"bands-2", [](cv::Mat& photo, Corners& out, const Ratios&) { return area::find(photo, 2, out); }},
+    {"bands-3", [](cv::Mat& photo, Corners& out, const Ratios&) { return area::find(photo, 3, out); }},
+    {"anchors",
+     [](cv::Mat& photo, Corners& out, const Ratios&) {
+         area::findUsingAnchorPoint(photo, out);
+         return out.size() == 4;
+     }},
+};
+
+// The entry of the table that the option names (fallback when it is not
+// given); 400 listing the names otherwise.
+template <typename Entry>
+const Entry& chosen(const ToolRequest& request, const std::string& option, const std::vector<Entry>& table,
+                    const std::string& fallback)
+{
+    const std::string name = request.text(option, fallback);
+    std::string names;
+    for (const Entry& entry : table) {
+        if (name == entry.name)
+            return entry;
+        names += (names.empty() ? "" : ", ") + std::string(entry.name);
+    }
+    throw ClientError(400, "bad_option", "option \"" + option + "\" must be one of " + names);
+}
+
+Ratios ratiosOf(const ToolRequest& request)
+{
+    Ratios ratios;
+    area::getBasicAspectRatio(chosen(request, "kind", documentKinds, "any").kind, ratios.aspect, ratios.portrait,
+                              ratios.landscape);
+    return ratios;
+}
+
+std::optional<Corners> detect(cv::Mat& photo, const Strategy& strategy, const Ratios& ratios)
+{
+    Corners corners;
+    if (!strategy.find(photo, corners, ratios) || corners.size() != 4)
+        return std::nullopt;
+    return corners;
+}
+
+boost::json::array toJson(const Corners& corners)
+{
+    boost::json::array points;
+    for (const cv::Point& p : corners)
+        points.push_back(boost::json::array{p.x, p.y});
+    return points;
+}
+
+void logDone(const std::string& what, const cv::TickMeter& meter)
+{
+    if (http::logger::enabled(LogLevel::Info)) {
+        std::ostringstream line;
+        line << what << " (" << meter.getTimeMilli() << "mSec)";
+        http::logger::write(LogLevel::Info, line.str());
+    }
+}
+
+ClientError badCorners(const std::string& why)
+{
+    return ClientError(400, "bad_corners", "option \"corners\" must be four [x, y] points inside the image, "
+                                           "top-left, top-right, bottom-right, bottom-left: " + why);
+}
+
+// The eight coordinates of "corners": a JSON array of four [x, y] arrays, or
+// the text "x,y,x,y,x,y,x,y" of a query parameter.
+std::vector<double> cornerCoordinates(const boost::json::value& value)
+{
+    std::vector<double> numbers;
+    if (value.is_string()) {
+        std::istringstream text{std::string(value.get_string())};
+        std::string item;
+        while (std::getline(text, item, ','))
+            numbers.push_back(std::strtod(item.c_str(), nullptr));
+        return numbers;
+    }
+    if (!value.is_array())
+        throw badCorners("not an array");
+    for (const auto& point : value.get_array()) {
+        if (!point.is_array() || point.get_array().size() != 2)
+            throw badCorners("a point is not [x, y]");
+        for (const auto& coordinate : point.get_array()) {
+            if (!coordinate.is_number())
+                throw badCorners("a coordinate is not a number");
+            numbers.push_back(coordinate.to_number<double>());
+        }
+    }
+    return numbers;
+}
+
+Corners givenCorners(const boost::json::value& value, const cv::Size& size)
+{
+    const std::vector<double> numbers = cornerCoordinates(value);
+    if (numbers.size() != 8)
+        throw badCorners(std::to_string(numbers.size()) + " coordinates given");
+    Corners corners;
+    for (std::size_t i = 0; i < 8; i += 2) {
+        const double x = numbers[i], y = numbers[i + 1];
+        if (!(x >= 0 && y >= 0 && x <= size.width - 1 && y <= size.height - 1))
+            throw badCorners("a point lies outside the " + std::to_string(size.width) + " x " +
+                             std::to_string(size.height) + " image");
+        corners.emplace_back(cvRound(x), cvRound(y));
+    }
+    return corners;
+}
+
+// The flattened page keeps the longer of each pair of opposite sides.
+cv::Size flattenedSize(const Corners& c)
+{
+    const double width = std::max(cv::norm(c[1] - c[0]), cv::norm(c[2] - c[3]));
+    const double height = std::max(cv::norm(c[3] - c[0]), cv::norm(c[2] - c[1]));
+    return {cvRound(width), cvRound(height)};
+}
+
+struct ImageFormat {
+    const char* name;
+    const char* extension;
+    const char* mediaType;
+};
+
+const std::vector<ImageFormat> outputFormats = {
+    {"jpeg", ".jpg", "image/jpeg"}, {"png", ".png", "image/png"}, {"webp", ".webp", "image/webp"}};
+
+// The format an Accept header prefers among outputFormats: the highest q,
+// then the first listed; wildcards mean JPEG. Nothing when none is acceptable.
+std::optional<ImageFormat> negotiatedFormat(const std::string& accept)
+{
+    std::optional<ImageFormat> best;
+    double bestQuality = 0;
+    std::vector<std::string> ranges;
+    boost::algorithm::split(ranges, accept, boost::algorithm::is_any_of(","));
+    for (const std::string& range : ranges) {
+        std::vector<std::string> parts;
+        boost::algorithm::split(parts, range, boost::algorithm::is_any_of(";"));
+        double quality = 1;
+        for (std::string& parameter : parts) {
+            boost::algorithm::trim(parameter);
+            if (boost::algorithm::starts_with(parameter, "q="))
+                quality = std::strtod(parameter.c_str() + 2, nullptr);
+        }
+        const std::string& type = parts[0];
+        for (const ImageFormat& format : outputFormats) {
+            const bool wildcard = (type == "*/*" || type == "image/*") && &format == &outputFormats[0];
+            if ((wildcard || type == format.mediaType) && quality > bestQuality) {
+                best = format;
+                bestQuality = quality;
+            }
+        }
+    }
+    return best;
+}
+
+ImageFormat outputFormatOf(const ToolRequest& options, const http::Request& request)
+{
+    if (options.option("format"))
+        return chosen(options, "format", outputFormats, "");
+    const auto accept = request.find(boost::beast::http::field::accept);
+    if (accept == request.end())
+        return outputFormats[0];
+    if (auto format = negotiatedFormat(std::string(accept->value())))
+        return *format;
+    throw ClientError(406, "not_acceptable", "the service writes image/jpeg, image/png and image/webp");
+}
+
+http::Response imageResponse(const cv::Mat& image, const ImageFormat& format)
+{
+    std::vector<uchar> bytes;
+    cv::imencode(format.extension, image, bytes);
+    return http::Response(200, std::string(bytes.begin(), bytes.end()), format.mediaType);
+}
+
+ClientError noDocument() { return ClientError(422, "no_document", "no document was found in the image"); }
+
+struct BinarizeMethod {
+    const char* name;
+    std::vector<std::string> options;
+    std::function<void(const ToolRequest&, cv::Mat&, cv::Mat&)> run;
+};
+
+constexpr int sauvolaR = 128; // the dynamic range of the standard deviation of 8-bit images
+constexpr int coarseMinWindow = 16;
+
+const std::vector<BinarizeMethod> binarizeMethods = {
+    {"otsu", {}, [](const ToolRequest&, cv::Mat& src, cv::Mat& dst) { binarization::otsu(src, dst); }},
+    {"adaptive-otsu",
+     {"block"},
+     [](const ToolRequest& o, cv::Mat& src, cv::Mat& dst) {
+         binarization::adaptiveOtsu(src, dst, o.integer("block", 64, 8, 4096));
+     }},
+    {"sauvola",
+     {"window", "k"},
+     [](const ToolRequest& o, cv::Mat& src, cv::Mat& dst) {
+         binarization::sauvola(src, dst, o.integer("window", 15, 3, 255), o.number("k", 0.075, 0, 1), sauvolaR,
+                               false);
+     }},
+    {"multiscale-sauvola",
+     {"window", "k", "block"},
+     [](const ToolRequest& o, cv::Mat& src, cv::Mat& dst) {
+         binarization::multiScaleSauvola(src, dst, o.integer("window", 16, 3, 255), o.number("k", 0.075, 0, 1),
+                                         sauvolaR, o.integer("block", 7, 1, 255), false, coarseMinWindow);
+     }},
+};
+
+} // namespace
+
+http::Response detectDocument(const http::Request& request)
+{
+    cv::TickMeter meter;
+    meter.start();
+    ToolRequest options(request);
+    options.allowOnly({"strategy", "kind"});
+    const Strategy& strategy = chosen(options, "strategy", strategies, "compare");
+    const Ratios ratios = ratiosOf(options);
+    cv::Mat photo = options.photo();
+    const auto corners = detect(photo, strategy, ratios);
+    meter.stop();
+
+    boost::json::object answer{{"found", corners.has_value()}};
+    if (corners)
+        answer["corners"] = toJson(*corners);
+    answer["strategy"] = strategy.name;
+    answer["width"] = photo.cols;
+    answer["height"] = photo.rows;
+    answer["elapsed_ms"] = std::llround(meter.getTimeMilli());
+    logDone(std::string("detect: ") + (corners ? "found" : "nothing found") + " by " + strategy.name, meter);
+    return boost::json::value(std::move(answer));
+}
+
+http::Response rectifyDocument(const http::Request& request)
+{
+    cv::TickMeter meter;
+    meter.start();
+    ToolRequest options(request);
+    options.allowOnly({"corners", "format", "strategy", "kind"});
+    const ImageFormat format = outputFormatOf(options, request);
+    const Strategy& strategy = chosen(options, "strategy", strategies, "compare");
+    const Ratios ratios = ratiosOf(options);
+    cv::Mat photo = options.photo();
+
+    const boost::json::value* given = options.option("corners");
+    std::optional<Corners> corners = given ? givenCorners(*given, photo.size()) : detect(photo, strategy, ratios);
+    if (!corners)
+        throw noDocument();
+    const cv::Size size = flattenedSize(*corners);
+    cv::Mat page;
+    area::getPerspectiveImage(photo, page, *corners, size.width, size.height);
+    if (page.empty()) {
+        if (given)
+            throw badCorners("they do not form a convex quadrangle");
+        throw noDocument();
+    }
+    meter.stop();
+    logDone("rectify: " + std::to_string(page.cols) + " x " + std::to_string(page.rows) + " page", meter);
+    return imageResponse(page, format);
+}
+
+http::Response binarizeDocument(const http::Request& request)
+{
+    cv::TickMeter meter;
+    meter.start();
+    ToolRequest options(request);
+    const BinarizeMethod& method = chosen(options, "method", binarizeMethods, "sauvola");
+    std::vector<std::string> allowed = method.options;
+    allowed.emplace_back("method");
+    options.allowOnly(allowed);
+    cv::Mat photo = options.photo();
+    cv::Mat binary;
+    method.run(options, photo, binary);
+    if (binary.empty())
+        throw ClientError(422, "not_processable",
+                          std::string("the image is too small for ") + method.name + " with these options");
+    meter.stop();
+    logDone(std::string("binarize: ") + method.name, meter);
+    return imageResponse(binary, outputFormats[1]);
+}
+
+http::Response cleanDocument(const http::Request& request)
+{
+    cv::TickMeter meter;
+    meter.start();
+    ToolRequest options(request);
+    options.allowOnly({});
+    cv::Mat photo = options.photo();
+    cv::Mat clean;
+    if (!imageprocessing::removeBgColor(photo, clean))
+        throw ClientError(422, "not_processable", "no dark-on-light page whose background could be removed");
+    meter.stop();
+    logDone("clean: background removed", meter);
+    return imageResponse(clean, outputFormats[0]);
+}
+
+} // namespace tarvek::service

@@ -1,0 +1,28 @@
+#include "image_input.h"
+
+#include "image_header.h"
+
+#include <opencv2/imgcodecs.hpp>
+
+namespace tarvek::service {
+
+ImageCheck checkImageBytes(const std::string& bytes)
+{
+    if (bytes.empty())
+        return ImageCheck::empty;
+    if (imageFormatOf(bytes) == ImageFormat::unknown)
+        return ImageCheck::otherFormat;
+    const auto declared = declaredPixelCount(bytes);
+    if (declared && *declared > maxImagePixels)
+        return ImageCheck::tooManyPixels;
+    return ImageCheck::decodable;
+}
+
+cv::Mat decodeImage(std::string& bytes, int flags)
+{
+    // A header over the bytes, no copy: the decoder only reads them.
+    const cv::Mat buffer(1, static_cast<int>(bytes.size()), CV_8UC1, bytes.data());
+    return cv::imdecode(buffer, flags);
+}
+
+} // namespace tarvek::service

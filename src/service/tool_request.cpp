@@ -1,0 +1,163 @@
+#include "tool_request.h"
+
+#include "base64.h"
+#include "client_error.h"
+#include "image_input.h"
+
+#include <boost/json/parse.hpp>
+#include <boost/url/parse.hpp>
+#include <boost/url/src.hpp> // Boost.URL has no compiled library in Debian; this builds it into the service once
+#include <opencv2/imgcodecs.hpp>
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <optional>
+
+namespace tarvek::service {
+namespace {
+
+ClientError badOption(const std::string& name, const std::string& expected)
+{
+    return ClientError(400, "bad_option", "option \"" + name + "\" must be " + expected);
+}
+
+// The decoder of the service reads any byte as some value; an upload is
+// checked first so that a damaged text is refused instead of decoding to noise.
+bool isBase64(const std::string& text)
+{
+    if (text.size() % 4 != 0)
+        return false;
+    const std::size_t data = text.find_last_not_of('=') + 1; // 0 when all is padding
+    const auto isAlphabet = [](unsigned char c) { return std::isalnum(c) || c == '+' || c == '/'; };
+    return text.size() - data <= 2 && std::all_of(text.begin(), text.begin() + data, isAlphabet);
+}
+
+template <typename Number>
+bool parseWhole(const std::string& text, Number& value)
+{
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    return error == std::errc() && stop == end;
+}
+
+// A JSON number, or text holding one, as a double; nothing for anything else.
+std::optional<double> numberOf(const boost::json::value& value)
+{
+    if (value.is_number())
+        return value.to_number<double>();
+    double number = 0;
+    if (value.is_string() && parseWhole(std::string(value.get_string()), number))
+        return number;
+    return std::nullopt;
+}
+
+} // namespace
+
+ToolRequest::ToolRequest(const http::Request& request)
+{
+    readQuery(request);
+    boost::system::error_code notJson;
+    boost::json::value json = boost::json::parse(request.body(), notJson);
+    if (notJson)
+        bytes_ = request.body();
+    else
+        readJsonBody(json);
+}
+
+void ToolRequest::allowOnly(const std::vector<std::string>& names) const
+{
+    for (const auto& [name, value] : options_)
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            throw ClientError(400, "unknown_option", "unknown option \"" + name + "\"");
+}
+
+void ToolRequest::readQuery(const http::Request& request)
+{
+    const auto target = boost::urls::parse_origin_form(request.target());
+    if (!target)
+        throw ClientError(400, "bad_query", "the request target does not parse: " + target.error().message());
+    for (const auto& parameter : target->params())
+        options_[parameter.key] = boost::json::string(parameter.value);
+}
+
+void ToolRequest::readJsonBody(boost::json::value& json)
+{
+    if (!json.is_object())
+        throw ClientError(400, "bad_json", "a JSON body must be an object with the member \"image\"");
+    boost::json::object& members = json.as_object();
+    const boost::json::value* image = members.if_contains("image");
+    if (!image || !image->is_string())
+        throw ClientError(400, "bad_json", "the member \"image\" must hold the image file as Base64 text");
+    const std::string text(image->get_string());
+    if (!isBase64(text) || !macaron::Base64::Decode(text, bytes_).empty())
+        throw ClientError(400, "bad_base64", "the member \"image\" is not Base64 text");
+    members.erase("image");
+    for (auto& [name, value] : members)
+        options_[std::string(name)] = std::move(value);
+}
+
+cv::Mat ToolRequest::photo()
+{
+    switch (checkImageBytes(bytes_)) {
+    case ImageCheck::empty: throw ClientError(400, "not_an_image", "no image was sent");
+    case ImageCheck::otherFormat:
+        throw ClientError(415, "unsupported_media_type", "the image must be a JPEG, PNG, BMP, WebP or TIFF file");
+    case ImageCheck::tooManyPixels:
+        throw ClientError(413, "image_too_large",
+                          "the image declares more than " + std::to_string(maxImagePixels) + " pixels");
+    case ImageCheck::decodable: break;
+    }
+    cv::Mat image;
+    try {
+        image = decodeImage(bytes_, cv::IMREAD_COLOR);
+    } catch (const cv::Exception&) {
+        // Some readers raise on damaged files instead of giving nothing; both are the same mistake.
+    }
+    if (image.empty())
+        throw ClientError(400, "not_an_image", "the image file does not decode");
+    return image;
+}
+
+const boost::json::value* ToolRequest::option(const std::string& name) const
+{
+    const auto found = options_.find(name);
+    return found == options_.end() ? nullptr : &found->second;
+}
+
+std::string ToolRequest::text(const std::string& name, const std::string& fallback) const
+{
+    const boost::json::value* value = option(name);
+    if (!value)
+        return fallback;
+    if (!value->is_string())
+        throw badOption(name, "text");
+    return std::string(value->get_string());
+}
+
+int ToolRequest::integer(const std::string& name, int fallback, int least, int most) const
+{
+    const boost::json::value* value = option(name);
+    if (!value)
+        return fallback;
+    const auto number = numberOf(*value);
+    if (!number || *number != std::floor(*number) || *number < least || *number > most)
+        throw badOption(name, "an integer from " + std::to_string(least) + " to " + std::to_string(most));
+    return static_cast<int>(*number);
+}
+
+double ToolRequest::number(const std::string& name, double fallback, double least, double most) const
+{
+    const boost::json::value* value = option(name);
+    if (!value)
+        return fallback;
+    const auto number = numberOf(*value);
+    if (!number || !(*number >= least && *number <= most))
+        throw badOption(name, fmt::format("a number from {} to {}", least, most));
+    return *number;
+}
+
+} // namespace tarvek::service

@@ -1,0 +1,49 @@
+#pragma once
+
+// What a document-tool route is given: a photo, posted as the raw image file
+// or as JSON {"image": Base64, option: value, ...}, and options, as JSON
+// members or query parameters (a JSON member wins over a parameter of the same
+// name). Every mistake is thrown as a ClientError.
+
+#include "http_server.h"
+
+#include <boost/json/value.hpp>
+#include <opencv2/core/mat.hpp>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tarvek::service {
+
+class ToolRequest {
+public:
+    // A JSON body that is no object with a string "image", Base64 that does
+    // not decode and a target whose query does not parse are refused (400).
+    explicit ToolRequest(const http::Request& request);
+
+    // Refuses (400) any option given but not named here.
+    void allowOnly(const std::vector<std::string>& names) const;
+
+    // The photo decoded in colour: 400 for no image, 413 over the pixel
+    // limit, 415 for a format the decoder is not given.
+    cv::Mat photo();
+
+    // The option's value, nullptr when it is not given. Query parameters
+    // arrive as strings.
+    const boost::json::value* option(const std::string& name) const;
+
+    std::string text(const std::string& name, const std::string& fallback) const;
+    // Numbers given as JSON numbers or as text; outside [least, most] is 400.
+    int integer(const std::string& name, int fallback, int least, int most) const;
+    double number(const std::string& name, double fallback, double least, double most) const;
+
+private:
+    void readJsonBody(boost::json::value& json);
+    void readQuery(const http::Request& request);
+
+    std::string bytes_;
+    std::map<std::string, boost::json::value> options_;
+};
+
+} // namespace tarvek::service

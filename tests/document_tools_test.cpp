@@ -1,0 +1,248 @@
+// The document-tool, health and metrics routes over real HTTP on loopback,
+// on a synthetic photograph of a page with known corners.
+
+#include "base64.h"
+#include "http_client.h"
+#include "logger.h"
+#include "routes.h"
+#include "test_images.h"
+
+#include <boost/json.hpp>
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include <cmath>
+
+namespace {
+
+using tarvek::http::LogLevel;
+namespace json = boost::json;
+namespace bhttp = testhttp::bhttp;
+using Corners = std::vector<cv::Point>;
+
+const cv::Size photoSize(1600, 1200);
+const Corners page = {{360, 100}, {1216, 168}, {1296, 1116}, {280, 1056}};
+// The flattened page keeps the longer of each two opposite sides.
+const cv::Size flatSize(cvRound(std::max(cv::norm(page[1] - page[0]), cv::norm(page[2] - page[3]))),
+                        cvRound(std::max(cv::norm(page[3] - page[0]), cv::norm(page[2] - page[1]))));
+
+std::string jpegOf(const cv::Mat& image)
+{
+    std::vector<uchar> bytes;
+    cv::imencode(".jpg", image, bytes);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+cv::Mat decoded(const std::string& bytes)
+{
+    return cv::imdecode(cv::Mat(1, static_cast<int>(bytes.size()), CV_8UC1, const_cast<char*>(bytes.data())),
+                        cv::IMREAD_UNCHANGED);
+}
+
+std::string withImage(const std::string& bytes, json::object options = {})
+{
+    options["image"] = macaron::Base64::Encode(bytes);
+    return json::serialize(options);
+}
+
+class DocumentTools : public ::testing::Test {
+protected:
+    DocumentTools()
+    {
+        tarvek::http::logger::setHandler(&log);
+        tarvek::service::addRoutes(app);
+        server.emplace(app);
+    }
+    ~DocumentTools() override
+    {
+        server.reset();
+        tarvek::http::logger::setHandler(nullptr);
+    }
+
+    testhttp::Reply post(const std::string& target, const std::string& body, const std::string& accept = {})
+    {
+        testhttp::Headers headers;
+        if (!accept.empty())
+            headers.emplace_back(bhttp::field::accept, accept);
+        return testhttp::request(server->port(), bhttp::verb::post, target, body, headers);
+    }
+
+    static const std::string& photo()
+    {
+        static const std::string bytes = jpegOf(photographedPage(photoSize, page));
+        return bytes;
+    }
+
+    testhttp::RecordingLog log;
+    tarvek::http::App app;
+    std::optional<testhttp::RunningServer> server;
+};
+
+TEST_F(DocumentTools, DetectFindsThePageInEitherBodyForm)
+{
+    const double tolerance = 0.03 * std::hypot(photoSize.width, photoSize.height);
+    for (const auto& [target, body] : std::vector<std::pair<std::string, std::string>>{
+             {"/v1/document/detect", photo()},
+             {"/v1/document/detect?strategy=gray&kind=any", photo()},
+             {"/v1/document/detect", withImage(photo(), {{"strategy", "hsv"}})}}) {
+        const auto reply = post(target, body);
+        ASSERT_EQ(reply.result_int(), 200) << target << reply.body();
+        EXPECT_EQ(reply[bhttp::field::content_type], "application/json");
+        const json::object answer = json::parse(reply.body()).as_object();
+        ASSERT_TRUE(answer.at("found").as_bool()) << reply.body();
+        EXPECT_EQ(answer.at("width"), photoSize.width);
+        EXPECT_EQ(answer.at("height"), photoSize.height);
+        EXPECT_TRUE(answer.at("elapsed_ms").is_int64());
+        const auto& corners = answer.at("corners").as_array();
+        ASSERT_EQ(corners.size(), 4u);
+        for (std::size_t k = 0; k < 4; ++k) {
+            const cv::Point found(json::value_to<int>(corners[k].at(0)), json::value_to<int>(corners[k].at(1)));
+            EXPECT_LE(cv::norm(found - page[k]), tolerance) << target << " corner " << k;
+        }
+    }
+}
+
+TEST_F(DocumentTools, DetectAnswersNotFoundOnAnEmptyDesk)
+{
+    const cv::Mat desk(600, 800, CV_8UC3, cv::Scalar(80, 90, 100));
+    const auto reply = post("/v1/document/detect?strategy=compare", jpegOf(desk));
+    ASSERT_EQ(reply.result_int(), 200);
+    const json::object answer = json::parse(reply.body()).as_object();
+    EXPECT_FALSE(answer.at("found").as_bool());
+    EXPECT_EQ(answer.at("strategy"), "compare");
+    EXPECT_FALSE(answer.contains("corners"));
+}
+
+TEST_F(DocumentTools, RectifyAnswersTheChosenFormat)
+{
+    struct Case {
+        std::string query, accept, mediaType;
+    };
+    for (const Case& c : std::vector<Case>{{"", "", "image/jpeg"},
+                                           {"?format=png", "image/webp", "image/png"},
+                                           {"", "image/png;q=0.5, image/webp", "image/webp"},
+                                           {"", "text/html;q=0.9, */*;q=0.1", "image/jpeg"}}) {
+        const auto reply = post("/v1/document/rectify" + c.query, photo(), c.accept);
+        ASSERT_EQ(reply.result_int(), 200) << c.query << " " << c.accept << reply.body();
+        EXPECT_EQ(reply[bhttp::field::content_type], c.mediaType);
+        const cv::Mat flat = decoded(reply.body());
+        EXPECT_NEAR(flat.cols, flatSize.width, 0.03 * flatSize.width);
+        EXPECT_NEAR(flat.rows, flatSize.height, 0.03 * flatSize.height);
+    }
+}
+
+TEST_F(DocumentTools, RectifyTakesGivenCornersAsJsonOrQuery)
+{
+    const json::array corners = {json::array{360, 100}, json::array{1216, 168}, json::array{1296, 1116},
+                                 json::array{280, 1056}};
+    for (const auto& reply : {post("/v1/document/rectify?format=png", withImage(photo(), {{"corners", corners}})),
+                              post("/v1/document/rectify?corners=360,100,1216,168,1296,1116,280,1056", photo())}) {
+        ASSERT_EQ(reply.result_int(), 200) << reply.body();
+        const cv::Mat flat = decoded(reply.body());
+        EXPECT_EQ(flat.size(), flatSize);
+    }
+}
+
+TEST_F(DocumentTools, BinarizeAndCleanAnswerImagesOfThePhotoSize)
+{
+    struct Case {
+        std::string target, mediaType;
+        int channels;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"/v1/document/binarize?method=otsu", "image/png", 1},
+             {"/v1/document/binarize?method=adaptive-otsu&block=8", "image/png", 1},
+             {"/v1/document/binarize?method=sauvola&window=255&k=0", "image/png", 1},
+             {"/v1/document/binarize?method=multiscale-sauvola&window=31&k=1&block=4", "image/png", 1},
+             {"/v1/document/clean", "image/jpeg", 3}}) {
+        const auto reply = post(c.target, photo());
+        ASSERT_EQ(reply.result_int(), 200) << c.target << reply.body();
+        EXPECT_EQ(reply[bhttp::field::content_type], c.mediaType);
+        const cv::Mat image = decoded(reply.body());
+        EXPECT_EQ(image.size(), photoSize) << c.target;
+        EXPECT_EQ(image.channels(), c.channels) << c.target;
+        if (c.channels == 1) {
+            EXPECT_EQ(cv::countNonZero(image == 0) + cv::countNonZero(image == 255), image.total()) << c.target;
+        }
+    }
+}
+
+TEST_F(DocumentTools, MistakesAnswerJsonErrorsAndTheServerGoesOn)
+{
+    struct Case {
+        std::string target, body, accept;
+        int status;
+        std::string code;
+    };
+    const std::string blank = jpegOf(cv::Mat(600, 800, CV_8UC3, cv::Scalar(80, 90, 100)));
+    const std::string detect = "/v1/document/detect", rectify = "/v1/document/rectify";
+    const std::string binarize = "/v1/document/binarize";
+    for (const Case& c : std::vector<Case>{
+             {detect, "", "", 400, "not_an_image"},
+             {detect, encodedImage(".png").substr(0, 60), "", 400, "not_an_image"},
+             {detect, R"({"image":"abc!"})", "", 400, "bad_base64"},
+             {detect, R"({"image":5})", "", 400, "bad_json"},
+             {detect, "[1]", "", 400, "bad_json"},
+             {detect + "?foo=1", photo(), "", 400, "unknown_option"},
+             {detect + "?strategy=nope", photo(), "", 400, "bad_option"},
+             {detect + "?kind=poster", photo(), "", 400, "bad_option"},
+             {binarize + "?method=otsu&window=15", photo(), "", 400, "unknown_option"},
+             {binarize + "?window=2", photo(), "", 400, "bad_option"},
+             {binarize + "?window=256", photo(), "", 400, "bad_option"},
+             {binarize + "?window=15.5", photo(), "", 400, "bad_option"},
+             {binarize + "?k=1.01", photo(), "", 400, "bad_option"},
+             {binarize + "?method=adaptive-otsu&block=7", photo(), "", 400, "bad_option"},
+             {binarize + "?method=multiscale-sauvola&block=256", photo(), "", 400, "bad_option"},
+             {rectify + "?corners=1,2,3,4,5,6", photo(), "", 400, "bad_corners"},
+             {rectify + "?corners=0,0,1600,0,1599,1199,0,1199", photo(), "", 400, "bad_corners"},
+             {rectify + "?corners=0,0,1599,1199,1599,0,0,1199", photo(), "", 400, "bad_corners"},
+             {rectify + "?format=gif", photo(), "", 400, "bad_option"},
+             {rectify, photo(), "text/html", 406, "not_acceptable"},
+             {rectify, blank, "", 422, "no_document"},
+             {detect, hugeDeclaredPng(), "", 413, "image_too_large"},
+             {detect, "hello", "", 415, "unsupported_media_type"},
+             {detect, withImage(std::string(128, '\x01') + "DICM+}"), "", 415, "unsupported_media_type"},
+         }) {
+        const auto reply = post(c.target, c.body, c.accept);
+        EXPECT_EQ(reply.result_int(), c.status) << c.target << " " << c.code;
+        EXPECT_EQ(reply[bhttp::field::content_type], "application/json");
+        const json::object error = json::parse(reply.body()).at("error").as_object();
+        EXPECT_EQ(error.at("code").as_string(), c.code) << c.target;
+        EXPECT_FALSE(error.at("message").as_string().empty());
+    }
+    EXPECT_TRUE(log.contains(LogLevel::Warning, "answered 400 bad_base64"));
+    EXPECT_FALSE(log.contains(LogLevel::Error, ""));
+    EXPECT_EQ(post("/v1/document/detect", photo()).result_int(), 200);
+}
+
+TEST_F(DocumentTools, HealthAnswersOkAndTheVersion)
+{
+    const auto reply = testhttp::request(server->port(), bhttp::verb::get, "/v1/health");
+    ASSERT_EQ(reply.result_int(), 200);
+    const json::object answer = json::parse(reply.body()).as_object();
+    EXPECT_EQ(answer.at("status"), "ok");
+    EXPECT_FALSE(answer.at("version").as_string().empty());
+}
+
+TEST_F(DocumentTools, MetricsCountEachRequestByRouteAndStatus)
+{
+    post("/v1/document/detect", photo());
+    post("/v1/document/detect?foo=1", photo());
+    testhttp::request(server->port(), bhttp::verb::get, "/nowhere");
+    const auto reply = testhttp::request(server->port(), bhttp::verb::get, "/metrics");
+    ASSERT_EQ(reply.result_int(), 200);
+    EXPECT_EQ(reply[bhttp::field::content_type], "text/plain; version=0.0.4; charset=utf-8");
+    const std::string& text = reply.body();
+    for (const std::string& line : std::vector<std::string>{
+             "tarvek_http_requests_total{route=\"/v1/document/detect\",status=\"200\"} 1\n",
+             "tarvek_http_requests_total{route=\"/v1/document/detect\",status=\"400\"} 1\n",
+             "tarvek_http_requests_total{route=\"other\",status=\"404\"} 1\n",
+             "tarvek_http_request_duration_seconds_bucket{route=\"/v1/document/detect\",le=\"+Inf\"} 2\n",
+             "tarvek_http_request_duration_seconds_count{route=\"/v1/document/detect\"} 2\n",
+             "# TYPE tarvek_http_request_duration_seconds histogram\n",
+             "tarvek_http_requests_in_flight 1\n", // the metrics request itself
+             "tarvek_http_request_body_bytes_total " + std::to_string(2 * photo().size()) + "\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+}
+
+} // namespace
