@@ -7,21 +7,19 @@
 
 #include <algorithm>
 #include <functional>
-#include <string>
-#include <tuple>
 #include <vector>
 
 using namespace tarvek::imageprocessing;
 
 namespace {
 
-// All 256 levels, repeated in every channel.
+// All 256 levels, in every channel.
 cv::Mat levelRamp(int channels = 1)
 {
-    cv::Mat ramp(1, 256, CV_8UC(channels));
+    cv::Mat ramp(1, 256, CV_8UC1);
     for (int v = 0; v < 256; ++v)
-        for (int c = 0; c < channels; ++c)
-            ramp.ptr<uchar>()[v * channels + c] = static_cast<uchar>(v);
+        ramp.at<uchar>(v) = static_cast<uchar>(v);
+    cv::merge(std::vector<cv::Mat>(static_cast<size_t>(channels), ramp), ramp);
     return ramp;
 }
 
@@ -85,8 +83,6 @@ TEST(Contrast, TableEqualsTheLoopBodyOnEveryPixel)
         EXPECT_TRUE(sameImage(table, perPixel)) << c;
     }
     cv::Mat ramp = levelRamp(), result;
-    contrast(ramp, result, 0);
-    EXPECT_TRUE(sameImage(result, ramp));
     contrast(ramp, result, -128);
     EXPECT_TRUE(sameImage(result, cv::Mat(ramp.size(), CV_8UC1, cv::Scalar(128))));
 }
@@ -105,15 +101,14 @@ TEST(Soften, LevelZeroCopiesAndLevelsAboveTenBlurWithSigma21)
 TEST(Sharpen, FlatImagesStayAndEdgesOvershoot)
 {
     cv::Mat flat(30, 30, CV_8UC1, cv::Scalar(90)), edge = flat.clone(), result;
-    edge.colRange(15, 30).setTo(160);
     for (int amount : {-1, 0, 1, 10, 99}) {
         sharpen(flat, result, amount);
         EXPECT_TRUE(sameImage(result, flat)) << amount;
     }
+    edge.colRange(15, 30).setTo(160);
     sharpen(edge, result, 3);
-    EXPECT_LT(result.at<uchar>(15, 14), 90);
-    EXPECT_GT(result.at<uchar>(15, 15), 160);
-    EXPECT_EQ(result.at<uchar>(15, 0), 90);
+    EXPECT_LT(result.at<uchar>(0, 14), 90);
+    EXPECT_GT(result.at<uchar>(0, 15), 160);
 }
 
 // Blue: mostly 0 and 20 with 1 % at 200, so its upper clip level 20 is raised to 35. Green: no
@@ -140,14 +135,8 @@ TEST(HistogramStretch, ThreeLevelsAroundTheMirroredPeak)
     histogramStretch(image, result);
     for (const auto& [pixel, expected] : std::vector<std::pair<int, int>>{{0, 0}, {5, 128}, {15, 255}, {99, 255}})
         EXPECT_EQ(result.at<uchar>(pixel / 10, pixel % 10), expected) << pixel;
-    for (uint64 seed = 1; seed <= 20; ++seed) {
-        cv::Mat noise, skewed;
-        randomImage(31, 17, CV_8UC1, seed).convertTo(skewed, CV_32F, 1 / 255.0);
-        cv::pow(skewed, 0.2 * static_cast<double>(seed), skewed);  // histograms of many shapes
-        skewed.convertTo(noise, CV_8U, 255.0);
-        histogramStretch(noise, noise);
-        EXPECT_EQ(cv::countNonZero((noise != 0) & (noise != 128) & (noise != 255)), 0) << seed;
-    }
+    histogramStretch(image, image);  // in place
+    EXPECT_TRUE(sameImage(image, result));
 }
 
 // Counted per channel, in a region that is not continuous, with and without a mask.
@@ -158,63 +147,60 @@ TEST(LevelHistogram, EqualsCalcHist)
     const int bins = 256;
     const float range[] = {0, 256};
     const float* ranges[] = {range};
-    for (int channel = 0; channel < 3; ++channel)
-        for (const cv::Mat& m : {cv::Mat(), mask}) {
-            cv::Mat expected;
-            cv::calcHist(&image, 1, &channel, m, expected, 1, &bins, ranges);
-            const LevelCounts counts = levelCounts(image, channel, m);
-            EXPECT_TRUE(std::equal(counts.begin(), counts.end(), expected.begin<float>())) << channel;
-            if (m.empty()) {
-                EXPECT_TRUE(sameImage(levelHistogram(image, channel), expected)) << channel;
-            }
-        }
-}
-
-// Sources outside the 8-bit contracts: an unchanged copy, or dst left as it was.
-TEST(ToneCorrections, UnsupportedSourcesGiveACopyOrLeaveTheDestination)
-{
-    using Operation = std::function<void(cv::Mat&, cv::Mat&)>;
-    using Accepts = std::function<bool(const cv::Mat&)>;
-    const Accepts eightBit = [](const cv::Mat& s) { return s.depth() == CV_8U; };
-    const Accepts grey = [](const cv::Mat& s) { return s.type() == CV_8UC1; };
-    const Accepts blurrable = [](const cv::Mat& s) { return s.depth() != CV_8S; };
-    const std::vector<std::tuple<std::string, Operation, Accepts>> copying = {
-        {"contrastBrightness", [](cv::Mat& s, cv::Mat& d) { contrastBrightness(s, d, 30, 10); }, eightBit},
-        {"brightness", [](cv::Mat& s, cv::Mat& d) { brightness(s, d, 30); }, eightBit},
-        {"contrast", [](cv::Mat& s, cv::Mat& d) { contrast(s, d, 30); }, grey},
-        {"soften", [](cv::Mat& s, cv::Mat& d) { soften(s, d, 3); }, blurrable},
-        {"sharpen", [](cv::Mat& s, cv::Mat& d) { sharpen(s, d, 3); }, grey}};
-    const std::vector<std::pair<std::string, Operation>> leaving = {
-        {"histogramStretch", [](cv::Mat& s, cv::Mat& d) { histogramStretch(s, d); }},
-        {"contrastStretchingImage", [](cv::Mat& s, cv::Mat& d) { getContrastStretchingImage(s, d); }}};
-    const std::vector<cv::Mat> sources = {cv::Mat(), cv::Mat(8, 8, CV_16UC1, cv::Scalar(300)),
-                                          cv::Mat(8, 8, CV_32FC3, cv::Scalar::all(0.5)),
-                                          cv::Mat(8, 8, CV_8SC1, cv::Scalar(-3)), cv::Mat(8, 8, CV_8UC2, cv::Scalar(1, 2))};
-    for (cv::Mat source : sources) {
-        for (const auto& [name, operation, accepts] : copying) {
-            cv::Mat result;
-            operation(source, result);
-            if (source.empty() || !accepts(source)) {
-                EXPECT_TRUE(sameImage(result, source)) << name << " " << source.type();
-            }
-        }
-        for (const auto& [name, operation] : leaving) {
-            cv::Mat result(3, 3, CV_8UC1, cv::Scalar(7)), before = result.clone();
-            operation(source, result);
-            EXPECT_TRUE(sameImage(result, before)) << name << " " << source.type();
-        }
+    for (int channel = 0; channel < 3; ++channel) {
+        cv::Mat all, masked;
+        cv::calcHist(&image, 1, &channel, cv::Mat(), all, 1, &bins, ranges);
+        cv::calcHist(&image, 1, &channel, mask, masked, 1, &bins, ranges);
+        const LevelCounts counts = levelCounts(image, channel, mask);
+        EXPECT_TRUE(sameImage(levelHistogram(image, channel), all)) << channel;
+        EXPECT_TRUE(std::equal(counts.begin(), counts.end(), masked.begin<float>())) << channel;
     }
 }
 
-TEST(ToneCorrections, OnePixelImagesAreProcessed)
+// Sources outside the contracts: an unchanged copy, or dst left as it was where an operation has
+// no result of its own.
+TEST(ToneCorrections, UnsupportedSourcesGiveACopyOrLeaveTheDestination)
 {
-    cv::Mat grey(1, 1, CV_8UC1, cv::Scalar(77)), colour(1, 1, CV_8UC3, cv::Scalar(10, 100, 200)), result;
-    soften(grey, result, 10);
-    EXPECT_EQ(result.at<uchar>(0, 0), 77);
-    sharpen(grey, result, 10);
-    EXPECT_EQ(result.at<uchar>(0, 0), 77);
-    histogramStretch(grey, result);
-    EXPECT_EQ(result.at<uchar>(0, 0), 255);
-    getContrastStretchingImage(colour, result);
-    EXPECT_EQ(result.at<cv::Vec3b>(0, 0), cv::Vec3b(10, 255, 255));
+    using Operation = std::function<void(cv::Mat&, cv::Mat&)>;
+    const Operation lut = [](cv::Mat& s, cv::Mat& d) { contrastBrightness(s, d, 30, 10); };
+    const Operation shift = [](cv::Mat& s, cv::Mat& d) { brightness(s, d, 30); };
+    const Operation curve = [](cv::Mat& s, cv::Mat& d) { contrast(s, d, 30); };
+    const Operation blur = [](cv::Mat& s, cv::Mat& d) { soften(s, d, 3); };
+    const Operation unsharp = [](cv::Mat& s, cv::Mat& d) { sharpen(s, d, 3); };
+    const Operation threeLevels = [](cv::Mat& s, cv::Mat& d) { histogramStretch(s, d); };
+    const Operation stretch = [](cv::Mat& s, cv::Mat& d) { getContrastStretchingImage(s, d); };
+    const cv::Mat nothing, signedBytes(8, 8, CV_8SC1, cv::Scalar(-3)), words(8, 8, CV_32SC3, cv::Scalar::all(7)),
+        shorts(8, 8, CV_16UC1, cv::Scalar(300)), floats(8, 8, CV_32FC1, cv::Scalar(0.5)),
+        colour(8, 8, CV_8UC3, cv::Scalar(1, 2, 3)), twoChannels(8, 8, CV_8UC2, cv::Scalar(1, 2));
+    const std::vector<std::pair<std::vector<cv::Mat>, std::vector<Operation>>> copies = {
+        {{nothing, signedBytes, words}, {lut, shift, curve, blur, unsharp}},
+        {{shorts, floats}, {lut, shift, curve, unsharp}},
+        {{colour}, {curve, unsharp}}};
+    for (const auto& [sources, operations] : copies)
+        for (cv::Mat source : sources)
+            for (const Operation& operation : operations) {
+                cv::Mat result;
+                operation(source, result);
+                EXPECT_TRUE(sameImage(result, source)) << source.type();
+            }
+    const std::vector<std::pair<std::vector<cv::Mat>, std::vector<Operation>>> untouched = {
+        {{nothing, signedBytes, words, shorts, floats, twoChannels}, {threeLevels, stretch}}, {{colour}, {threeLevels}}};
+    for (const auto& [sources, operations] : untouched)
+        for (cv::Mat source : sources)
+            for (const Operation& operation : operations) {
+                cv::Mat result(3, 3, CV_8UC1, cv::Scalar(7)), before = result.clone();
+                operation(source, result);
+                EXPECT_TRUE(sameImage(result, before)) << source.type();
+            }
+}
+
+TEST(ToneCorrections, OnePixelImages)
+{
+    cv::Mat grey(1, 1, CV_8UC1, cv::Scalar(77)), colour(1, 1, CV_8UC3, cv::Scalar(10, 100, 200)), a, b, c, d;
+    soften(grey, a, 10);
+    sharpen(grey, b, 10);
+    histogramStretch(grey, c);
+    getContrastStretchingImage(colour, d);
+    EXPECT_EQ(std::vector<int>({a.at<uchar>(0), b.at<uchar>(0), c.at<uchar>(0)}), std::vector<int>({77, 77, 255}));
+    EXPECT_EQ(d.at<cv::Vec3b>(0), cv::Vec3b(10, 255, 255));
 }
