@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -123,4 +124,28 @@ TEST_F(AccessLog, LinesAfterTheLoggerIsDroppedStillReachStandardError)
     testing::internal::CaptureStderr();
     handler.log("late\n", LogLevel::Info);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "late\n");
+}
+
+TEST_F(AccessLog, ConcurrentLinesReachStandardErrorWhole)
+{
+    auto handler = std::make_unique<FileLogHandler>((directory / "access.log").string(), 64 << 20, 3);
+    constexpr int linesPerThread = 20000;
+    testing::internal::CaptureStderr();
+    const auto writeLines = [&handler](const std::string& who) {
+        for (int i = 0; i < linesPerThread; ++i)
+            handler->log(tarvek::http::logger::formatLine("2019-04-25 14:30:23", LogLevel::Info,
+                                                           who + " line " + std::to_string(i)),
+                         LogLevel::Info);
+    };
+    std::thread first(writeLines, "first"), second(writeLines, "second");
+    first.join();
+    second.join();
+    std::istringstream echoed(testing::internal::GetCapturedStderr());
+    close(handler);
+
+    const std::regex wellFormed(R"(\(2019-04-25 14:30:23\) \[INFO    \] (first|second) line \d+)");
+    int lines = 0;
+    for (std::string line; std::getline(echoed, line); ++lines)
+        ASSERT_TRUE(std::regex_match(line, wellFormed)) << "line " << lines << ": " << line;
+    EXPECT_EQ(lines, 2 * linesPerThread);
 }

@@ -3,7 +3,7 @@
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
-#include <iostream>
+#include <string_view>
 
 namespace tarvek::service {
 
@@ -22,8 +22,7 @@ FileLogHandler::FileLogHandler(const std::string& fileName, std::size_t maxSize,
 void FileLogHandler::log(std::string message, http::LogLevel level)
 {
     // The line arrives with its line end; the file logger adds its own.
-    if (!message.empty())
-        message.pop_back();
+    const std::string_view text(message.data(), message.empty() ? 0 : message.size() - 1);
 
     static constexpr spdlog::level::level_enum levels[] = {spdlog::level::debug, spdlog::level::info,
                                                            spdlog::level::warn, spdlog::level::err,
@@ -32,9 +31,9 @@ void FileLogHandler::log(std::string message, http::LogLevel level)
     if (index >= 0 && index < 5) {
         // Looked up by name so that a logger dropped at shutdown is not written to.
         if (auto access = spdlog::get("access"))
-            access->log(levels[index], message);
+            access->log(levels[index], text);
     }
-    std::cerr << message << std::endl;
+    http::logger::echo(message);
 }
 
 } // namespace tarvek::service

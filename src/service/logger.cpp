@@ -1,15 +1,15 @@
 #include "logger.h"
 
 #include <atomic>
+#include <cstdio>
 #include <ctime>
-#include <iostream>
 
 namespace tarvek::http::logger {
 namespace {
 
 class StandardErrorHandler final : public ILogHandler {
 public:
-    void log(std::string message, LogLevel) override { std::cerr << message << std::flush; }
+    void log(std::string message, LogLevel) override { echo(message); }
 };
 
 StandardErrorHandler defaultHandler;
@@ -56,6 +56,8 @@ std::string formatLine(const std::string& timestamp, LogLevel level, const std::
     line.append(message).append("\n");
     return line;
 }
+
+void echo(const std::string& line) { std::fwrite(line.data(), 1, line.size(), stderr); }
 
 void write(LogLevel level, const std::string& message)
 {

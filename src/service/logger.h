@@ -33,6 +33,11 @@ void setHandler(ILogHandler* handler);
 // "(" local time ") [" eight-character prefix "] " message "\n", handed to the handler.
 void write(LogLevel level, const std::string& message);
 
+// Writes the line to standard error in one call: the stream's lock keeps the
+// lines of concurrent threads whole, where a text and its line end written
+// apart interleave with other lines.
+void echo(const std::string& line);
+
 // The line as write() forms it, for a given time stamp text.
 std::string formatLine(const std::string& timestamp, LogLevel level, const std::string& message);
 
