@@ -115,6 +115,8 @@ int brightestLevel(const float* count)
 constexpr int DARK_CHANNEL_MAXIMUM = 70;
 constexpr int LOWEST_UPPER_CLIP = DARK_CHANNEL_MAXIMUM / 2;
 
+// Output of level j in a stretched channel. Equal clip levels come from a channel of a single
+// level; that level becomes white.
 uchar stretchedLevel(int j, ClipLevels clip)
 {
     if (j < clip.lo)
