@@ -21,6 +21,5 @@ install(FILES ${CMAKE_BINARY_DIR}/tarvekConfig.cmake ${CMAKE_CURRENT_LIST_DIR}/T
 # The .pc file finds its prefix from its own place, so that an install with --prefix works.
 set(TARVEK_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 file(RELATIVE_PATH TARVEK_PKGCONFIG_TO_PREFIX /${TARVEK_PKGCONFIG_DIR} /)
-list(JOIN OPENCV_LIBRARIES " " TARVEK_PKGCONFIG_OPENCV_LIBS)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/tarvek.pc.in ${CMAKE_BINARY_DIR}/tarvek.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/tarvek.pc DESTINATION ${TARVEK_PKGCONFIG_DIR})

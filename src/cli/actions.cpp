@@ -1,9 +1,10 @@
 #include "actions.h"
 
 #include "binarization.h"
+#include "document_search.h"
 #include "documentarea.h"
 #include "encryption.h"
-#include "image_header.h"
+#include "image_input.h"
 #include "imageprocessing.h"
 
 #include <boost/json.hpp>
@@ -16,7 +17,6 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <utility>
 
 namespace tarvek::cli {
 namespace fs = std::filesystem;
@@ -28,102 +28,33 @@ struct Skipped : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The same bound as the service's: a small file cannot make the decoder allocate gigabytes.
-constexpr std::uint64_t MAX_PIXELS = std::uint64_t{1} << 28;
 // Sauvola's dynamic range of the standard deviation, the usual value for 8-bit images.
 constexpr int SAUVOLA_R = 128;
 // multiscale-sauvola's reduction factor and smallest coarse window.
 constexpr int SAUVOLA_SCALE = 4;
 constexpr int SAUVOLA_MIN_WINDOW = 8;
 
-// The height/width ratios a search is told to expect (0: not given).
-struct Ratios {
-    float aspect = 0, portrait = 0, landscape = 0;
-};
-
-using Search = void (*)(cv::Mat&, std::vector<cv::Point>&, const Ratios&);
-
-// A Hough-line search's accuracy, ratio and angle outputs, which the command line does not report.
-struct SearchMeasures {
-    float accuracy = 0, whRatio = 0, maxAngleDiff = 0;
-};
-
-// Every search by the name --strategy gives it; all run with their general bounds, no equalisation
-// and Canny edges.
-const std::vector<std::pair<std::string, Search>>& searches()
+template <typename Entry>
+const Entry& named(const std::vector<Entry>& table, const std::string& name)
 {
-    static const std::vector<std::pair<std::string, Search>> table = {
-        {"compare",
-         [](cv::Mat& img, std::vector<cv::Point>& out, const Ratios& r) {
-             da::find_compare_grayCanny_hsvCanny(img, out, r.aspect, r.portrait, r.landscape, false, false, false);
-         }},
-        {"compare-groups",
-         [](cv::Mat& img, std::vector<cv::Point>& out, const Ratios& r) {
-             da::find_compare_grayCanny_hsvCanny_IDCardVertices(img, out, r.aspect, r.portrait, r.landscape, false,
-                                                                false, false);
-         }},
-        {"gray",
-         [](cv::Mat& img, std::vector<cv::Point>& out, const Ratios& r) {
-             SearchMeasures m;
-             da::find_using_gray_canny(img, out, r.aspect, r.portrait, r.landscape, m.accuracy, m.whRatio,
-                                       m.maxAngleDiff, false, false, false);
-         }},
-        {"hsv",
-         [](cv::Mat& img, std::vector<cv::Point>& out, const Ratios& r) {
-             SearchMeasures m;
-             da::find_using_hsv_canny(img, out, r.aspect, r.portrait, r.landscape, m.accuracy, m.whRatio,
-                                      m.maxAngleDiff, false, false, false);
-         }},
-        {"watershed",
-         [](cv::Mat& img, std::vector<cv::Point>& out, const Ratios&) {
-             SearchMeasures m;
-             da::find_using_watershed_canny(img, out, m.accuracy, m.whRatio, m.maxAngleDiff);
-         }},
-        {"find-0", [](cv::Mat& img, std::vector<cv::Point>& out, const Ratios&) { da::find(img, 0, out); }},
-        {"find-1", [](cv::Mat& img, std::vector<cv::Point>& out, const Ratios&) { da::find(img, 1, out); }},
-        {"find-2", [](cv::Mat& img, std::vector<cv::Point>& out, const Ratios&) { da::find(img, 2, out); }},
-        {"find-3", [](cv::Mat& img, std::vector<cv::Point>& out, const Ratios&) { da::find(img, 3, out); }},
-        {"anchor", [](cv::Mat& img, std::vector<cv::Point>& out, const Ratios&) { da::findUsingAnchorPoint(img, out); }},
-    };
-    return table;
-}
-
-// getBasicAspectRatio's kinds by name: the family in the low byte (0 ID card, 1 16:9, 2 A-series
-// paper), the orientation in 0xF00 (0x100 portrait, 0x200 landscape, 0x300 either).
-const std::vector<std::pair<std::string, int>>& kinds()
-{
-    static const std::vector<std::pair<std::string, int>> table = {
-        {"card", 0x300},  {"card-portrait", 0x100},  {"card-landscape", 0x200},
-        {"16:9", 0x301},  {"16:9-portrait", 0x101},  {"16:9-landscape", 0x201},
-        {"a4", 0x302},    {"a4-portrait", 0x102},    {"a4-landscape", 0x202},
-    };
-    return table;
-}
-
-template <typename Value>
-const Value& lookUp(const std::vector<std::pair<std::string, Value>>& table, const std::string& name)
-{
-    for (const auto& [key, value] : table)
-        if (key == name)
-            return value;
+    for (const Entry& entry : table)
+        if (entry.name == name)
+            return entry;
     throw std::logic_error("unknown name " + name);  // the argument parser admits table names only
 }
 
-template <typename Value>
-std::vector<std::string> namesOf(const std::vector<std::pair<std::string, Value>>& table)
+template <typename Entry>
+std::vector<std::string> namesOf(const std::vector<Entry>& table)
 {
     std::vector<std::string> names;
-    for (const auto& entry : table)
-        names.push_back(entry.first);
+    for (const Entry& entry : table)
+        names.push_back(entry.name);
     return names;
 }
 
-Ratios ratiosOf(const std::string& kind)
+service::Ratios ratiosOf(const Settings& settings)
 {
-    Ratios ratios;
-    if (!kind.empty())
-        da::getBasicAspectRatio(lookUp(kinds(), kind), ratios.aspect, ratios.portrait, ratios.landscape);
-    return ratios;
+    return service::ratiosOfKind(named(service::documentKinds, settings.kind).kind);
 }
 
 std::string readFile(const fs::path& path)
@@ -135,20 +66,22 @@ std::string readFile(const fs::path& path)
     return bytes;
 }
 
-// Only the formats of the service's header check reach the decoder, for the same reason: some of
-// OpenCV's other readers abort the process on crafted files.
-cv::Mat decodePhoto(const std::string& bytes, bool named)
+// Only the formats the service decodes reach the decoder, for the same reason: some of OpenCV's
+// other readers abort the process on crafted files.
+cv::Mat decodePhoto(std::string bytes, bool named)
 {
-    if (service::imageFormatOf(bytes) == service::ImageFormat::unknown) {
+    switch (service::checkImageBytes(bytes)) {
+    case service::ImageCheck::empty:
+    case service::ImageCheck::otherFormat:
         if (named)
             throw std::runtime_error("not an image file");
         throw Skipped("not an image file");
-    }
-    const auto pixels = service::declaredPixelCount(bytes);
-    if (pixels && *pixels > MAX_PIXELS)
+    case service::ImageCheck::tooManyPixels:
         throw std::runtime_error("declares more than 2^28 pixels");
-    cv::Mat photo = cv::imdecode(cv::Mat(1, static_cast<int>(bytes.size()), CV_8UC1, const_cast<char*>(bytes.data())),
-                                 cv::IMREAD_COLOR);
+    case service::ImageCheck::decodable:
+        break;
+    }
+    cv::Mat photo = service::decodeImage(bytes, cv::IMREAD_COLOR);
     if (photo.empty())
         throw std::runtime_error("cannot be decoded");
     return photo;
@@ -168,9 +101,9 @@ Detection detect(cv::Mat& photo, const Settings& settings)
 {
     Detection detection;
     const auto start = std::chrono::steady_clock::now();
-    lookUp(searches(), settings.strategy)(photo, detection.corners, ratiosOf(settings.kind));
+    const bool found = named(service::strategies, settings.strategy).find(photo, detection.corners, ratiosOf(settings));
     detection.milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    if (detection.corners.size() != 4)
+    if (!found || detection.corners.size() != 4)
         detection.corners.clear();
     return detection;
 }
@@ -195,7 +128,7 @@ std::string failureJson(const Task& task, const std::string& reason)
 }
 
 // The preset ratio of the kind closest to the measured one, or the measured one without a kind.
-float pageRatio(const std::vector<cv::Point>& corners, cv::Size photo, const Ratios& presets)
+float pageRatio(const std::vector<cv::Point>& corners, cv::Size photo, const service::Ratios& presets)
 {
     float measured = da::getAspectRatio(corners, photo.width, photo.height);
     if (!(measured > 0 && std::isfinite(measured)))
@@ -209,11 +142,11 @@ float pageRatio(const std::vector<cv::Point>& corners, cv::Size photo, const Rat
 
 // As wide as the longer of the top and bottom sides, so that the page keeps the photo's resolution,
 // and as high as the page's height/width ratio makes it.
-cv::Size pageSize(const std::vector<cv::Point>& corners, cv::Size photo, const Ratios& presets)
+cv::Size pageSize(const std::vector<cv::Point>& corners, cv::Size photo, const service::Ratios& presets)
 {
     const double width = std::max(cv::norm(corners[1] - corners[0]), cv::norm(corners[2] - corners[3]));
     const double height = width * pageRatio(corners, photo, presets);
-    if (!(height >= 1 && width >= 1 && width * height <= MAX_PIXELS))
+    if (!(height >= 1 && width >= 1 && width * height <= service::maxImagePixels))
         throw std::runtime_error("the corners give no usable page size");
     return {static_cast<int>(std::lround(width)), static_cast<int>(std::lround(height))};
 }
@@ -223,7 +156,7 @@ cv::Mat rectified(cv::Mat& photo, const Settings& settings)
     const Detection found = detect(photo, settings);
     if (found.corners.empty())
         throw std::runtime_error("no document found");
-    const cv::Size size = pageSize(found.corners, photo.size(), ratiosOf(settings.kind));
+    const cv::Size size = pageSize(found.corners, photo.size(), ratiosOf(settings));
     cv::Mat page;
     da::getPerspectiveImage(photo, page, found.corners, size.width, size.height);
     if (page.empty())
@@ -329,12 +262,12 @@ Outcome run(const Settings& settings, const Task& task)
 
 std::vector<std::string> strategyNames()
 {
-    return namesOf(searches());
+    return namesOf(service::strategies);
 }
 
 std::vector<std::string> kindNames()
 {
-    return namesOf(kinds());
+    return namesOf(service::documentKinds);
 }
 
 std::string outputExtension(const Settings& settings)

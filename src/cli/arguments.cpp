@@ -30,8 +30,10 @@ void addSearchOptions(CLI::App& command, Settings& settings)
     command.add_option("--strategy", settings.strategy, "Document search")
         ->check(CLI::IsMember(strategyNames()))
         ->capture_default_str();
+    settings.kind = "any";
     command.add_option("--kind", settings.kind, "Document kind whose preset height/width ratios guide the search")
-        ->check(CLI::IsMember(kindNames()));
+        ->check(CLI::IsMember(kindNames()))
+        ->capture_default_str();
 }
 
 // PNG for black and white, where JPEG would blur the edges; JPEG for photographs.

@@ -18,7 +18,7 @@ struct Settings {
     bool quiet = false;
     bool skipExisting = false;
     std::string strategy;  // detect, rectify
-    std::string kind;      // detect, rectify; empty: no preset ratio
+    std::string kind;      // detect, rectify
     std::string format;    // rectify, binarize, clean: jpeg, png or webp
     std::string method;    // binarize
     int window = 15;       // sauvola, multiscale-sauvola

@@ -2,6 +2,7 @@
 
 #include "binarization.h"
 #include "client_error.h"
+#include "document_search.h"
 #include "documentarea.h"
 #include "imageprocessing.h"
 #include "logger.h"
@@ -26,71 +27,6 @@ namespace area = tarvek::documentarea;
 using Corners = std::vector<cv::Point>;
 using http::LogLevel;
 
-// Preset document shapes of getBasicAspectRatio: the family in the low byte,
-// the orientation (portrait 0x100, landscape 0x200, either 0x300) above it;
-// "any" is no preset at all.
-struct DocumentKind {
-    const char* name;
-    int kind;
-};
-
-const std::vector<DocumentKind> documentKinds = {
-    {"any", 0},           {"card", 0x300}, {"card-portrait", 0x100}, {"card-landscape", 0x200},
-    {"wide", 0x301},      {"wide-portrait", 0x101}, {"wide-landscape", 0x201}, {"a4", 0x302},
-    {"a4-portrait", 0x102}, {"a4-landscape", 0x202},
-};
-
-struct Ratios {
-    float aspect = 0, portrait = 0, landscape = 0; // 0: not given
-};
-
-struct Strategy {
-    const char* name;
-    std::function<bool(cv::Mat&, Corners&, const Ratios&)> find; // true when four corners were found
-};
-
-// The Hough-line searches answer 2 when nothing was found.
-bool houghFound(int code) { return code != 2; }
-
-const std::vector<Strategy> strategies = {
-    {"compare",
-     [](cv::Mat& photo, Corners& out, const Ratios& r) {
-         return houghFound(area::find_compare_grayCanny_hsvCanny(photo, out, r.aspect, r.portrait, r.landscape, false,
-                                                                  false, false));
-     }},
-    {"compare-groups",
-     [](cv::Mat& photo, Corners& out, const Ratios& r) {
-         return houghFound(area::find_compare_grayCanny_hsvCanny_IDCardVertices(photo, out, r.aspect, r.portrait,
-                                                                                 r.landscape, false, false, false));
-     }},
-    {"gray",
-     [](cv::Mat& photo, Corners& out, const Ratios& r) {
-         float accuracy, whRatio, angleDiff;
-         return houghFound(area::find_using_gray_canny(photo, out, r.aspect, r.portrait, r.landscape, accuracy, whRatio,
-                                                       angleDiff, false, false, false));
-     }},
-    {"hsv",
-     [](cv::Mat& photo, Corners& out, const Ratios& r) {
-         float accuracy, whRatio, angleDiff;
-         return houghFound(area::find_using_hsv_canny(photo, out, r.aspect, r.portrait, r.landscape, accuracy, whRatio,
-                                                      angleDiff, false, false, false));
-     }},
-    {"watershed",
-     [](cv::Mat& photo, Corners& out, const Ratios&) {
-         float accuracy, whRatio, angleDiff;
-         return area::find_using_watershed_canny(photo, out, accuracy, whRatio, angleDiff);
-     }},
-    {"bands-0", [](cv::Mat& photo, Corners& out, const Ratios&) { return area::find(photo, 0, out); }},
-    {"bands-1", [](cv::Mat& photo, Corners& out, const Ratios&) { return area::find(photo, 1, out); }},
-    {"bands-2", [](cv::Mat& photo, Corners& out, const Ratios&) { return area::find(photo, 2, out); }},
-    {"bands-3", [](cv::Mat& photo, Corners& out, const Ratios&) { return area::find(photo, 3, out); }},
-    {"anchors",
-     [](cv::Mat& photo, Corners& out, const Ratios&) {
-         area::findUsingAnchorPoint(photo, out);
-         return out.size() == 4;
-     }},
-};
-
 // The entry of the table that the option names (fallback when it is not
 // given); 400 listing the names otherwise.
 template <typename Entry>
@@ -109,10 +45,7 @@ const Entry& chosen(const ToolRequest& request, const std::string& option, const
 
 Ratios ratiosOf(const ToolRequest& request)
 {
-    Ratios ratios;
-    area::getBasicAspectRatio(chosen(request, "kind", documentKinds, "any").kind, ratios.aspect, ratios.portrait,
-                              ratios.landscape);
-    return ratios;
+    return ratiosOfKind(chosen(request, "kind", documentKinds, "any").kind);
 }
 
 std::optional<Corners> detect(cv::Mat& photo, const Strategy& strategy, const Ratios& ratios)

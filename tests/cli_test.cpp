@@ -1,0 +1,223 @@
+// The tarvek program run on a folder tree of generated photos: its JSON lines,
+// the files it writes, its exit statuses and an interrupted run.
+
+#include "../bench/photo.h"
+#include "documentarea.h"
+
+#include <boost/json.hpp>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void writeFile(const fs::path& path, const std::string& bytes)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Starts tarvek in directory with standard output and error sent to files there.
+pid_t startTarvek(const fs::path& directory, std::vector<std::string> arguments)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(directory.c_str()) != 0)
+            _exit(127);
+        dup2(open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+        dup2(open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+        std::vector<char*> argv{const_cast<char*>(TARVEK_CLI_BINARY)};
+        for (auto& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        execv(TARVEK_CLI_BINARY, argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+struct Finished {
+    int status;  // exit status, or 128 + the signal that ended the process
+    std::string out, err;
+};
+
+Finished finish(const fs::path& directory, pid_t pid)
+{
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return {code, readFile(directory / "stdout.txt"), readFile(directory / "stderr.txt")};
+}
+
+// A folder tree of three photos, a text file that is skipped, a file with a
+// JPEG signature that does not decode, and a file that cannot be read.
+class TarvekProgram : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        root_ = fs::temp_directory_path() / ("tarvek-cli-" + std::to_string(getpid()));
+        fs::remove_all(root_);
+        for (const auto& [name, size] : photos_)
+            writeFile(root_ / "in" / name, syntheticPhotographJpeg(size.width, size.height));
+        writeFile(root_ / "in/notes.txt", "not a photo\n");
+        writeFile(root_ / "in/a/garbage.jpg", "\xff\xd8\xff\xe0 no JPEG follows");
+        // root reads any file, so for it a link that leads nowhere stands in for an unreadable one.
+        if (geteuid() == 0) {
+            fs::create_symlink("nowhere.jpg", root_ / "in/a/b/unreadable.jpg");
+        } else {
+            writeFile(root_ / "in/a/b/unreadable.jpg", syntheticPhotographJpeg(64, 48));
+            fs::permissions(root_ / "in/a/b/unreadable.jpg", fs::perms::none);
+        }
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    Finished runTarvek(std::vector<std::string> arguments) { return finish(root_, startTarvek(root_, std::move(arguments))); }
+
+    fs::path root_;
+    const std::map<std::string, cv::Size> photos_ = {
+        {"p1.jpg", {800, 600}}, {"a/p2.jpg", {640, 480}}, {"a/b/p3.jpg", {1024, 768}}};
+    const std::vector<std::string> failures_ = {"in/a/garbage.jpg", "in/a/b/unreadable.jpg"};
+};
+
+TEST_F(TarvekProgram, DetectWritesTheLibrarysCornersAsJsonLines)
+{
+    const Finished run = runTarvek({"detect", "in", "--jobs", "2"});
+    EXPECT_EQ(run.status, 1);
+    std::istringstream lines(run.out);
+    std::map<std::string, boost::json::object> byPath;
+    for (std::string line; std::getline(lines, line);) {
+        boost::json::object answer = boost::json::parse(line).as_object();
+        byPath[std::string(answer.at("path").as_string())] = answer;
+    }
+    ASSERT_EQ(byPath.size(), photos_.size() + failures_.size());
+    for (const auto& path : failures_)
+        EXPECT_TRUE(byPath.at(path).contains("error")) << path;
+    for (const auto& [name, size] : photos_) {
+        const boost::json::object& answer = byPath.at("in/" + name);
+        cv::Mat photo = cv::imread((root_ / "in" / name).string());
+        std::vector<cv::Point> corners;
+        tarvek::documentarea::find_compare_grayCanny_hsvCanny(photo, corners, 0, 0, 0, false, false, false);
+        ASSERT_EQ(corners.size(), 4u) << name;
+        boost::json::array expected;
+        for (const cv::Point& corner : corners)
+            expected.push_back(boost::json::array{corner.x, corner.y});
+        EXPECT_EQ(answer.at("corners").as_array(), expected) << name;
+        EXPECT_EQ(answer.at("found"), true);
+        EXPECT_EQ(answer.at("width"), size.width);
+        EXPECT_EQ(answer.at("height"), size.height);
+        EXPECT_EQ(answer.at("strategy"), "compare");
+    }
+    EXPECT_NE(run.err.find("skipped in/notes.txt: not an image file"), std::string::npos) << run.err;
+}
+
+TEST_F(TarvekProgram, WritesResultsInTheInputTreeAndReportsFailures)
+{
+    const std::vector<std::pair<std::string, std::string>> commands = {
+        {"rectify", ".jpg"}, {"binarize", ".png"}, {"clean", ".jpg"}};
+    for (const auto& [command, extension] : commands) {
+        const Finished run = runTarvek({command, "in", "--out", "out-" + command});
+        EXPECT_EQ(run.status, 1) << command;
+        for (const auto& path : failures_)
+            EXPECT_NE(run.err.find("failed " + path + ": "), std::string::npos) << command << run.err;
+        for (const auto& [name, size] : photos_) {
+            const fs::path output = (root_ / ("out-" + command) / name).replace_extension(extension);
+            EXPECT_FALSE(cv::imread(output.string()).empty()) << output;
+        }
+    }
+}
+
+TEST_F(TarvekProgram, ExitStatus)
+{
+    const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+        {{"detect", "in/p1.jpg", "in/a"}, 1},
+        {{"detect", "in/p1.jpg", "--kind", "a4"}, 0},
+        {{"detect", "in/notes.txt"}, 1},  // named, so not an image is a failure, not a skip
+        {{"detect", "--help"}, 0},
+        {{}, 2},
+        {{"detect"}, 2},
+        {{"detect", "in", "--strategy", "guess"}, 2},
+        {{"detect", "missing.jpg"}, 2},
+        {{"binarize", "in", "--out", "out", "--window", "1"}, 2},
+        {{"rectify", "in"}, 2},
+        {{"binarize", "in/p1.jpg", "--out", "in", "--format", "jpeg"}, 2},
+        {{"unscramble", "in/p1.jpg", "--out", "plain.jpg"}, 1},
+        {{"scramble", "in/p1.jpg", "--out", "in/p1.jpg"}, 2},
+    };
+    for (const auto& [arguments, status] : cases)
+        EXPECT_EQ(runTarvek(arguments).status, status) << testing::PrintToString(arguments);
+    EXPECT_EQ(readFile(root_ / "stderr.txt"), "tarvek: refusing to write in/p1.jpg, which is one of the inputs\n");
+}
+
+TEST_F(TarvekProgram, ScrambleRoundTrip)
+{
+    writeFile(root_ / "key", "secret");
+    for (const std::vector<std::string>& key : {std::vector<std::string>{}, {"--key-file", "key"}}) {
+        std::vector<std::string> scramble = {"scramble", "in/p1.jpg", "--out", "s.bin"};
+        std::vector<std::string> unscramble = {"unscramble", "s.bin", "--out", "back.jpg"};
+        scramble.insert(scramble.end(), key.begin(), key.end());
+        unscramble.insert(unscramble.end(), key.begin(), key.end());
+        EXPECT_EQ(runTarvek(scramble).status, 0);
+        EXPECT_NE(readFile(root_ / "s.bin"), readFile(root_ / "in/p1.jpg"));
+        EXPECT_EQ(runTarvek(unscramble).status, 0);
+        EXPECT_EQ(readFile(root_ / "back.jpg"), readFile(root_ / "in/p1.jpg"));
+    }
+}
+
+std::vector<fs::path> filesUnder(const fs::path& folder)
+{
+    std::vector<fs::path> files;
+    if (fs::exists(folder))
+        for (const auto& entry : fs::recursive_directory_iterator(folder))
+            if (entry.is_regular_file())
+                files.push_back(entry.path());
+    return files;
+}
+
+TEST_F(TarvekProgram, SkipExistingCompletesAnInterruptedRun)
+{
+    constexpr int count = 24;
+    for (int i = 0; i < count; ++i)
+        writeFile(root_ / "many" / (std::to_string(i) + ".jpg"), syntheticPhotographJpeg(1600, 1200));
+
+    const pid_t first = startTarvek(root_, {"rectify", "many", "--out", "flat", "--jobs", "2", "--quiet"});
+    while (filesUnder(root_ / "flat").empty())
+        std::this_thread::sleep_for(5ms);
+    kill(first, SIGINT);
+    EXPECT_EQ(finish(root_, first).status, 128 + SIGINT);
+    const std::size_t written = filesUnder(root_ / "flat").size();
+    EXPECT_LT(written, std::size_t{count});
+
+    const Finished second = runTarvek({"rectify", "many", "--out", "flat", "--skip-existing"});
+    EXPECT_EQ(second.status, 0) << second.err;
+    std::size_t skipped = 0;
+    for (std::size_t at = 0; (at = second.err.find(": output exists", at)) != std::string::npos; ++at)
+        ++skipped;
+    EXPECT_EQ(skipped, written);
+    const auto outputs = filesUnder(root_ / "flat");
+    EXPECT_EQ(outputs.size(), std::size_t{count});  // no temporary file left beside them
+    for (const fs::path& output : outputs)
+        EXPECT_FALSE(cv::imread(output.string()).empty()) << output;
+}
+
+}  // namespace

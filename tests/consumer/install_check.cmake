@@ -1,0 +1,33 @@
+# cmake -DBUILD=... -DWORK=... -DPHOTO=... [-DFLAGS=...] -P install_check.cmake
+# Installs the build tree into a fresh prefix, checks what the prefix holds,
+# then builds the consumer project against it and runs it on a photo.
+file(REMOVE_RECURSE ${WORK})
+set(prefix ${WORK}/prefix)
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix} OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+
+file(GLOB internal ${prefix}/include/tarvek/*_internal.h)
+file(GLOB_RECURSE pkgconfig ${prefix}/*/tarvek.pc)
+if(internal OR NOT EXISTS ${prefix}/include/tarvek/documentarea.h OR NOT pkgconfig)
+  message(FATAL_ERROR "unexpected headers or pkg-config file in ${prefix}: ${internal} ${pkgconfig}")
+endif()
+foreach(program tarvek tarvek-server)
+  if(NOT EXISTS ${prefix}/bin/${program})
+    message(FATAL_ERROR "${program} not installed")
+  endif()
+endforeach()
+
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR} -B ${WORK}/build -DCMAKE_PREFIX_PATH=${prefix}
+                        -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS=${FLAGS}"
+                OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK}/build OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${WORK}/build/consumer ${PHOTO} COMMAND_ERROR_IS_FATAL ANY)
+
+# The same program built with nothing but the pkg-config file's flags.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${prefix}/lib/pkgconfig:${prefix}/lib/x86_64-linux-gnu/pkgconfig
+                        pkg-config --cflags --libs tarvek
+                OUTPUT_VARIABLE pkgconfig_flags OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+separate_arguments(pkgconfig_flags UNIX_COMMAND "${pkgconfig_flags}")
+separate_arguments(extra_flags UNIX_COMMAND "${FLAGS}")
+execute_process(COMMAND ${CXX} -std=c++17 ${extra_flags} ${CMAKE_CURRENT_LIST_DIR}/consumer.cpp ${pkgconfig_flags}
+                        -o ${WORK}/consumer-pkgconfig COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${WORK}/consumer-pkgconfig ${PHOTO} COMMAND_ERROR_IS_FATAL ANY)
