@@ -59,8 +59,9 @@ void contrastBrightness(cv::Mat& src, cv::Mat& dst, int contrast, int brightness
 
 // Stretches each channel of the colour version of src (tarvek::utils::getColorImage) so that
 // the given fraction of its pixels is clipped to 0 at the dark end and to 255 at the bright end;
-// the upper clip level is at least 35, and a channel whose brightest value is 70 or less is left
-// as it is. dst is three-channel. Sources that cannot be made colour leave dst unchanged.
+// the upper clip level is at least 35, a channel whose brightest value is 70 or less is left as
+// it is, and in one of a single level above that the level becomes 255. dst is three-channel.
+// Sources that are empty, not 8-bit or cannot be made colour leave dst unchanged.
 void contrastStretchingImage(cv::Mat& src, cv::Mat& dst, float p0, float p1, float p2);
 
 // contrastStretchingImage clipping 1.5 % in blue and green and 3 % in red.
