@@ -30,10 +30,15 @@ constexpr std::chrono::milliseconds drainTime{2000};
 constexpr std::size_t minimumWriteRate = 32u << 10; // bytes per second
 constexpr std::chrono::milliseconds acceptRetryDelay{100};
 
+void logAt(LogLevel level, const std::string& message)
+{
+    if (logger::enabled(level))
+        logger::write(level, message);
+}
+
 void logError(const std::string& message)
 {
-    if (logger::enabled(LogLevel::Error))
-        logger::write(LogLevel::Error, message);
+    logAt(LogLevel::Error, message);
 }
 
 // Parser errors other than the peer closing between requests.
@@ -107,8 +112,9 @@ private:
     void onReadError(beast::error_code ec)
     {
         if (ec == bhttp::error::body_limit) {
-            logError("request body exceeds the limit of " + std::to_string(limits_.bodyLimit) +
-                     " bytes; answered 413");
+            // The client's mistake, not the server's: a warning.
+            logAt(LogLevel::Warning, "request body exceeds the limit of " + std::to_string(limits_.bodyLimit) +
+                                         " bytes; answered 413");
             return reject(bhttp::status::payload_too_large);
         }
         if (ec == bhttp::error::header_limit)
