@@ -184,14 +184,22 @@ bool fitsBetter(float r, float wh, float wh2)
     return std::fabs(r - wh) > std::fabs(r - wh2);
 }
 
-// The verdict of the given reference ratios: with both given, a rejection
-// needs both to reject; with one given, its verdict.
-bool referenceRejects(bool portraitGiven, bool portraitRejects, bool landscapeGiven, bool landscapeRejects)
-{
-    if (portraitGiven && landscapeGiven)
-        return portraitRejects && landscapeRejects;
-    return portraitGiven ? portraitRejects : landscapeRejects;
-}
+// The reference height/width ratios, 0 meaning not given.
+struct References {
+    float portrait, landscape;
+
+    bool any() const { return portrait != 0.0f || landscape != 0.0f; }
+
+    // The verdict of rejects(ratio) over the given ratios: with both given, a
+    // rejection needs both to reject; with one given, its verdict.
+    template <typename Rejects>
+    bool reject(Rejects rejects) const
+    {
+        if (portrait != 0.0f && landscape != 0.0f)
+            return rejects(portrait) && rejects(landscape);
+        return portrait != 0.0f ? rejects(portrait) : rejects(landscape);
+    }
+};
 
 // Steps 2 to 8 of checkRectIdCard on four corners; confirmation carries the
 // corner-record changes of checkRectIdCard2 (nothing moved for checkRectIdCard).
@@ -241,23 +249,19 @@ bool judgeCard(int W, int H, const std::vector<cv::Point>& corners, float portra
         return false;
 
     // 8. Agreement with the reference ratios.
-    const bool portraitGiven = portraitRatio != 0.0f;
-    const bool landscapeGiven = landscapeRatio != 0.0f;
-    if (!portraitGiven && !landscapeGiven)
+    const References references{portraitRatio, landscapeRatio};
+    if (!references.any())
         return true;
     const float wh = getWHRatio(corners);
-    const float s1 = similarity(wh, portraitRatio);   // used only when portraitRatio is given
-    const float s2 = similarity(wh, landscapeRatio);  // used only when landscapeRatio is given
 
     // checkRectIdCard2: reject when the replacing records fit the references better.
     if (confirmation.replaced) {
         const float wh2 = getWHRatio(confirmation.corrected);
-        if (referenceRejects(portraitGiven, fitsBetter(portraitRatio, wh, wh2), landscapeGiven,
-                             fitsBetter(landscapeRatio, wh, wh2)))
+        if (references.reject([&](float r) { return fitsBetter(r, wh, wh2); }))
             return false;
     }
 
-    return !referenceRejects(portraitGiven, s1 < t.ratio, landscapeGiven, s2 < t.ratio);
+    return !references.reject([&](float r) { return similarity(wh, r) < t.ratio; });
 }
 
 // checkRectIdCard3 step 8 for one reference ratio r: whether the corrected
@@ -333,15 +337,13 @@ bool checkRectIdCard3(int /*W*/, int /*H*/, const std::vector<cv::Point>& corner
     if (clearlyBetter(oldLengths.diagonalBalance(), newLengths.diagonalBalance()))
         return false;
 
-    const bool portraitGiven = portraitRatio != 0.0f;
-    const bool landscapeGiven = landscapeRatio != 0.0f;
-    if (!portraitGiven && !landscapeGiven)
+    const References references{portraitRatio, landscapeRatio};
+    if (!references.any())
         return true;
     const float wh = getWHRatio(corners);
     const float wh2 = getWHRatio(corrected);
     // With both ratios given, reject only when both comparisons reject (as checkRectIdCard2 does).
-    return !referenceRejects(portraitGiven, correctedFitsClearlyBetter(portraitRatio, wh, wh2), landscapeGiven,
-                             correctedFitsClearlyBetter(landscapeRatio, wh, wh2));
+    return !references.reject([&](float r) { return correctedFitsClearlyBetter(r, wh, wh2); });
 }
 
 // ---------------------------------------------------------------------------
