@@ -1,6 +1,6 @@
 #include "actions.h"
 
-#include "binarization.h"
+#include "binarization_methods.h"
 #include "document_search.h"
 #include "documentarea.h"
 #include "encryption.h"
@@ -12,7 +12,6 @@
 
 #include <chrono>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -27,12 +26,6 @@ namespace {
 struct Skipped : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-
-// Sauvola's dynamic range of the standard deviation, the usual value for 8-bit images.
-constexpr int SAUVOLA_R = 128;
-// multiscale-sauvola's reduction factor and smallest coarse window.
-constexpr int SAUVOLA_SCALE = 4;
-constexpr int SAUVOLA_MIN_WINDOW = 8;
 
 template <typename Entry>
 const Entry& named(const std::vector<Entry>& table, const std::string& name)
@@ -52,9 +45,9 @@ std::vector<std::string> namesOf(const std::vector<Entry>& table)
     return names;
 }
 
-service::Ratios ratiosOf(const Settings& settings)
+documentsearch::Ratios ratiosOf(const Settings& settings)
 {
-    return service::ratiosOfKind(named(service::documentKinds, settings.kind).kind);
+    return documentsearch::ratiosOfKind(named(documentsearch::documentKinds, settings.kind).kind);
 }
 
 std::string readFile(const fs::path& path)
@@ -101,7 +94,7 @@ Detection detect(cv::Mat& photo, const Settings& settings)
 {
     Detection detection;
     const auto start = std::chrono::steady_clock::now();
-    const bool found = named(service::strategies, settings.strategy).find(photo, detection.corners, ratiosOf(settings));
+    const bool found = named(documentsearch::strategies, settings.strategy).find(photo, detection.corners, ratiosOf(settings));
     detection.milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     if (!found || detection.corners.size() != 4)
         detection.corners.clear();
@@ -127,36 +120,14 @@ std::string failureJson(const Task& task, const std::string& reason)
     return boost::json::serialize(boost::json::object{{"path", task.input.path.string()}, {"error", reason}});
 }
 
-// The preset ratio of the kind closest to the measured one, or the measured one without a kind.
-float pageRatio(const std::vector<cv::Point>& corners, cv::Size photo, const service::Ratios& presets)
-{
-    float measured = da::getAspectRatio(corners, photo.width, photo.height);
-    if (!(measured > 0 && std::isfinite(measured)))
-        measured = da::getWHRatio(corners);
-    float best = 0;
-    for (const float preset : {presets.aspect, presets.portrait, presets.landscape})
-        if (preset > 0 && (best == 0 || std::abs(preset - measured) < std::abs(best - measured)))
-            best = preset;
-    return best > 0 ? best : measured;
-}
-
-// As wide as the longer of the top and bottom sides, so that the page keeps the photo's resolution,
-// and as high as the page's height/width ratio makes it.
-cv::Size pageSize(const std::vector<cv::Point>& corners, cv::Size photo, const service::Ratios& presets)
-{
-    const double width = std::max(cv::norm(corners[1] - corners[0]), cv::norm(corners[2] - corners[3]));
-    const double height = width * pageRatio(corners, photo, presets);
-    if (!(height >= 1 && width >= 1 && width * height <= service::maxImagePixels))
-        throw std::runtime_error("the corners give no usable page size");
-    return {static_cast<int>(std::lround(width)), static_cast<int>(std::lround(height))};
-}
-
 cv::Mat rectified(cv::Mat& photo, const Settings& settings)
 {
     const Detection found = detect(photo, settings);
     if (found.corners.empty())
         throw std::runtime_error("no document found");
-    const cv::Size size = pageSize(found.corners, photo.size(), ratiosOf(settings));
+    const cv::Size size = documentsearch::pageSize(found.corners, photo.size(), ratiosOf(settings));
+    if (size.empty())
+        throw std::runtime_error("the corners give no usable page size");
     cv::Mat page;
     da::getPerspectiveImage(photo, page, found.corners, size.width, size.height);
     if (page.empty())
@@ -166,17 +137,8 @@ cv::Mat rectified(cv::Mat& photo, const Settings& settings)
 
 cv::Mat binarized(cv::Mat& photo, const Settings& settings)
 {
-    namespace bin = tarvek::binarization;
     cv::Mat result;
-    if (settings.method == "otsu")
-        bin::otsu(photo, result);
-    else if (settings.method == "adaptive-otsu")
-        bin::adaptiveOtsu(photo, result, settings.block);
-    else if (settings.method == "sauvola")
-        bin::sauvola(photo, result, settings.window, settings.k, SAUVOLA_R, false);
-    else
-        bin::multiScaleSauvola(photo, result, settings.window, settings.k, SAUVOLA_R, SAUVOLA_SCALE, false,
-                               SAUVOLA_MIN_WINDOW);
+    binarization::binarizeNamed(settings.method, photo, result, {settings.window, settings.k, settings.block});
     if (result.empty())
         throw std::runtime_error("the image is too small for " + settings.method);
     return result;
@@ -262,12 +224,12 @@ Outcome run(const Settings& settings, const Task& task)
 
 std::vector<std::string> strategyNames()
 {
-    return namesOf(service::strategies);
+    return namesOf(documentsearch::strategies);
 }
 
 std::vector<std::string> kindNames()
 {
-    return namesOf(service::documentKinds);
+    return namesOf(documentsearch::documentKinds);
 }
 
 std::string outputExtension(const Settings& settings)

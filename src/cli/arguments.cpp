@@ -1,6 +1,7 @@
 #include "arguments.h"
 
 #include "actions.h"
+#include "binarization_methods.h"
 
 #include <CLI/CLI.hpp>
 
@@ -54,7 +55,7 @@ void addBinarizeOptions(CLI::App& command, Settings& settings)
 {
     settings.method = "sauvola";
     command.add_option("--method", settings.method, "Thresholding method")
-        ->check(CLI::IsMember({"otsu", "adaptive-otsu", "sauvola", "multiscale-sauvola"}))
+        ->check(CLI::IsMember(binarization::methodNames))
         ->capture_default_str();
     command.add_option("--window", settings.window, "Sauvola window side in pixels")
         ->check(CLI::Range(3, 255))

@@ -25,6 +25,11 @@ namespace {
 
 namespace area = tarvek::documentarea;
 using Corners = std::vector<cv::Point>;
+using documentsearch::documentKinds;
+using documentsearch::Ratios;
+using documentsearch::ratiosOfKind;
+using documentsearch::strategies;
+using documentsearch::Strategy;
 using http::LogLevel;
 
 // The entry of the table that the option names (fallback when it is not

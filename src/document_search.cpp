@@ -2,7 +2,9 @@
 
 #include "documentarea.h"
 
-namespace tarvek::service {
+#include <cmath>
+
+namespace tarvek::documentsearch {
 namespace {
 
 namespace area = tarvek::documentarea;
@@ -66,4 +68,48 @@ const std::vector<Strategy> strategies = {
      }},
 };
 
-} // namespace tarvek::service
+const Strategy* strategyNamed(const std::string& name)
+{
+    for (const Strategy& strategy : strategies)
+        if (name == strategy.name)
+            return &strategy;
+    return nullptr;
+}
+
+const DocumentKind* kindNamed(const std::string& name)
+{
+    for (const DocumentKind& kind : documentKinds)
+        if (name == kind.name)
+            return &kind;
+    return nullptr;
+}
+
+namespace {
+
+// The preset ratio of the kind closest to the measured one, or the measured one without a kind.
+float pageRatio(const Corners& corners, cv::Size photo, const Ratios& presets)
+{
+    float measured = area::getAspectRatio(corners, photo.width, photo.height);
+    if (!(measured > 0 && std::isfinite(measured)))
+        measured = area::getWHRatio(corners);
+    float best = 0;
+    for (const float preset : {presets.aspect, presets.portrait, presets.landscape})
+        if (preset > 0 && (best == 0 || std::abs(preset - measured) < std::abs(best - measured)))
+            best = preset;
+    return best > 0 ? best : measured;
+}
+
+} // namespace
+
+cv::Size pageSize(const Corners& corners, cv::Size photo, const Ratios& presets)
+{
+    if (corners.size() != 4)
+        return {};
+    const double width = std::max(cv::norm(corners[1] - corners[0]), cv::norm(corners[2] - corners[3]));
+    const double height = width * pageRatio(corners, photo, presets);
+    if (!(height >= 1 && width >= 1 && width * height <= maxPagePixels))
+        return {};
+    return {static_cast<int>(std::lround(width)), static_cast<int>(std::lround(height))};
+}
+
+} // namespace tarvek::documentsearch

@@ -1,0 +1,56 @@
+#pragma once
+
+// The document searches, document kinds and page sizes by the names that the
+// HTTP routes, the command line and the Python package share.
+
+#include <opencv2/core.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tarvek::documentsearch {
+
+// Preset document shapes of getBasicAspectRatio: the family in the low byte,
+// the orientation (portrait 0x100, landscape 0x200, either 0x300) above it;
+// "any" is no preset at all.
+struct DocumentKind {
+    const char* name;
+    int kind;
+};
+
+extern const std::vector<DocumentKind> documentKinds;
+
+struct Ratios {
+    float aspect = 0, portrait = 0, landscape = 0; // 0: not given
+};
+
+// The height/width ratios getBasicAspectRatio presets for the kind.
+Ratios ratiosOfKind(int kind);
+
+struct Strategy {
+    const char* name;
+    // Appends the corners it finds to out; true when four corners were found.
+    std::function<bool(cv::Mat&, std::vector<cv::Point>&, const Ratios&)> find;
+};
+
+// Every search with its general bounds, no equalisation and Canny edges.
+extern const std::vector<Strategy> strategies;
+
+// The entry of a table above by name; null when no entry has it.
+const Strategy* strategyNamed(const std::string& name);
+const DocumentKind* kindNamed(const std::string& name);
+
+// Pages larger than this are not made.
+constexpr std::uint64_t maxPagePixels = std::uint64_t{1} << 28;
+
+// The size of the page that four corners (top-left, top-right, bottom-right,
+// bottom-left) of a width x height photo flatten to: as wide as the longer of
+// the top and bottom sides, so that the page keeps the photo's resolution, and
+// as high as the page's height/width ratio makes it (the preset ratio closest
+// to the measured one, or the measured one when no preset is given). An empty
+// size when the corners give no usable page.
+cv::Size pageSize(const std::vector<cv::Point>& corners, cv::Size photo, const Ratios& presets);
+
+} // namespace tarvek::documentsearch
