@@ -1,0 +1,94 @@
+#include "arrays.h"
+
+#include <memory>
+#include <string>
+
+namespace tarvek::python {
+
+namespace {
+
+std::string shapeText(const py::array& array)
+{
+    std::string text;
+    for (py::ssize_t axis = 0; axis < array.ndim(); ++axis)
+        text += (axis ? " x " : "") + std::to_string(array.shape(axis));
+    return text;
+}
+
+py::array checkedArray(const py::handle& object)
+{
+    if (!py::isinstance<py::array>(object))
+        throw py::type_error("the image must be a numpy.ndarray, not " +
+                             std::string(py::str(py::type::of(object).attr("__name__"))));
+    py::array array = py::reinterpret_borrow<py::array>(object);
+    if (!array.dtype().is(py::dtype::of<std::uint8_t>()))
+        throw py::type_error("the image must have dtype uint8, not " + std::string(py::str(array.dtype())));
+    const bool grey = array.ndim() == 2, colour = array.ndim() == 3 && array.shape(2) == 3;
+    if (!grey && !colour)
+        throw py::value_error("the image must be H x W (grey) or H x W x 3 (BGR), not " + shapeText(array));
+    if (array.shape(0) == 0 || array.shape(1) == 0)
+        throw py::value_error("the image is empty (" + shapeText(array) + ")");
+    return array;
+}
+
+}  // namespace
+
+Photo photoOf(const py::handle& object)
+{
+    py::array array = checkedArray(object);
+    if (!(array.flags() & py::array::c_style))
+        array = py::array_t<std::uint8_t, py::array::c_style>::ensure(array);
+    const int type = array.ndim() == 2 ? CV_8UC1 : CV_8UC3;
+    // The library reads its sources; the cast lets read-only arrays in as well.
+    void* pixels = const_cast<void*>(array.data());
+    cv::Mat image(static_cast<int>(array.shape(0)), static_cast<int>(array.shape(1)), type, pixels);
+    return {std::move(array), image};
+}
+
+py::array arrayOf(cv::Mat image)
+{
+    if (!image.isContinuous())
+        image = image.clone();
+    auto owner = std::make_unique<cv::Mat>(image);
+    const cv::Mat& held = *owner;
+    py::capsule keeper(owner.get(), [](void* mat) { delete static_cast<cv::Mat*>(mat); });
+    owner.release();
+    std::vector<py::ssize_t> shape{held.rows, held.cols};
+    if (held.channels() > 1)
+        shape.push_back(held.channels());
+    return py::array(py::dtype::of<std::uint8_t>(), shape, held.data, keeper);
+}
+
+py::array cornersArray(const std::vector<cv::Point>& corners)
+{
+    py::array_t<std::int32_t> array({static_cast<py::ssize_t>(corners.size()), py::ssize_t{2}});
+    auto cells = array.mutable_unchecked<2>();
+    for (std::size_t i = 0; i < corners.size(); ++i) {
+        cells(i, 0) = corners[i].x;
+        cells(i, 1) = corners[i].y;
+    }
+    return array;
+}
+
+std::vector<cv::Point> cornersOf(const py::handle& object, cv::Size image)
+{
+    py::array_t<double> points;
+    try {
+        points = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(object);
+    } catch (const py::error_already_set&) {
+    }
+    if (!points || points.ndim() != 2 || points.shape(0) != 4 || points.shape(1) != 2)
+        throw py::value_error("corners must be four [x, y] points: top-left, top-right, bottom-right, bottom-left");
+    std::vector<cv::Point> corners;
+    auto cells = points.unchecked<2>();
+    for (py::ssize_t i = 0; i < 4; ++i) {
+        const double x = cells(i, 0), y = cells(i, 1);
+        if (!(x >= 0 && y >= 0 && x <= image.width - 1 && y <= image.height - 1))
+            throw py::value_error("corner (" + std::to_string(x) + ", " + std::to_string(y) + ") lies outside the " +
+                                  std::to_string(image.width) + " x " + std::to_string(image.height) + " image");
+        corners.emplace_back(cvRound(x), cvRound(y));
+    }
+    return corners;
+}
+
+}  // namespace tarvek::python

@@ -1,0 +1,34 @@
+#pragma once
+
+// NumPy arrays and OpenCV images, both ways, for the module's functions.
+
+#include <opencv2/core.hpp>
+#include <pybind11/numpy.h>
+
+#include <vector>
+
+namespace tarvek::python {
+
+namespace py = pybind11;
+
+// A photo handed in from Python: the array (kept alive) and an OpenCV header over its pixels.
+struct Photo {
+    py::array array;
+    cv::Mat image;
+};
+
+// Views a uint8 array of H x W (grey) or H x W x 3 (BGR) without a copy. An array that is not
+// C-contiguous (a slice with steps, a transposed view) is copied into a contiguous one first.
+// TypeError for another dtype or a non-array, ValueError for another shape or an empty image.
+Photo photoOf(const py::handle& object);
+
+// The image as a new array that owns its pixels (no copy: the array holds on to the Mat's buffer).
+py::array arrayOf(cv::Mat image);
+
+// Four corners as a 4 x 2 int32 array (x, y), top-left, top-right, bottom-right, bottom-left.
+py::array cornersArray(const std::vector<cv::Point>& corners);
+
+// Four [x, y] points inside a width x height image, rounded to whole pixels as the HTTP route rounds them. ValueError otherwise.
+std::vector<cv::Point> cornersOf(const py::handle& object, cv::Size image);
+
+}  // namespace tarvek::python

@@ -1,0 +1,291 @@
+// The compiled half of the Python package tarvek: the library's document tools over NumPy arrays.
+// Every call releases the GIL while the library works, so Python threads run in parallel.
+
+#include "arrays.h"
+
+#include "binarization_methods.h"
+#include "document_search.h"
+#include "documentarea.h"
+#include "encryption.h"
+#include "image_input.h"
+#include "imageprocessing.h"
+#include "weighted_edit_distance.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <optional>
+#include <stdexcept>
+
+namespace py = pybind11;
+namespace search = tarvek::documentsearch;
+
+namespace tarvek::python {
+namespace {
+
+using Corners = std::vector<cv::Point>;
+
+// Bytes of no format the decoder is given: raised as tarvek.NotAnImageError, a ValueError.
+struct NotAnImage : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::string joined(const std::vector<std::string>& names)
+{
+    std::string text;
+    for (const std::string& name : names)
+        text += (text.empty() ? "" : ", ") + name;
+    return text;
+}
+
+template <typename Entry>
+std::vector<std::string> nameList(const std::vector<Entry>& table)
+{
+    std::vector<std::string> names;
+    for (const Entry& entry : table)
+        names.emplace_back(entry.name);
+    return names;
+}
+
+template <typename Entry>
+const Entry& named(const Entry* entry, const char* what, const std::string& name,
+                   const std::vector<std::string>& names)
+{
+    if (!entry)
+        throw py::value_error("unknown " + std::string(what) + " \"" + name + "\"; one of " + joined(names));
+    return *entry;
+}
+
+const search::Strategy& strategyNamed(const std::string& name)
+{
+    return named(search::strategyNamed(name), "strategy", name, nameList(search::strategies));
+}
+
+search::Ratios ratiosNamed(const std::string& kind)
+{
+    return search::ratiosOfKind(named(search::kindNamed(kind), "kind", kind, nameList(search::documentKinds)).kind);
+}
+
+std::optional<Corners> detect(cv::Mat& image, const search::Strategy& strategy, const search::Ratios& ratios)
+{
+    Corners corners;
+    if (!strategy.find(image, corners, ratios) || corners.size() != 4)
+        return std::nullopt;
+    return corners;
+}
+
+std::optional<py::array> findDocument(const py::handle& image, const std::string& strategy, const std::string& kind)
+{
+    const search::Strategy& search = strategyNamed(strategy);
+    const search::Ratios ratios = ratiosNamed(kind);
+    Photo photo = photoOf(image);
+    std::optional<Corners> corners;
+    {
+        py::gil_scoped_release unlocked;
+        corners = detect(photo.image, search, ratios);
+    }
+    if (!corners)
+        return std::nullopt;
+    return cornersArray(*corners);
+}
+
+py::array rectify(const py::handle& image, const py::object& given, const std::string& strategy,
+                  const std::string& kind)
+{
+    const search::Strategy& search = strategyNamed(strategy);
+    const search::Ratios ratios = ratiosNamed(kind);
+    Photo photo = photoOf(image);
+    std::optional<Corners> corners;
+    if (!given.is_none())
+        corners = cornersOf(given, photo.image.size());
+    cv::Mat page;
+    {
+        py::gil_scoped_release unlocked;
+        if (!corners)
+            corners = detect(photo.image, search, ratios);
+        const cv::Size size = corners ? search::pageSize(*corners, photo.image.size(), ratios) : cv::Size();
+        if (!size.empty())
+            documentarea::getPerspectiveImage(photo.image, page, *corners, size.width, size.height);
+    }
+    if (!corners)
+        throw py::value_error("no document was found in the image");
+    if (page.empty())
+        throw py::value_error("the corners do not form a convex quadrangle of a usable page size");
+    return arrayOf(page);
+}
+
+py::array binarize(const py::handle& image, const std::string& method, int window, double k, int block)
+{
+    const binarization::MethodOptions options{window, k, block};
+    const std::string problem = binarization::optionsProblem(options);
+    if (!problem.empty())
+        throw py::value_error(problem);
+    const std::vector<std::string>& methods = binarization::methodNames;
+    if (std::find(methods.begin(), methods.end(), method) == methods.end())
+        throw py::value_error("unknown method \"" + method + "\"; one of " + joined(methods));
+    Photo photo = photoOf(image);
+    cv::Mat binary;
+    {
+        py::gil_scoped_release unlocked;
+        binarization::binarizeNamed(method, photo.image, binary, options);
+    }
+    if (binary.empty())
+        throw py::value_error("the image is too small for " + method + " with these options");
+    return arrayOf(binary);
+}
+
+py::array clean(const py::handle& image)
+{
+    Photo photo = photoOf(image);
+    cv::Mat cleaned;
+    bool removed;
+    {
+        py::gil_scoped_release unlocked;
+        removed = imageprocessing::removeBgColor(photo.image, cleaned);
+    }
+    if (!removed)
+        throw py::value_error("no background removed (a light-on-dark page, or too small)");
+    return arrayOf(cleaned);
+}
+
+py::array decodeImage(const py::bytes& data)
+{
+    std::string bytes = data;
+    cv::Mat image;
+    {
+        py::gil_scoped_release unlocked;
+        switch (service::checkImageBytes(bytes)) {
+        case service::ImageCheck::empty:
+        case service::ImageCheck::otherFormat:
+            break;
+        case service::ImageCheck::tooManyPixels:
+            throw py::value_error("the image declares more than 2^28 pixels");
+        case service::ImageCheck::decodable:
+            image = service::decodeImage(bytes, cv::IMREAD_COLOR);
+            if (image.empty())
+                throw py::value_error("the image cannot be decoded");
+        }
+    }
+    if (image.empty())
+        throw NotAnImage("not a JPEG, PNG, BMP, WebP or TIFF file");
+    return arrayOf(image);
+}
+
+py::bytes encodeImage(const py::handle& image, const std::string& format)
+{
+    if (format != "jpeg" && format != "png" && format != "webp")
+        throw py::value_error("unknown format \"" + format + "\"; one of jpeg, png, webp");
+    Photo photo = photoOf(image);
+    std::vector<uchar> bytes;
+    {
+        py::gil_scoped_release unlocked;
+        cv::imencode(format == "jpeg" ? ".jpg" : "." + format, photo.image, bytes);
+    }
+    return py::bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+const char* stepName(int type)
+{
+    static const char* const names[] = {"deletion", "insertion", "substitution", "similar", "match"};
+    return names[type];
+}
+
+std::vector<std::tuple<std::string, int, int>> alignment(const std::wstring& a, const std::wstring& b)
+{
+    std::vector<MatchingInfo> steps;
+    WeightedEditDistance().GetHangulDictance(a, b, &steps, false);
+    std::vector<std::tuple<std::string, int, int>> named;
+    for (const MatchingInfo& step : steps)
+        named.emplace_back(stepName(step.type), step.index1, step.index2);
+    return named;
+}
+
+// One of the scrambling functions, run without the GIL: with the caller's key, or the built-in one.
+std::string scrambling(const std::string& data, const std::optional<std::string>& key,
+                       std::string (*keyed)(const std::string&, const std::string&),
+                       std::string (*builtIn)(const std::string&))
+{
+    if (key && key->empty())
+        throw py::value_error("the key is empty");
+    py::gil_scoped_release unlocked;
+    return key ? keyed(data, *key) : builtIn(data);
+}
+
+py::bytes scramble(const std::string& data, const std::optional<std::string>& key)
+{
+    std::string scrambled =
+        scrambling(data, key, encryption::encrypt_image, encryption::encrypt_image_internal_key);
+    if (!key && scrambled.empty())
+        throw py::value_error("the data is too long to scramble with the built-in key");
+    return scrambled;
+}
+
+py::bytes unscramble(const std::string& data, const std::optional<std::string>& key)
+{
+    std::string payload = scrambling(data, key, encryption::decrypt_image, encryption::decrypt_image_internal_key);
+    // An empty payload is also the answer for text that was not scrambled with the built-in key.
+    if (!key && payload.empty() && data != encryption::encrypt_image_internal_key(""))
+        throw py::value_error("not scrambled with the built-in key");
+    return payload;
+}
+
+}  // namespace
+}  // namespace tarvek::python
+
+PYBIND11_MODULE(_tarvek, module)
+{
+    using namespace tarvek::python;
+    using py::arg;
+    module.doc() = "The tarvek library's document tools over NumPy arrays (uint8, H x W or H x W x 3 BGR).";
+    py::register_exception_translator([](std::exception_ptr failure) {
+        try {
+            if (failure)
+                std::rethrow_exception(failure);
+        } catch (const cv::Exception& e) {
+            PyErr_SetString(PyExc_ValueError, e.what());
+        }
+    });
+
+    py::register_exception<NotAnImage>(module, "NotAnImageError", PyExc_ValueError);
+
+    module.attr("strategies") = py::tuple(py::cast(nameList(search::strategies)));
+    module.attr("kinds") = py::tuple(py::cast(nameList(search::documentKinds)));
+    module.attr("methods") = py::tuple(py::cast(tarvek::binarization::methodNames));
+
+    module.def("find_document", &findDocument, arg("image"), arg("strategy") = "compare", arg("kind") = "any",
+               "The corners of the document in the photo as a 4 x 2 int32 array of (x, y): top-left, top-right,\n"
+               "bottom-right, bottom-left. None when no document is found.");
+    module.def("rectify", &rectify, arg("image"), arg("corners") = py::none(), arg("strategy") = "compare",
+               arg("kind") = "any",
+               "The document flattened: as wide as the longer of its top and bottom sides, as high as its\n"
+               "height/width ratio (the kind's preset closest to it, if a kind is given). The corners are\n"
+               "found first unless given. ValueError when no document is found or the corners are unusable.");
+    module.def("binarize", &binarize, arg("image"), arg("method") = "sauvola", arg("window") = 15, arg("k") = 0.2,
+               arg("block") = 32,
+               "Black ink on white paper, an H x W array of 0 and 255. window (3..255) and k (0..1) are\n"
+               "Sauvola's, block (8..4096) adaptive Otsu's.");
+    module.def("clean", &clean, arg("image"),
+               "The photo with its paper background painted white, H x W x 3. ValueError for a light-on-dark\n"
+               "page or an image too small.");
+    module.def("decode_image", &decodeImage, arg("data"),
+               "Decodes the bytes of a JPEG, PNG, BMP, WebP or TIFF file to an H x W x 3 BGR array.\n"
+               "NotAnImageError for bytes of another kind (they never reach the decoder), ValueError for\n"
+               "an image that cannot be decoded or declares more than 2^28 pixels.");
+    module.def("encode_image", &encodeImage, arg("image"), arg("format") = "jpeg",
+               "The image as the bytes of a jpeg, png or webp file.");
+    module.def(
+        "edit_distance",
+        [](const std::wstring& a, const std::wstring& b) {
+            return tarvek::WeightedEditDistance().GetHangulDictance(a, b, nullptr, false);
+        },
+        arg("a"), arg("b"), "The edit distance of two texts: insertions, deletions and substitutions cost 1.");
+    module.def("alignment", &alignment, arg("a"), arg("b"),
+               "The steps of a cheapest alignment, first characters first: (kind, index in a, index in b),\n"
+               "kind one of deletion, insertion, substitution, similar, match.");
+    module.def("scramble", &scramble, arg("data"), arg("key") = py::none(),
+               "The data scrambled reversibly, with the key or, without one, the built-in key and a checked\n"
+               "header.");
+    module.def("unscramble", &unscramble, arg("data"), arg("key") = py::none(),
+               "The data that scramble was given. ValueError when data was not scrambled with the built-in key.");
+}

@@ -1,0 +1,33 @@
+"""Find, flatten, binarize and clean photographed documents.
+
+Images are NumPy uint8 arrays in OpenCV's layout: H x W (grey) or H x W x 3 (BGR), so that the
+output of cv2.imread goes straight in. C-contiguous arrays are used in place, without a copy;
+any other array (a slice with steps, a transposed view) is copied to a contiguous one first.
+A wrong dtype raises TypeError, a wrong shape ValueError. Every function releases the GIL while
+the library works, so Python threads run in parallel.
+
+    import tarvek
+    photo = tarvek.read_image("receipt.jpg")
+    corners = tarvek.find_document(photo, kind="a4")   # 4 x 2 (x, y), or None
+    page = tarvek.rectify(photo, corners)
+
+`python3 -m tarvek.batch` runs the same tools over many photos on a Dask cluster.
+"""
+
+import os
+from typing import Union
+
+import numpy
+
+from ._tarvek import (NotAnImageError, alignment, binarize, clean, decode_image, edit_distance, encode_image,
+                      find_document, kinds, methods, rectify, scramble, strategies, unscramble)
+
+__all__ = ["NotAnImageError", "alignment", "binarize", "clean", "decode_image", "edit_distance", "encode_image",
+           "find_document", "kinds", "methods", "read_image", "rectify", "scramble", "strategies", "unscramble"]
+
+
+def read_image(path: Union[str, "os.PathLike[str]"]) -> numpy.ndarray:
+    """The photo in the file as an H x W x 3 BGR array; OSError when the file cannot be read,
+    NotAnImageError (a ValueError) for a file that is no JPEG, PNG, BMP, WebP or TIFF."""
+    with open(path, "rb") as file:
+        return decode_image(file.read())

@@ -1,0 +1,86 @@
+"""The worker side of tarvek.batch: one document tool over a group of photos.
+
+Runs in Dask worker processes, so it depends on nothing of the client. Every photo gives one record
+(input, output, corners, status, error); a photo that fails is recorded, never raised, so that the
+rest of its group goes on.
+"""
+
+import os
+import uuid
+from typing import Any, Dict, List, NamedTuple, Optional
+
+from . import _tarvek as tarvek
+
+Record = Dict[str, Any]
+
+
+class Photo(NamedTuple):
+    input: str
+    output: Optional[str]  # None for detect
+    named: bool  # named on the command line, rather than found in a folder
+
+
+class Options(NamedTuple):
+    strategy: str = "compare"
+    kind: str = "any"
+    method: str = "sauvola"
+    window: int = 15
+    k: float = 0.2
+    block: int = 32
+    format: str = "jpeg"
+
+
+def write_atomically(path: str, data: bytes) -> None:
+    """Writes under a hidden temporary name beside the file, then renames: the file is always whole."""
+    folder, name = os.path.split(path)
+    os.makedirs(folder or ".", exist_ok=True)
+    temporary = os.path.join(folder, f".{name}.{uuid.uuid4().hex}.tmp")
+    try:
+        with open(temporary, "wb") as file:
+            file.write(data)
+        os.replace(temporary, path)
+    except BaseException:
+        if os.path.exists(temporary):
+            os.remove(temporary)
+        raise
+
+
+def corners_list(corners) -> List[List[int]]:
+    return [] if corners is None else corners.tolist()
+
+
+def result_of(action: str, photo, options: Options, record: Record):
+    """The image the action makes, None for detect; records the corners it finds."""
+    if action in ("detect", "rectify"):
+        corners = tarvek.find_document(photo, options.strategy, options.kind)
+        record["corners"] = corners_list(corners)
+        if action == "detect":
+            return None
+        if corners is None:
+            raise ValueError("no document found")
+        return tarvek.rectify(photo, corners, options.strategy, options.kind)
+    if action == "binarize":
+        return tarvek.binarize(photo, options.method, options.window, options.k, options.block)
+    return tarvek.clean(photo)
+
+
+def process(action: str, photo: Photo, options: Options) -> Record:
+    record: Record = {"input": photo.input, "output": None, "corners": None, "status": "done", "error": None}
+    try:
+        with open(photo.input, "rb") as file:
+            image = tarvek.decode_image(file.read())
+        result = result_of(action, image, options, record)
+        if result is not None:
+            write_atomically(photo.output, tarvek.encode_image(result, options.format))
+            record["output"] = photo.output
+    except tarvek.NotAnImageError as failure:
+        # Other files in a folder are passed over; one named on the command line is a failure.
+        record.update(status="failed" if photo.named else "skipped", error=str(failure))
+    except (OSError, ValueError) as failure:
+        record.update(status="failed", error=str(failure))
+    return record
+
+
+def run(action: str, photos: List[Photo], options: Options) -> List[Record]:
+    """The records of a group of photos, in order."""
+    return [process(action, photo, options) for photo in photos]

@@ -1,0 +1,108 @@
+import numpy as np
+import pytest
+
+import tarvek
+from photos import PAGES
+
+
+def image_of(folder, number):
+    return tarvek.read_image(folder / f"page{number}.png")
+
+
+@pytest.mark.parametrize("number", range(len(PAGES)))
+def test_find_document_gives_the_known_corners_and_the_programs_answer(photo_folder, cli_corners, number):
+    corners = tarvek.find_document(image_of(photo_folder, number))
+    assert corners is not None and corners.shape == (4, 2) and corners.dtype == np.int32
+    assert corners.tolist() == cli_corners[f"page{number}.png"]
+    assert np.abs(corners - np.array(PAGES[number])).max() <= 8
+
+
+@pytest.mark.parametrize("args", [
+    ["rectify", "--format", "png"],
+    ["rectify", "--format", "png", "--kind", "a4"],
+    ["binarize"],
+    ["binarize", "--method", "adaptive-otsu", "--block", "40"],
+    ["binarize", "--method", "multiscale-sauvola", "--window", "31", "--k", "0.3"],
+    ["clean", "--format", "png"],
+])
+def test_each_tool_gives_the_programs_image(cli, photo_folder, tmp_path, args):
+    cli(args[0], photo_folder / "page0.png", "--out", tmp_path, *args[1:])
+    expected = tarvek.read_image(tmp_path / "page0.png")
+    options = dict(zip((name.lstrip("-") for name in args[1::2]), args[2::2]))
+    options.pop("format", None)
+    typed = {name: (float(value) if name == "k" else int(value) if name in ("window", "block") else value)
+             for name, value in options.items()}
+    tool = getattr(tarvek, args[0])
+    result = tool(image_of(photo_folder, 0), **typed)
+    if result.ndim == 2:  # the program's PNG decodes to three equal channels
+        result = np.repeat(result[:, :, None], 3, axis=2)
+    np.testing.assert_array_equal(result, expected)
+
+
+def test_given_corners_and_found_corners_give_the_same_page(photo_folder):
+    photo = image_of(photo_folder, 2)
+    np.testing.assert_array_equal(tarvek.rectify(photo), tarvek.rectify(photo, tarvek.find_document(photo)))
+    np.testing.assert_array_equal(tarvek.rectify(photo, PAGES[2]), tarvek.rectify(photo, np.array(PAGES[2]) + 0.2))
+
+
+def test_views_with_steps_are_copied_and_give_the_answer_of_a_contiguous_copy(photo_folder):
+    photo = image_of(photo_folder, 1)
+    for view in (photo[::2, ::2], photo[:, ::-1], photo[:, :, 1], photo.transpose(1, 0, 2)):
+        assert not view.flags.c_contiguous
+        np.testing.assert_array_equal(tarvek.binarize(view), tarvek.binarize(np.ascontiguousarray(view)))
+    read_only = photo.copy()
+    read_only.flags.writeable = False
+    np.testing.assert_array_equal(tarvek.find_document(read_only), tarvek.find_document(photo))
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda: tarvek.clean(np.zeros((40, 40), np.float32)), TypeError, "dtype uint8"),
+    (lambda: tarvek.clean(np.zeros((40, 40, 3), np.uint16)), TypeError, "dtype uint8"),
+    (lambda: tarvek.clean([[1, 2], [3, 4]]), TypeError, "numpy.ndarray"),
+    (lambda: tarvek.clean(np.zeros((40, 40, 4), np.uint8)), ValueError, "40 x 40 x 4"),
+    (lambda: tarvek.clean(np.zeros(40, np.uint8)), ValueError, "H x W"),
+    (lambda: tarvek.clean(np.zeros((0, 40, 3), np.uint8)), ValueError, "empty"),
+    (lambda: tarvek.clean(np.zeros((5, 40, 3), np.uint8)), ValueError, "no background"),
+    (lambda: tarvek.find_document(np.zeros((40, 40), np.uint8), strategy="best"), ValueError, "compare, "),
+    (lambda: tarvek.find_document(np.zeros((40, 40), np.uint8), kind="letter"), ValueError, "a4-portrait"),
+    (lambda: tarvek.binarize(np.zeros((40, 40), np.uint8), method="niblack"), ValueError, "sauvola"),
+    (lambda: tarvek.binarize(np.zeros((40, 40), np.uint8), window=2), ValueError, "window"),
+    (lambda: tarvek.binarize(np.zeros((40, 40), np.uint8), k=1.5), ValueError, "k must"),
+    (lambda: tarvek.binarize(np.zeros((40, 40), np.uint8), method="adaptive-otsu", block=5000), ValueError, "block"),
+    (lambda: tarvek.binarize(np.zeros((2, 2), np.uint8), method="multiscale-sauvola"), ValueError, "too small"),
+    (lambda: tarvek.rectify(np.zeros((40, 40, 3), np.uint8)), ValueError, "no document"),
+    (lambda: tarvek.rectify(np.zeros((40, 40), np.uint8), [[0, 0], [39, 0], [39, 39]]), ValueError, "four"),
+    (lambda: tarvek.rectify(np.zeros((40, 40), np.uint8), "corners"), ValueError, "four"),
+    (lambda: tarvek.rectify(np.zeros((40, 40), np.uint8), [[0, 0], [40, 0], [39, 39], [0, 39]]), ValueError,
+     "outside the 40 x 40"),
+    (lambda: tarvek.rectify(np.zeros((40, 40), np.uint8), [[0, 0], [39, 39], [39, 0], [0, 39]]), ValueError,
+     "convex"),
+    (lambda: tarvek.decode_image(b"hello"), tarvek.NotAnImageError, "not a JPEG"),
+    (lambda: tarvek.decode_image(b"\x89PNG\r\n\x1a\n" + bytes(40)), ValueError, "decoded"),
+    (lambda: tarvek.encode_image(np.zeros((4, 4), np.uint8), "gif"), ValueError, "jpeg, png, webp"),
+    (lambda: tarvek.unscramble(b"plain bytes"), ValueError, "built-in key"),
+    (lambda: tarvek.scramble(b"data", b""), ValueError, "key is empty"),
+])
+def test_bad_input_raises_a_clear_error(call, error, message):
+    with pytest.raises(error, match=message):
+        call()
+
+
+@pytest.mark.parametrize("data, key", [(b"", None), (b"\x00\xff page", None), (bytes(range(256)) * 9, b"k3y"),
+                                       (b"x", b"a much longer key than the data")])
+def test_unscramble_inverts_scramble(data, key):
+    scrambled = tarvek.scramble(data, key)
+    assert tarvek.unscramble(scrambled, key) == data
+    assert scrambled != data or not data
+
+
+@pytest.mark.parametrize("a, b, distance, steps", [
+    ("", "", 0, []),
+    ("abc", "abc", 0, ["match"] * 3),
+    ("abc", "abd", 1, ["match", "match", "substitution"]),
+    ("영수증", "영수", 1, ["match", "match", "deletion"]),
+    ("ab", "xab", 1, ["insertion", "match", "match"]),
+])
+def test_edit_distance_and_its_alignment(a, b, distance, steps):
+    assert tarvek.edit_distance(a, b) == distance
+    assert [kind for kind, _, _ in tarvek.alignment(a, b)] == steps
