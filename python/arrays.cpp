@@ -15,12 +15,8 @@ std::string shapeText(const py::array& array)
     return text;
 }
 
-py::array checkedArray(const py::handle& object)
+void check(const py::array& array)
 {
-    if (!py::isinstance<py::array>(object))
-        throw py::type_error("the image must be a numpy.ndarray, not " +
-                             std::string(py::str(py::type::of(object).attr("__name__"))));
-    py::array array = py::reinterpret_borrow<py::array>(object);
     if (!array.dtype().is(py::dtype::of<std::uint8_t>()))
         throw py::type_error("the image must have dtype uint8, not " + std::string(py::str(array.dtype())));
     const bool grey = array.ndim() == 2, colour = array.ndim() == 3 && array.shape(2) == 3;
@@ -28,14 +24,13 @@ py::array checkedArray(const py::handle& object)
         throw py::value_error("the image must be H x W (grey) or H x W x 3 (BGR), not " + shapeText(array));
     if (array.shape(0) == 0 || array.shape(1) == 0)
         throw py::value_error("the image is empty (" + shapeText(array) + ")");
-    return array;
 }
 
 }  // namespace
 
-Photo photoOf(const py::handle& object)
+Photo photoOf(py::array array)
 {
-    py::array array = checkedArray(object);
+    check(array);
     if (!(array.flags() & py::array::c_style))
         array = py::array_t<std::uint8_t, py::array::c_style>::ensure(array);
     const int type = array.ndim() == 2 ? CV_8UC1 : CV_8UC3;

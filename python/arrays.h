@@ -19,8 +19,8 @@ struct Photo {
 
 // Views a uint8 array of H x W (grey) or H x W x 3 (BGR) without a copy. An array that is not
 // C-contiguous (a slice with steps, a transposed view) is copied into a contiguous one first.
-// TypeError for another dtype or a non-array, ValueError for another shape or an empty image.
-Photo photoOf(const py::handle& object);
+// TypeError for another dtype, ValueError for another shape or an empty image.
+Photo photoOf(py::array array);
 
 // The image as a new array that owns its pixels (no copy: the array holds on to the Mat's buffer).
 py::array arrayOf(cv::Mat image);

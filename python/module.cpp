@@ -75,7 +75,7 @@ std::optional<Corners> detect(cv::Mat& image, const search::Strategy& strategy, 
     return corners;
 }
 
-std::optional<py::array> findDocument(const py::handle& image, const std::string& strategy, const std::string& kind)
+std::optional<py::array> findDocument(const py::array& image, const std::string& strategy, const std::string& kind)
 {
     const search::Strategy& search = strategyNamed(strategy);
     const search::Ratios ratios = ratiosNamed(kind);
@@ -90,7 +90,7 @@ std::optional<py::array> findDocument(const py::handle& image, const std::string
     return cornersArray(*corners);
 }
 
-py::array rectify(const py::handle& image, const py::object& given, const std::string& strategy,
+py::array rectify(const py::array& image, const py::object& given, const std::string& strategy,
                   const std::string& kind)
 {
     const search::Strategy& search = strategyNamed(strategy);
@@ -115,7 +115,7 @@ py::array rectify(const py::handle& image, const py::object& given, const std::s
     return arrayOf(page);
 }
 
-py::array binarize(const py::handle& image, const std::string& method, int window, double k, int block)
+py::array binarize(const py::array& image, const std::string& method, int window, double k, int block)
 {
     const binarization::MethodOptions options{window, k, block};
     const std::string problem = binarization::optionsProblem(options);
@@ -135,7 +135,7 @@ py::array binarize(const py::handle& image, const std::string& method, int windo
     return arrayOf(binary);
 }
 
-py::array clean(const py::handle& image)
+py::array clean(const py::array& image)
 {
     Photo photo = photoOf(image);
     cv::Mat cleaned;
@@ -172,7 +172,7 @@ py::array decodeImage(const py::bytes& data)
     return arrayOf(image);
 }
 
-py::bytes encodeImage(const py::handle& image, const std::string& format)
+py::bytes encodeImage(const py::array& image, const std::string& format)
 {
     if (format != "jpeg" && format != "png" && format != "webp")
         throw py::value_error("unknown format \"" + format + "\"; one of jpeg, png, webp");

@@ -58,7 +58,8 @@ def test_views_with_steps_are_copied_and_give_the_answer_of_a_contiguous_copy(ph
 @pytest.mark.parametrize("call, error, message", [
     (lambda: tarvek.clean(np.zeros((40, 40), np.float32)), TypeError, "dtype uint8"),
     (lambda: tarvek.clean(np.zeros((40, 40, 3), np.uint16)), TypeError, "dtype uint8"),
-    (lambda: tarvek.clean([[1, 2], [3, 4]]), TypeError, "numpy.ndarray"),
+    (lambda: tarvek.clean([[1, 2], [3, 4]]), TypeError, "image: numpy.ndarray"),
+    (lambda: tarvek.clean(None), TypeError, "image: numpy.ndarray"),
     (lambda: tarvek.clean(np.zeros((40, 40, 4), np.uint8)), ValueError, "40 x 40 x 4"),
     (lambda: tarvek.clean(np.zeros(40, np.uint8)), ValueError, "H x W"),
     (lambda: tarvek.clean(np.zeros((0, 40, 3), np.uint8)), ValueError, "empty"),
