@@ -48,6 +48,9 @@ def arguments(argv: List[str]) -> argparse.Namespace:
     if args.workers < 1:
         parser.error("--workers must be at least 1")
     args.format = args.format or ("png" if args.action == "binarize" else "jpeg")
+    # Workers on other machines, or in other folders, see the same absolute paths.
+    args.inputs = [os.path.abspath(path) for path in args.inputs]
+    args.out = os.path.abspath(args.out)
     return args
 
 
