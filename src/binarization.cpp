@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "binarization_internal.h"
@@ -272,7 +273,8 @@ void adaptiveOtsu(cv::Mat& src, cv::Mat& dst, int s) {
 
 namespace {
 
-// Least rows per integral stripe of the Sauvola threshold.
+// Least rows per stripe of the Sauvola threshold, the share of the image
+// that one task binarizes.
 const int STRIPE_ROWS = 64;
 
 // Ink and paper values of a binarization; inverse swaps them.
@@ -295,73 +297,158 @@ int clip(int v, int hi) {
     return std::min(std::max(v, 0), hi);
 }
 
-// T = m·(1 + k·(sd/R − 1)) from the sum and squared sum of a window of
-// `area` pixels, in this order of operations.
-double sauvolaThreshold(double sum, double squares, double area, double k, double R) {
-    const double mean = sum / area;
-    double variance = squares / area - mean * mean;
+// Division by a fixed non-zero d. For a power of two, multiplying by 1 / d
+// gives the same double as dividing (both are the exact quotient rounded
+// once) at a fraction of the cost; window areas like 16·16 and the usual
+// R = 128 are powers of two.
+class Divisor {
+public:
+    explicit Divisor(double d) : d(d), reciprocal(1.0 / d), exact(isPowerOfTwo(d)) {}
+
+    double operator()(double x) const { return exact ? x * reciprocal : x / d; }
+
+#if CV_SIMD128_64F
+    cv::v_float64x2 operator()(const cv::v_float64x2& x) const {
+        return exact ? x * cv::v_setall_f64(reciprocal) : x / cv::v_setall_f64(d);
+    }
+#endif
+
+private:
+    static bool isPowerOfTwo(double d) {
+        int exponent = 0;
+        return std::abs(std::frexp(d, &exponent)) == 0.5;
+    }
+
+    double d;
+    double reciprocal;
+    bool exact;
+};
+
+// The constants of T = m·(1 + k·(sd/R − 1)) for a window of w × w pixels.
+struct SauvolaConstants {
+    SauvolaConstants(int w, double k, int R) : area(static_cast<double>(w) * w), k(k), R(R) {}
+
+    Divisor area;
+    double k;
+    Divisor R;
+};
+
+// T from the sum and squared sum of a window, in this order of operations.
+double sauvolaThreshold(double sum, double squares, const SauvolaConstants& c) {
+    const double mean = c.area(sum);
+    double variance = c.area(squares) - mean * mean;
     if (variance < 0)
         variance = 0;
-    return ((std::sqrt(variance) / R - 1.0) * k + 1.0) * mean;
+    return ((c.R(std::sqrt(variance)) - 1.0) * c.k + 1.0) * mean;
 }
 
-// Sauvola's thresholds from integral images. The window of pixel (y, x) is
-// rows y − b … y − b + w − 1 and columns x − b … x − b + w − 1 with
-// b = w / 2 + 1; pixels outside the image count as 0 and the divisor is
-// always w·w. Clipping the window to the image gives exactly the sums over a
-// zero-padded copy, without the copy, which would grow with w. The integral
-// images cover one stripe of rows at a time: window sums are differences, so
-// the integral of only the rows a stripe's windows reach gives the same sums,
-// and buffers of a stripe's size are reused while they are still in cache.
+#if CV_SIMD128_64F
+// The same for two windows at once, each lane computed exactly as above
+// (a variance of −0 becomes +0, which changes no threshold).
+cv::v_float64x2 sauvolaThreshold(const cv::v_float64x2& sum, const cv::v_float64x2& squares,
+                                 const SauvolaConstants& c) {
+    const cv::v_float64x2 one = cv::v_setall_f64(1.0);
+    const cv::v_float64x2 mean = c.area(sum);
+    const cv::v_float64x2 variance = cv::v_max(c.area(squares) - mean * mean, cv::v_setzero_f64());
+    return ((c.R(cv::v_sqrt(variance)) - one) * cv::v_setall_f64(c.k) + one) * mean;
+}
+#endif
+
+// Sauvola's thresholds of one row of pixels at a time. The window of pixel
+// (y, x) is rows y − b … y − b + w − 1 and columns x − b … x − b + w − 1
+// with b = w / 2 + 1; pixels outside the image count as 0 and the divisor is
+// always w·w. Column sums over the window's rows follow the window down the
+// image, a row added below and one dropped above, and their running sums
+// across the row give every window's sum as one difference. All sums are
+// whole numbers, exact in the integers and doubles (below 2^53) that hold
+// them, so the thresholds are those of integral images of a zero-padded
+// copy, without the copy or the integral images.
 class SauvolaWindows {
 public:
-    SauvolaWindows(const cv::Mat& grey, int w)
-        : grey(grey), before(w / 2 + 1), after(w - before), area(static_cast<double>(w) * w),
-          left(grey.cols), right(grey.cols) {
-        for (int x = 0; x < grey.cols; ++x) {
-            left[x] = clip(x - before, grey.cols);
-            right[x] = clip(x + after, grey.cols);
-        }
-    }
+    SauvolaWindows(const cv::Mat& grey, int w, double k, int R)
+        : grey(grey), before(w / 2 + 1), after(w - before), leftReach(std::min(before, grey.cols)),
+          span(leftReach + std::min(after, grey.cols)), constants(w, k, R), columnSums(grey.cols),
+          columnSquares(grey.cols), sums(grey.cols + span + 1), squares(grey.cols + span + 1),
+          zeros(grey.cols) {}
 
-    // Integral images of the rows that the windows of rows y0 … y1 − 1 reach
-    // (CV_32S sums, CV_64F squared sums).
-    void loadStripe(int y0, int y1) {
-        first = clipRow(y0 - before);
-        cv::integral(grey.rowRange(first, clipRow(y1 + after)), sums, squares);
-    }
-
-    // Thresholds of row y of the loaded stripe, one per column, into t.
-    void rowThresholds(int y, double k, double R, double* t) const {
-        const int top = clipRow(y - before) - first, bottom = clipRow(y + after) - first;
-        const int* s0 = sums.ptr<int>(top);
-        const int* s1 = sums.ptr<int>(bottom);
-        const double* q0 = squares.ptr<double>(top);
-        const double* q1 = squares.ptr<double>(bottom);
-        for (std::size_t x = 0; x < left.size(); ++x) {
-            const int l = left[x], r = right[x];
-            // The running sums of a large bright stripe pass the int range
-            // and wrap; taken unsigned, the differences still give a window
-            // sum below 2^32 exactly.
-            const unsigned sum = static_cast<unsigned>(s1[r]) - static_cast<unsigned>(s1[l]) -
-                                 static_cast<unsigned>(s0[r]) + static_cast<unsigned>(s0[l]);
-            const double sq = q1[r] - q1[l] - q0[r] + q0[l];
-            t[x] = sauvolaThreshold(sum, sq, area, k, R);
+    // Thresholds of pixel row y into t, one per column. Rows are taken in
+    // increasing order.
+    void rowThresholds(int y, double* t) {
+        follow(clipRow(y - before), clipRow(y + after));
+        runningSums();
+        const double* s = sums.data();
+        const double* q = squares.data();
+        int x = 0;
+#if CV_SIMD128_64F
+        for (; x + 2 <= grey.cols; x += 2) {
+            const cv::v_float64x2 sum = cv::v_load(s + x + span) - cv::v_load(s + x);
+            const cv::v_float64x2 square = cv::v_load(q + x + span) - cv::v_load(q + x);
+            cv::v_store(t + x, sauvolaThreshold(sum, square, constants));
         }
+#endif
+        for (; x < grey.cols; ++x)
+            t[x] = sauvolaThreshold(s[x + span] - s[x], q[x + span] - q[x], constants);
     }
 
 private:
     int clipRow(int y) const { return clip(y, grey.rows); }
 
+    // Moves the column sums to the rows newTop … newBottom − 1, adding a row
+    // below and dropping one above in the same pass where the window moves
+    // down by one.
+    void follow(int newTop, int newBottom) {
+        if (newTop >= bottom) {  // the first row, or no row in common
+            std::fill(columnSums.begin(), columnSums.end(), 0);
+            std::fill(columnSquares.begin(), columnSquares.end(), 0);
+            top = bottom = newTop;
+        }
+        for (; bottom < newBottom && top < newTop; ++bottom, ++top)
+            replaceRow(grey.ptr<uchar>(bottom), grey.ptr<uchar>(top));
+        for (; bottom < newBottom; ++bottom)
+            replaceRow(grey.ptr<uchar>(bottom), zeros.data());
+        for (; top < newTop; ++top)
+            replaceRow(zeros.data(), grey.ptr<uchar>(top));
+    }
+
+    void replaceRow(const uchar* added, const uchar* dropped) {
+        std::int64_t* sum = columnSums.data();
+        std::int64_t* square = columnSquares.data();
+        for (int x = 0, cols = grey.cols; x < cols; ++x) {
+            const int a = added[x], d = dropped[x];
+            sum[x] += a - d;
+            square[x] += a * a - d * d;
+        }
+    }
+
+    // Running sums of the column sums across the row, laid out so that the
+    // window of column x is entries x … x + span: entry i holds the sum of
+    // columns 0 … i − leftReach − 1, clipped to the row at both ends.
+    void runningSums() {
+        std::int64_t sum = 0, square = 0;
+        for (int x = 0; x < grey.cols; ++x) {
+            sum += columnSums[x];
+            square += columnSquares[x];
+            sums[leftReach + 1 + x] = static_cast<double>(sum);
+            squares[leftReach + 1 + x] = static_cast<double>(square);
+        }
+        std::fill(sums.begin() + leftReach + grey.cols + 1, sums.end(), static_cast<double>(sum));
+        std::fill(squares.begin() + leftReach + grey.cols + 1, squares.end(),
+                  static_cast<double>(square));
+    }
+
     const cv::Mat& grey;
     const int before;
     const int after;
-    const double area;
-    std::vector<int> left;
-    std::vector<int> right;
-    int first = 0;  // the grey row of the stripe's first integral row
-    cv::Mat sums;
-    cv::Mat squares;
+    const int leftReach;  // columns a window reaches left of its pixel, within the row
+    const int span;       // window width clipped to the row at both sides
+    const SauvolaConstants constants;
+    int top = 0;  // the rows the column sums cover
+    int bottom = 0;
+    std::vector<std::int64_t> columnSums;
+    std::vector<std::int64_t> columnSquares;
+    std::vector<double> sums;  // the first leftReach + 1 entries stay 0
+    std::vector<double> squares;
+    const std::vector<uchar> zeros;  // a black row, for a row entering or leaving alone
 };
 
 // t truncated toward zero to an int, kept as its low 8 bits. Values beyond
@@ -372,37 +459,44 @@ uchar thresholdByte(double t) {
     return t > 0 ? 255 : 0;  // the low 8 bits of INT_MAX and INT_MIN
 }
 
-// Rows per integral stripe: the windows reach w rows beyond a stripe, so a
-// stripe of at least 4·w rows adds at most a quarter to the integral's rows.
+// Rows per stripe. Starting a stripe sums the rows its first window spans,
+// cheap next to the thresholds of as many rows, so stripes as tall as the
+// window keep that small while leaving stripes enough for every thread.
 int stripeRows(int w, int rows) {
-    return std::max(STRIPE_ROWS, 4 * std::min(w, rows));
+    return std::max(STRIPE_ROWS, std::min(w, rows));
 }
 
-// Binarizes grey into dst (allocated here): a pixel below its threshold is
-// ink. The thresholds go to map as well when it is not null.
+// A row of pixels binarized with their thresholds t: below its threshold,
+// a pixel is ink.
+void binarizeRow(const double* t, const uchar* g, int cols, Tones tones, uchar* d) {
+    for (int x = 0; x < cols; ++x)
+        d[x] = t[x] > g[x] ? tones.ink : tones.paper;
+}
+
+void thresholdBytes(const double* t, int cols, uchar* m) {
+    for (int x = 0; x < cols; ++x)
+        m[x] = thresholdByte(t[x]);
+}
+
+// Binarizes grey into dst (allocated here), stripes of rows in parallel. The
+// thresholds go to map as well when it is not null.
 void binarizeSauvola(const cv::Mat& grey, cv::Mat& dst, int w, double k, int R, cv::Mat* map,
                      bool inverse) {
     dst.create(grey.size(), CV_8UC1);
     if (map != nullptr)
         map->create(grey.size(), CV_8UC1);
-    SauvolaWindows windows(grey, w);
     const Tones tones = tonesFor(inverse);
-    std::vector<double> t(grey.cols);
     const int stripe = stripeRows(w, grey.rows);
-    for (int y = 0; y < grey.rows; ++y) {
-        if (y % stripe == 0)
-            windows.loadStripe(y, std::min(y + stripe, grey.rows));
-        windows.rowThresholds(y, k, R, t.data());
-        const uchar* g = grey.ptr<uchar>(y);
-        uchar* d = dst.ptr<uchar>(y);
-        for (int x = 0; x < grey.cols; ++x)
-            d[x] = t[x] > g[x] ? tones.ink : tones.paper;
-        if (map == nullptr)
-            continue;
-        uchar* m = map->ptr<uchar>(y);
-        for (int x = 0; x < grey.cols; ++x)
-            m[x] = thresholdByte(t[x]);
-    }
+    cv::parallel_for_(cv::Range(0, blockCount(grey.rows, stripe)), [&](const cv::Range& stripes) {
+        SauvolaWindows windows(grey, w, k, R);
+        std::vector<double> t(grey.cols);
+        for (int y = stripes.start * stripe; y < std::min(stripes.end * stripe, grey.rows); ++y) {
+            windows.rowThresholds(y, t.data());
+            binarizeRow(t.data(), grey.ptr<uchar>(y), grey.cols, tones, dst.ptr<uchar>(y));
+            if (map != nullptr)
+                thresholdBytes(t.data(), grey.cols, map->ptr<uchar>(y));
+        }
+    });
 }
 
 // Size limits, in coarse pixels, of the objects multiScaleSauvola keeps for
@@ -415,22 +509,25 @@ double maxObjectArea(int w) {
     return static_cast<double>(w) * w * 0.7 * 4.0 * 4.0 * 4.0;
 }
 
-// Thresholds again the pixels that mask marks with s, each with the coarse
-// threshold of its s × s block. Only the first s·(cols / s) columns and
-// s·(rows / s) rows have blocks.
-void rethresholdObjects(const cv::Mat& grey, const cv::Mat& mask, const cv::Mat& coarseThresholds,
-                        int s, Tones tones, cv::Mat& dst) {
-    const uchar mark = static_cast<uchar>(s);
-    for (int y = 0; y < coarseThresholds.rows * s; ++y) {
-        const uchar* t = coarseThresholds.ptr<uchar>(y / s);
-        const uchar* g = grey.ptr<uchar>(y);
-        const uchar* m = mask.ptr<uchar>(y);
-        uchar* d = dst.ptr<uchar>(y);
-        for (int cx = 0; cx < coarseThresholds.cols; ++cx)
-            for (int x = cx * s; x < cx * s + s; ++x)
-                if (m[x] == mark)
+// Thresholds again the s × s blocks of the pixels whose coarse pixel the
+// coarse mask marks with 1, each with that coarse pixel's threshold. Only
+// the first s·(cols / s) columns and s·(rows / s) rows have coarse pixels.
+void rethresholdObjects(const cv::Mat& grey, const cv::Mat& coarseMask,
+                        const cv::Mat& coarseThresholds, int s, Tones tones, cv::Mat& dst) {
+    cv::parallel_for_(cv::Range(0, coarseThresholds.rows * s), [&](const cv::Range& rows) {
+        for (int y = rows.start; y < rows.end; ++y) {
+            const uchar* t = coarseThresholds.ptr<uchar>(y / s);
+            const uchar* m = coarseMask.ptr<uchar>(y / s);
+            const uchar* g = grey.ptr<uchar>(y);
+            uchar* d = dst.ptr<uchar>(y);
+            for (int cx = 0; cx < coarseThresholds.cols; ++cx) {
+                if (m[cx] != 1)
+                    continue;
+                for (int x = cx * s; x < cx * s + s; ++x)
                     d[x] = g[x] < t[cx] ? tones.ink : tones.paper;
-    }
+            }
+        }
+    });
 }
 
 }  // namespace
@@ -510,10 +607,13 @@ void multiScaleSauvola(cv::Mat& src, cv::Mat& dst, int w, double k, int R, int s
     cv::Mat coarseBinary, coarseThresholds;
     sauvola2(reduced, coarseBinary, coarseWindow, k, R, &coarseThresholds, inverse);
     reduced.release();
-    cv::Mat mask = cv::Mat::zeros(grey.size(), CV_8UC1);
-    labelingAndFilter(coarseBinary, W, H, minObjectArea(w), maxObjectArea(w), mask, s);
+    // The objects are marked at the coarse scale (s = 1): the same blocks as
+    // a full-size mask would hold s in, without filling and scanning one.
+    cv::Mat coarseMask = cv::Mat::zeros(coarseBinary.size(), CV_8UC1);
+    labelingAndFilter(coarseBinary, coarseBinary.cols, coarseBinary.rows, minObjectArea(w),
+                      maxObjectArea(w), coarseMask, 1);
     coarseBinary.release();
-    rethresholdObjects(grey, mask, coarseThresholds, s, tonesFor(inverse), dst);
+    rethresholdObjects(grey, coarseMask, coarseThresholds, s, tonesFor(inverse), dst);
 }
 
 }  // namespace binarization

@@ -10,6 +10,13 @@ using namespace tarvek::binarization;
 
 namespace {
 
+// Sauvola's threshold from the sum and squared sum of a w × w window.
+double thresholdOfWindow(double sum, double squares, int w, double k, int R) {
+    const double area = static_cast<double>(w) * w, mean = sum / area;
+    const double sd = std::sqrt(std::max(0.0, squares / area - mean * mean));
+    return ((sd / R - 1.0) * k + 1.0) * mean;
+}
+
 // Sauvola's threshold of pixel (y, x) summed pixel by pixel over the image
 // part of its window, which starts w / 2 + 1 pixels above and left of it.
 double referenceThreshold(const cv::Mat& grey, int y, int x, int w, double k, int R) {
@@ -21,9 +28,42 @@ double referenceThreshold(const cv::Mat& grey, int y, int x, int w, double k, in
             sum += v;
             squares += v * v;
         }
-    const double area = static_cast<double>(w) * w, mean = sum / area;
-    const double sd = std::sqrt(std::max(0.0, squares / area - mean * mean));
-    return ((sd / R - 1.0) * k + 1.0) * mean;
+    return thresholdOfWindow(sum, squares, w, k, R);
+}
+
+// Every threshold the direct way, for larger images: integral images of a
+// copy padded with w / 2 + 1 black pixels, four lookups per window.
+cv::Mat paddedIntegralThresholds(const cv::Mat& grey, int w, double k, int R) {
+    const int b = w / 2 + 1;
+    cv::Mat padded, sums, squares;
+    cv::copyMakeBorder(grey, padded, b, b, b, b, cv::BORDER_CONSTANT, 0);
+    cv::integral(padded, sums, squares, CV_64F, CV_64F);
+    cv::Mat thresholds(grey.size(), CV_64FC1);
+    for (int y = 0; y < grey.rows; ++y)
+        for (int x = 0; x < grey.cols; ++x) {
+            const auto window = [&](const cv::Mat& s) {
+                return s.at<double>(y + w, x + w) - s.at<double>(y + w, x) - s.at<double>(y, x + w) +
+                       s.at<double>(y, x);
+            };
+            thresholds.at<double>(y, x) = thresholdOfWindow(window(sums), window(squares), w, k, R);
+        }
+    return thresholds;
+}
+
+// A grey page: smooth shading with dark strokes and noise, or pure noise.
+cv::Mat randomPage(cv::Size size, cv::RNG& rng, bool noise) {
+    cv::Mat grey(size, CV_8UC1);
+    rng.fill(grey, cv::RNG::UNIFORM, 0, 256);
+    if (noise)
+        return grey;
+    cv::GaussianBlur(grey, grey, cv::Size(0, 0), 3.0);
+    cv::normalize(grey, grey, 150, 240, cv::NORM_MINMAX);
+    for (int i = 0; i < 40; ++i) {
+        const cv::Point p(rng.uniform(0, size.width), rng.uniform(0, size.height));
+        cv::line(grey, p, p + cv::Point(rng.uniform(-60, 60), rng.uniform(-9, 9)),
+                 cv::Scalar(rng.uniform(10, 120)), rng.uniform(1, 6));
+    }
+    return grey;
 }
 
 }  // namespace
@@ -53,6 +93,37 @@ TEST(Sauvola, MatchesPixelByPixelWindowStatistics) {
                     ASSERT_EQ(map.at<uchar>(y, x), static_cast<uchar>(static_cast<int>(t)));
                 }
         }
+}
+
+// Pages hundreds of pixels wide and high, so that the rows are split
+// between threads; windows from one pixel to beyond the page, areas that are
+// and are not powers of two. Binarization and map agree with the direct
+// computation everywhere.
+TEST(Sauvola, MatchesPaddedIntegralImagesOnLargerPages) {
+    cv::RNG rng(5);
+    const cv::Size sizes[] = {{517, 301}, {97, 640}};
+    const int windows[] = {1, 15, 16, 64, 333, 2000};
+    const double ks[] = {0.075, 0.5, -0.3};
+    const int Rs[] = {128, 100, -64};
+    for (const cv::Size& size : sizes)
+        for (bool noise : {false, true})
+            for (int w : windows) {
+                const cv::Mat grey = randomPage(size, rng, noise);
+                const double k = ks[rng.uniform(0, 3)];
+                const int R = Rs[rng.uniform(0, 3)];
+                cv::Mat src = grey, dst, map;
+                sauvola2(src, dst, w, k, R, &map, false);
+                const cv::Mat t = paddedIntegralThresholds(grey, w, k, R);
+                cv::Mat grey64, expectedMap(grey.size(), CV_8UC1);
+                grey.convertTo(grey64, CV_64F);
+                const cv::Mat ink = t > grey64;
+                for (int y = 0; y < grey.rows; ++y)
+                    for (int x = 0; x < grey.cols; ++x)
+                        expectedMap.at<uchar>(y, x) =
+                            static_cast<uchar>(static_cast<int>(t.at<double>(y, x)));
+                EXPECT_EQ(cv::countNonZero(dst != ~ink), 0) << size << " w " << w << " k " << k;
+                EXPECT_EQ(cv::countNonZero(map != expectedMap), 0) << size << " w " << w;
+            }
 }
 
 // A uniform page at w = 15: the window (rows y − 8 … y + 6) sees no padding
@@ -148,4 +219,33 @@ TEST(MultiScaleSauvola, FillsLargeObjectsButNotTheLastColumnsAndRows) {
         EXPECT_GT(cv::countNonZero(full(corner & strip)), 0);
         EXPECT_EQ(cv::countNonZero(multi(strip) != full(strip)), 0);
     }
+}
+
+// multiScaleSauvola as its steps, with a full-size object mask: the full
+// resolution result, and each pixel the labelling marks with s thresholded
+// with its coarse pixel's threshold.
+TEST(MultiScaleSauvola, EqualsItsStepsWithAFullSizeMask) {
+    cv::RNG rng(8);
+    const cv::Vec3i cases[] = {{16, 7, 16}, {64, 5, 8}, {333, 7, 32}, {41, 3, 1}};  // w, s, least w2
+    int marked = 0;
+    for (const cv::Vec3i& c : cases)
+        for (bool inverse : {false, true}) {
+            const int w = c[0], s = c[1];
+            cv::Mat grey = randomPage({643, 488}, rng, false), multi, expected, reduced, coarse, map;
+            multiScaleSauvola(grey, multi, w, 0.075, 128, s, inverse, c[2]);
+            sauvola(grey, expected, w, 0.075, 128, inverse);
+            cv::resize(grey, reduced, cv::Size(grey.cols / s, grey.rows / s), 0, 0, cv::INTER_LINEAR);
+            sauvola2(reduced, coarse, std::max(c[2], w / (2 * s)), 0.075, 128, &map, inverse);
+            cv::Mat mask = cv::Mat::zeros(grey.size(), CV_8UC1);
+            labelingAndFilter(coarse, grey.cols, grey.rows, w * w * 0.7 * 0.9 / 32, w * w * 0.7 * 64,
+                              mask, s);
+            for (int y = 0; y < grey.rows; ++y)
+                for (int x = 0; x < grey.cols; ++x)
+                    if (mask.at<uchar>(y, x) == s)
+                        expected.at<uchar>(y, x) =
+                            (grey.at<uchar>(y, x) < map.at<uchar>(y / s, x / s)) == inverse ? 255 : 0;
+            marked += cv::countNonZero(mask);
+            EXPECT_EQ(cv::countNonZero(multi != expected), 0) << "w " << w << " inverse " << inverse;
+        }
+    EXPECT_GT(marked, 0);
 }
