@@ -61,7 +61,8 @@ void contrastBrightness(cv::Mat& src, cv::Mat& dst, int contrast, int brightness
 // the given fraction of its pixels is clipped to 0 at the dark end and to 255 at the bright end;
 // the upper clip level is at least 35, a channel whose brightest value is 70 or less is left as
 // it is, and in one of a single level above that the level becomes 255. dst is three-channel.
-// Sources that are empty, not 8-bit or cannot be made colour leave dst unchanged.
+// Sources that are empty, not 8-bit or cannot be made colour leave dst unchanged. dst may be src
+// itself: the result then takes the place of its pixels.
 void contrastStretchingImage(cv::Mat& src, cv::Mat& dst, float p0, float p1, float p2);
 
 // contrastStretchingImage clipping 1.5 % in blue and green and 3 % in red.
@@ -116,7 +117,8 @@ void backgroundEqualizationYUV(cv::Mat& yuv, cv::Mat& mask, cv::Mat& otsuMask);
 // `percent` (clamped to 0 .. 1) of the pixels maps to 1, then x -> 0.5 - 0.5 cos(pi x^gamma) is
 // scaled to 0 .. 255 in every channel. Pixels whose mask value is 255 become white. With L = 0
 // the other pixels are copied. A source that cannot be made 8-bit colour or a mask that is not
-// 8-bit grey of src's size leaves dst unchanged.
+// 8-bit grey of src's size leaves dst unchanged. dst may be src itself: the result then takes the
+// place of its pixels.
 void whiteBalancingAll(cv::Mat& src, cv::Mat& dst, float percent, float gamma, cv::Mat& mask);
 
 // Grey background removal: how much darker each pixel is than a heavily blurred background

@@ -68,6 +68,25 @@ TEST(RemoveBgColor, PaperOfTheCoarseWindowOfATwelfthOfTheLongerSideIsWhite)
     }
 }
 
+// removeBgColor works in one image and sets the paper's luma on the way back to BGR; it gives
+// what its steps give one after another, each into an image of its own.
+TEST(RemoveBgColor, EqualsItsStepsOneAfterAnother)
+{
+    cv::Mat page = photographedPage(900, 700), result, grey, fine, coarse, otsu, yuv, equalized, stretched;
+    ASSERT_TRUE(removeBgColor(page, result));
+    cv::cvtColor(page, grey, cv::COLOR_BGR2GRAY);
+    tarvek::binarization::multiScaleSauvola(grey, fine, 16, 0.075, 128, 7, false, 16);
+    tarvek::binarization::multiScaleSauvola(grey, coarse, 900 / 12, 0.075, 128, 7, false, 32);
+    cv::Mat paper = ~(~fine + ~coarse), expected;
+    cv::threshold(grey, otsu, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    cv::cvtColor(page, yuv, cv::COLOR_BGR2YUV);
+    backgroundEqualizationYUV(yuv, paper, otsu);
+    cv::cvtColor(yuv, equalized, cv::COLOR_YUV2BGR);
+    contrastStretchingImage(equalized, stretched, 0.015f, 0.015f, 0.015f);
+    whiteBalancingAll(stretched, expected, 0.25f, 0.9f, paper);
+    EXPECT_TRUE(sameImage(result, expected));
+}
+
 // Sources each operation refuses, leaving dst as it was.
 TEST(BackgroundCorrections, RefusedSourcesLeaveTheDestination)
 {
@@ -133,6 +152,22 @@ TEST(WhiteBalancing, WhiteLevelAndCurve)
     cv::Mat all(4, 4, CV_8UC1, cv::Scalar(255));
     whiteBalancingAll(image, result, 0.25f, 0.9f, all);
     EXPECT_TRUE(sameImage(result, cv::Mat(4, 4, CV_8UC3, cv::Scalar::all(255))));
+}
+
+// With dst = src the balanced pixels replace src's; a dst that shares another image's pixels is
+// given new ones, and that image keeps its own. Large enough for several threads.
+TEST(WhiteBalancing, InPlaceOrIntoNewPixels)
+{
+    cv::Mat image = photographedPage(300, 400), mask = cv::Mat::zeros(image.size(), CV_8UC1);
+    mask(cv::Rect(10, 20, 100, 50)).setTo(255);
+    cv::Mat expected, inPlace = image.clone(), other = image.clone(), sharing = other;
+    whiteBalancingAll(image, expected, 0.25f, 0.9f, mask);
+    whiteBalancingAll(inPlace, inPlace, 0.25f, 0.9f, mask);
+    whiteBalancingAll(image, sharing, 0.25f, 0.9f, mask);
+    EXPECT_TRUE(sameImage(inPlace, expected));
+    EXPECT_TRUE(sameImage(sharing, expected));
+    EXPECT_TRUE(sameImage(other, image));
+    EXPECT_FALSE(sameImage(expected, image));
 }
 
 // Without a white level (a black image, or no share of pixels) masked pixels become white and

@@ -155,6 +155,28 @@ TEST(LevelHistogram, EqualsCalcHist)
         EXPECT_TRUE(sameImage(levelHistogram(image, channel), all)) << channel;
         EXPECT_TRUE(std::equal(counts.begin(), counts.end(), masked.begin<float>())) << channel;
     }
+    // All three channels at once, on an image large enough to be counted by several threads.
+    const cv::Mat large = randomImage(1003, 517, CV_8UC3, 11)(cv::Rect(1, 2, 515, 1000));
+    const ChannelCounts channels = channelLevelCounts(large);
+    for (int channel = 0; channel < 3; ++channel)
+        EXPECT_TRUE(std::equal(channels[channel].begin(), channels[channel].end(),
+                               levelHistogram(large, channel).begin<float>()))
+            << channel;
+}
+
+// With dst = src the result replaces src's pixels; a dst that shares another image's pixels is
+// given new ones, and that image keeps its own.
+TEST(ContrastStretching, InPlaceOrIntoNewPixels)
+{
+    const cv::Mat image = randomImage(40, 30, CV_8UC3, 12) / 2 + cv::Scalar(20, 60, 100);
+    cv::Mat source = image.clone(), expected, inPlace = image.clone(), other = image.clone(), sharing = other;
+    contrastStretchingImage(source, expected, 0.015f, 0.015f, 0.03f);
+    contrastStretchingImage(inPlace, inPlace, 0.015f, 0.015f, 0.03f);
+    contrastStretchingImage(source, sharing, 0.015f, 0.015f, 0.03f);
+    EXPECT_TRUE(sameImage(inPlace, expected));
+    EXPECT_TRUE(sameImage(sharing, expected));
+    EXPECT_TRUE(sameImage(other, image));
+    EXPECT_FALSE(sameImage(expected, image));
 }
 
 // Sources outside the contracts: an unchanged copy, or dst left as it was where an operation has

@@ -8,7 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <functional>
+#include <vector>
 
 #include "binarization.h"
 #include "levels.h"
@@ -27,6 +27,42 @@ double classDivisor(double count)
     if (count == 1)
         return 0.9999899864196777;
     return count;
+}
+
+// Luma counts of the pixels whose mask value is 255 (entry 0) and of those among them that the
+// Otsu mask also marks 255 (entry 1), from channel 0 of a YUV image.
+using PaperLumaCounts = std::array<LevelCounts, 2>;
+
+PaperLumaCounts paperLumaCounts(const cv::Mat& yuv, const cv::Mat& mask, const cv::Mat& otsuMask)
+{
+    return countInParallel<PaperLumaCounts>(yuv.rows, [&](const cv::Range& rows, PaperLumaCounts& counts) {
+        LevelCounter paper, bright;
+        std::vector<uchar> isPaper(yuv.cols), isBright(yuv.cols);
+        for (int y = rows.start; y < rows.end; ++y) {
+            const uchar* m = mask.ptr<uchar>(y);
+            const uchar* o = otsuMask.ptr<uchar>(y);
+            for (int x = 0; x < yuv.cols; ++x) {
+                isPaper[x] = m[x] == 255;
+                isBright[x] = (m[x] == 255) & (o[x] == 255);
+            }
+            paper.countMaskedRow(yuv.ptr<uchar>(y), isPaper.data(), 3, yuv.cols);
+            bright.countMaskedRow(yuv.ptr<uchar>(y), isBright.data(), 3, yuv.cols);
+        }
+        paper.addTo(counts[0]);
+        bright.addTo(counts[1]);
+    });
+}
+
+// Mean, truncated, of the counted levels above threshold; -1 when there are none.
+int meanAbove(const LevelCounts& counts, int threshold)
+{
+    std::int64_t sum = 0;
+    std::int64_t count = 0;
+    for (int v = threshold + 1; v < 256; ++v) {
+        sum += std::int64_t{v} * counts[v];
+        count += counts[v];
+    }
+    return count == 0 ? -1 : static_cast<int>(sum / count);
 }
 
 // Otsu threshold of a histogram of n pixels: the first level with the largest between-class
@@ -55,37 +91,83 @@ int otsuThreshold(const LumaHistogram& histogram, double n)
     return threshold;
 }
 
-// Mean, truncated, of the luma values above threshold whose pixels are 255 in both masks; -1
-// when there are none. The loop has no branch, so that it vectorises.
-int brightPaperLuma(const cv::Mat& luma, const cv::Mat& mask, const cv::Mat& otsuMask, int threshold)
+// The luma the paper gets: the mean of the masked pixels of channel 0 of yuv that lie above the
+// Otsu threshold of the masked luma and are 255 in the Otsu mask too; -1 when there are none.
+int paperLuma(const cv::Mat& yuv, const cv::Mat& mask, const cv::Mat& otsuMask)
 {
-    std::int64_t sum = 0;
-    std::int64_t count = 0;
-    for (int y = 0; y < luma.rows; ++y) {
-        const uchar* l = luma.ptr<uchar>(y);
-        const uchar* m = mask.ptr<uchar>(y);
-        const uchar* o = otsuMask.ptr<uchar>(y);
-        int rowSum = 0;  // at most 255 times the row length
-        int rowCount = 0;
-        for (int x = 0; x < luma.cols; ++x) {
-            const int taken = (l[x] > threshold) & (m[x] == 255) & (o[x] == 255);
-            rowSum += taken * l[x];
-            rowCount += taken;
-        }
-        sum += rowSum;
-        count += rowCount;
-    }
-    return count == 0 ? -1 : static_cast<int>(sum / count);
+    const PaperLumaCounts counts = paperLumaCounts(yuv, mask, otsuMask);
+    LumaHistogram histogram;
+    std::copy(counts[0].begin(), counts[0].end(), histogram.begin());
+    double n = 0;
+    for (const double count : histogram)
+        n += count;
+    return n == 0 ? -1 : meanAbove(counts[1], otsuThreshold(histogram, n));
 }
 
-void setMaskedLevels(cv::Mat& plane, const cv::Mat& mask, uchar level)
+// Sets channel 0 of the pixels of rows whose mask value is 255 to level.
+void setMaskedLevels(cv::Mat& image, const cv::Mat& mask, uchar level, const cv::Range& rows)
 {
-    for (int y = 0; y < plane.rows; ++y) {
-        uchar* p = plane.ptr<uchar>(y);
+    const int cn = image.channels();
+    for (int y = rows.start; y < rows.end; ++y) {
+        uchar* p = image.ptr<uchar>(y);
         const uchar* m = mask.ptr<uchar>(y);
-        for (int x = 0; x < plane.cols; ++x)
-            p[x] = m[x] == 255 ? level : p[x];
+        for (int x = 0; x < image.cols; ++x)
+            p[x * cn] = m[x] == 255 ? level : p[x * cn];
     }
+}
+
+// Colour conversions of a few rows at a time, whose results stay in the cache.
+constexpr int CONVERSION_ROWS = 8;
+
+// Luma counts of a BGR image.
+LevelCounts lumaCounts(const cv::Mat& colour)
+{
+    return countInParallel<LevelCounts>(colour.rows, [&](const cv::Range& rows, LevelCounts& counts) {
+        LevelCounter counter;
+        cv::Mat yuv;
+        for (int y = rows.start; y < rows.end; y += CONVERSION_ROWS) {
+            cv::cvtColor(colour.rowRange(y, std::min(y + CONVERSION_ROWS, rows.end)), yuv, cv::COLOR_BGR2YUV);
+            for (int r = 0; r < yuv.rows; ++r)
+                counter.countRow(yuv.ptr<uchar>(r), 3, yuv.cols);
+        }
+        counter.addTo(counts);
+    });
+}
+
+// Converts a YUV image to BGR in its own pixels, first giving the pixels whose mask value is 255
+// the luma `paper` when that is not negative.
+void equalizedToBgr(cv::Mat& image, const cv::Mat& mask, int paper)
+{
+    cv::parallel_for_(cv::Range(0, image.rows), [&](const cv::Range& rows) {
+        cv::Mat bgr;
+        for (int y = rows.start; y < rows.end; y += CONVERSION_ROWS) {
+            const cv::Range chunk(y, std::min(y + CONVERSION_ROWS, rows.end));
+            if (paper >= 0)
+                setMaskedLevels(image, mask, static_cast<uchar>(paper), chunk);
+            cv::Mat part = image.rowRange(chunk);
+            cv::cvtColor(part, bgr, cv::COLOR_YUV2BGR);
+            bgr.copyTo(part);
+        }
+    });
+}
+
+// Every channel of colour through table into balanced (which may be colour), and white where the
+// mask is 255.
+void balanceColours(const cv::Mat& colour, const cv::Mat& table, const cv::Mat& mask, cv::Mat& balanced)
+{
+    const uchar* t = table.ptr<uchar>();
+    cv::parallel_for_(cv::Range(0, colour.rows), [&](const cv::Range& rows) {
+        for (int y = rows.start; y < rows.end; ++y) {
+            const uchar* c = colour.ptr<uchar>(y);
+            const uchar* m = mask.ptr<uchar>(y);
+            uchar* b = balanced.ptr<uchar>(y);
+            for (int x = 0; x < colour.cols; ++x) {
+                const uchar white = m[x] == 255 ? 255 : 0;  // or-ed in: 255 either way, or the entry
+                for (int channel = 0; channel < 3; ++channel)
+                    b[3 * x + channel] = t[c[3 * x + channel]] | white;
+            }
+        }
+    });
 }
 
 // White level: the mean level of the `target` brightest pixels of the histogram, the last level
@@ -132,23 +214,14 @@ constexpr double PAPER_SAUVOLA_K = 0.075;
 constexpr int PAPER_SAUVOLA_R = 128;
 
 // 255 where both binarizations of the grey page see paper, 0 where either sees ink. Each
-// binarization runs on one thread, so the two run side by side on the thread pool; `alongside`
-// follows the fine one, the quicker of the two.
-cv::Mat paperMask(cv::Mat& grey, int coarseWindow, const std::function<void()>& alongside)
+// binarization spreads its rows over the thread pool.
+cv::Mat paperMask(cv::Mat& grey, int coarseWindow)
 {
     cv::Mat fine, coarse, paper;
-    cv::parallel_for_(cv::Range(0, 2), [&](const cv::Range& tasks) {
-        for (int task = tasks.start; task < tasks.end; ++task) {
-            if (task == 0) {
-                tarvek::binarization::multiScaleSauvola(grey, coarse, coarseWindow, PAPER_SAUVOLA_K, PAPER_SAUVOLA_R,
-                                                        PAPER_REDUCTION, false, 32);
-            } else {
-                tarvek::binarization::multiScaleSauvola(grey, fine, FINE_PAPER_WINDOW, PAPER_SAUVOLA_K,
-                                                        PAPER_SAUVOLA_R, PAPER_REDUCTION, false, 16);
-                alongside();
-            }
-        }
-    });
+    tarvek::binarization::multiScaleSauvola(grey, fine, FINE_PAPER_WINDOW, PAPER_SAUVOLA_K, PAPER_SAUVOLA_R,
+                                            PAPER_REDUCTION, false, 16);
+    tarvek::binarization::multiScaleSauvola(grey, coarse, coarseWindow, PAPER_SAUVOLA_K, PAPER_SAUVOLA_R,
+                                            PAPER_REDUCTION, false, 32);
     // Both are binary, so the saturating ~(~fine + ~coarse) is their AND.
     cv::bitwise_and(fine, coarse, paper);
     return paper;
@@ -172,15 +245,16 @@ bool removeBgColor(cv::Mat& src, cv::Mat& dst)
     if (utils::isReverse(grey))
         return false;
 
-    cv::Mat otsuMask, yuv, equalized, stretched;
-    cv::Mat paper = paperMask(grey, coarseWindow, [&] {
-        cv::threshold(grey, otsuMask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
-        cv::cvtColor(colour, yuv, cv::COLOR_BGR2YUV);
-    });
-    backgroundEqualizationYUV(yuv, paper, otsuMask);
-    cv::cvtColor(yuv, equalized, cv::COLOR_YUV2BGR);
-    contrastStretchingImage(equalized, stretched, 0.015f, 0.015f, 0.015f);
-    whiteBalancingAll(stretched, dst, 0.25f, 0.9f, paper);
+    cv::Mat paper = paperMask(grey, coarseWindow), otsuMask, result;
+    cv::threshold(grey, otsuMask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    // The steps after the conversion work in place in one image, which spares allocating (and
+    // the system zeroing) a new one for each.
+    cv::cvtColor(colour, result, cv::COLOR_BGR2YUV);
+    // backgroundEqualizationYUV, with the paper's new luma set just before each rows' way back
+    equalizedToBgr(result, paper, paperLuma(result, paper, otsuMask));
+    contrastStretchingImage(result, result, 0.015f, 0.015f, 0.015f);
+    whiteBalancingAll(result, result, 0.25f, 0.9f, paper);
+    dst = result;
     return true;
 }
 
@@ -189,23 +263,11 @@ void backgroundEqualizationYUV(cv::Mat& yuv, cv::Mat& mask, cv::Mat& otsuMask)
     if (yuv.type() != CV_8UC3 || mask.type() != CV_8UC1 || otsuMask.type() != CV_8UC1 ||
         mask.size() != yuv.size() || otsuMask.size() != yuv.size())
         return;
-    // The luma is handled as a plane of its own, so that the loops over it run on contiguous
-    // bytes.
-    cv::Mat luma;
-    cv::extractChannel(yuv, luma, 0);
-    const LevelCounts counts = levelCounts(luma, 0, mask == 255);
-    LumaHistogram histogram;
-    std::copy(counts.begin(), counts.end(), histogram.begin());
-    double n = 0;
-    for (const double count : histogram)
-        n += count;
-    if (n == 0)
+    const int luma = paperLuma(yuv, mask, otsuMask);
+    if (luma < 0)
         return;
-    const int mean = brightPaperLuma(luma, mask, otsuMask, otsuThreshold(histogram, n));
-    if (mean < 0)
-        return;
-    setMaskedLevels(luma, mask, static_cast<uchar>(mean));
-    cv::insertChannel(luma, yuv, 0);
+    cv::parallel_for_(cv::Range(0, yuv.rows),
+                      [&](const cv::Range& rows) { setMaskedLevels(yuv, mask, static_cast<uchar>(luma), rows); });
 }
 
 void whiteBalancingAll(cv::Mat& src, cv::Mat& dst, float percent, float gamma, cv::Mat& mask)
@@ -214,18 +276,14 @@ void whiteBalancingAll(cv::Mat& src, cv::Mat& dst, float percent, float gamma, c
     if (src.empty() || src.depth() != CV_8U || !utils::getColorImage(src, colour) || mask.type() != CV_8UC1 ||
         mask.size() != colour.size())
         return;
-    cv::Mat yuv;
-    cv::cvtColor(colour, yuv, cv::COLOR_BGR2YUV);
-    const cv::Mat histogram = levelHistogram(yuv, 0);
     const int target = static_cast<int>(static_cast<float>(colour.cols * colour.rows) * pixelShare(percent));
-    const float white = whiteLevel(histogram.ptr<float>(), target);
+    const float white = whiteLevel(floatCounts(lumaCounts(colour)).data(), target);
 
     // The same curve serves every channel; without a white level the pixels are copied.
     const cv::Mat table = white > 0.0f ? levelTable([&](int v) { return whiteBalancedLevel(v, white, gamma); })
                                        : levelTable([](int v) { return static_cast<uchar>(v); });
-    cv::Mat balanced;
-    cv::LUT(colour, table, balanced);
-    balanced.setTo(cv::Scalar::all(255), mask == 255);
+    cv::Mat balanced = tableOutput(colour, dst);
+    balanceColours(colour, table, mask, balanced);
     dst = balanced;
 }
 

@@ -3,43 +3,84 @@
 
 #include <algorithm>
 
-namespace {
-
-// Four partial histograms take turns so that runs of equal levels do not wait on one counter;
-// bin 256 takes the pixels that the mask leaves out, which spares a branch per pixel.
-using PartialHistograms = std::array<std::array<int, 257>, 4>;
-
-void countRow(const uchar* level, int cn, int cols, PartialHistograms& partial)
+cv::Mat tableOutput(const cv::Mat& src, const cv::Mat& dst)
 {
-    for (int x = 0; x < cols; ++x)
-        ++partial[x & 3][level[x * cn]];
+    if (dst.data == src.data && dst.size() == src.size() && dst.type() == src.type() && dst.step == src.step)
+        return dst;
+    return cv::Mat(src.size(), src.type());
 }
 
-void countMaskedRow(const uchar* level, const uchar* mask, int cn, int cols, PartialHistograms& partial)
+// Both loops take four pixels a step, one for each partial histogram, so that the increments of a
+// step are independent of each other.
+void LevelCounter::countRow(const uchar* level, int cn, int cols)
 {
-    for (int x = 0; x < cols; ++x) {
+    int x = 0;
+    for (; x + 4 <= cols; x += 4)
+        for (int i = 0; i < 4; ++i)
+            ++partial[i][level[(x + i) * cn]];
+    for (; x < cols; ++x)
+        ++partial[0][level[x * cn]];
+}
+
+void LevelCounter::countMaskedRow(const uchar* level, const uchar* mask, int cn, int cols)
+{
+    const auto bin = [&](int x) {
         const int kept = -(mask[x] != 0);  // all bits set for a pixel that counts
-        ++partial[x & 3][(level[x * cn] & kept) | (256 & ~kept)];
-    }
+        return (level[x * cn] & kept) | (256 & ~kept);
+    };
+    int x = 0;
+    for (; x + 4 <= cols; x += 4)
+        for (int i = 0; i < 4; ++i)
+            ++partial[i][bin(x + i)];
+    for (; x < cols; ++x)
+        ++partial[0][bin(x)];
 }
 
-}  // namespace
+void LevelCounter::addTo(LevelCounts& counts) const
+{
+    for (int v = 0; v < 256; ++v)
+        counts[v] += partial[0][v] + partial[1][v] + partial[2][v] + partial[3][v];
+}
+
+void addCounts(LevelCounts& total, const LevelCounts& part)
+{
+    for (int v = 0; v < 256; ++v)
+        total[v] += part[v];
+}
 
 LevelCounts levelCounts(const cv::Mat& image, int channel, const cv::Mat& mask)
 {
     const int cn = image.channels();
-    PartialHistograms partial{};
-    for (int y = 0; y < image.rows; ++y) {
-        const uchar* level = image.ptr<uchar>(y) + channel;
-        if (mask.empty())
-            countRow(level, cn, image.cols, partial);
-        else
-            countMaskedRow(level, mask.ptr<uchar>(y), cn, image.cols, partial);
-    }
-    LevelCounts counts;
-    for (int v = 0; v < 256; ++v)
-        counts[v] = partial[0][v] + partial[1][v] + partial[2][v] + partial[3][v];
-    return counts;
+    return countInParallel<LevelCounts>(image.rows, [&](const cv::Range& rows, LevelCounts& counts) {
+        LevelCounter counter;
+        for (int y = rows.start; y < rows.end; ++y) {
+            const uchar* level = image.ptr<uchar>(y) + channel;
+            if (mask.empty())
+                counter.countRow(level, cn, image.cols);
+            else
+                counter.countMaskedRow(level, mask.ptr<uchar>(y), cn, image.cols);
+        }
+        counter.addTo(counts);
+    });
+}
+
+ChannelCounts channelLevelCounts(const cv::Mat& image)
+{
+    return countInParallel<ChannelCounts>(image.rows, [&](const cv::Range& rows, ChannelCounts& counts) {
+        LevelCounter counters[3];
+        for (int y = rows.start; y < rows.end; ++y)
+            for (int channel = 0; channel < 3; ++channel)
+                counters[channel].countRow(image.ptr<uchar>(y) + channel, 3, image.cols);
+        for (int channel = 0; channel < 3; ++channel)
+            counters[channel].addTo(counts[channel]);
+    });
+}
+
+FloatCounts floatCounts(const LevelCounts& counts)
+{
+    FloatCounts result;
+    std::copy(counts.begin(), counts.end(), result.begin());
+    return result;
 }
 
 cv::Mat levelHistogram(const cv::Mat& image, int channel)

@@ -188,12 +188,13 @@ void contrastStretchingImage(cv::Mat& src, cv::Mat& dst, float p0, float p1, flo
     const float total = static_cast<float>(colour.rows * colour.cols);
     // Entry (level * 3 + channel) of a three-channel table is that level's output in that channel.
     cv::Mat table(1, 256, CV_8UC3);
-    for (int channel = 0; channel < 3; ++channel) {
-        const cv::Mat histogram = levelHistogram(colour, channel);
-        channelStretchTable(histogram.ptr<float>(), fractions[channel], total, table.ptr<uchar>() + channel);
-    }
-    dst.release();
-    cv::LUT(colour, table, dst);
+    const ChannelCounts counts = channelLevelCounts(colour);
+    for (int channel = 0; channel < 3; ++channel)
+        channelStretchTable(floatCounts(counts[channel]).data(), fractions[channel], total,
+                            table.ptr<uchar>() + channel);
+    cv::Mat stretched = tableOutput(colour, dst);
+    cv::LUT(colour, table, stretched);
+    dst = stretched;
 }
 
 void getContrastStretchingImage(cv::Mat& src, cv::Mat& dst)
