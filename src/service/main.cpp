@@ -9,8 +9,25 @@
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
+#include <malloc.h>
+
 #include <clocale>
 #include <string>
+
+namespace {
+
+// Request bodies and decoded photos are megabytes each and live for one request.
+// After freeing such a block glibc raises its threshold for mapping blocks of their
+// own, so later ones come from its heaps, which then keep the memory of the largest
+// requests seen (resident memory at rest grew by a third within 20 s of mixed uploads). A
+// fixed threshold maps and unmaps every block of 4 MiB or more by itself, so that it
+// goes back to the system when its request ends.
+void returnLargeBlocksToTheSystem()
+{
+    mallopt(M_MMAP_THRESHOLD, 4 << 20);
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -18,6 +35,7 @@ int main(int argc, char* argv[])
     using http::LogLevel;
 
     std::setlocale(LC_ALL, "");
+    returnLargeBlocksToTheSystem();
 
     // A port that is not a number ends the process here, before any socket or
     // log file exists. Values wrap modulo 65536 like the 16-bit port they become.
