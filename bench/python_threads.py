@@ -11,5 +11,8 @@ def found(path: str) -> bool:
     return tarvek.find_document(tarvek.read_image(path)) is not None
 
 
-with ThreadPoolExecutor(int(sys.argv[1])) as pool:
+threads = int(sys.argv[1])
+if threads > 1:
+    tarvek.set_num_threads(1)  # as tarvek detect --jobs 2 does
+with ThreadPoolExecutor(threads) as pool:
     print(sum(pool.map(found, sys.argv[2:])))

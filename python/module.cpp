@@ -253,6 +253,11 @@ PYBIND11_MODULE(_tarvek, module)
     module.attr("kinds") = py::tuple(py::cast(nameList(search::documentKinds)));
     module.attr("methods") = py::tuple(py::cast(tarvek::binarization::methodNames));
 
+    module.def(
+        "set_num_threads", [](int threads) { cv::setNumThreads(threads); }, arg("threads"),
+        "OpenCV's own threads inside each call (as cv2.setNumThreads). Set 1 when photos run on several\n"
+        "Python threads or processes at once, as the tarvek program does with more than one job, so that\n"
+        "they do not compete with OpenCV's thread pool.");
     module.def("find_document", &findDocument, arg("image"), arg("strategy") = "compare", arg("kind") = "any",
                "The corners of the document in the photo as a 4 x 2 int32 array of (x, y): top-left, top-right,\n"
                "bottom-right, bottom-left. None when no document is found.");

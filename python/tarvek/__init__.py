@@ -4,7 +4,8 @@ Images are NumPy uint8 arrays in OpenCV's layout: H x W (grey) or H x W x 3 (BGR
 output of cv2.imread goes straight in. C-contiguous arrays are used in place, without a copy;
 any other array (a slice with steps, a transposed view) is copied to a contiguous one first.
 A wrong dtype raises TypeError, a wrong shape ValueError. Every function releases the GIL while
-the library works, so Python threads run in parallel.
+the library works, so Python threads run in parallel (set_num_threads(1) keeps OpenCV's own
+threads from competing with them).
 
     import tarvek
     photo = tarvek.read_image("receipt.jpg")
@@ -20,10 +21,11 @@ from typing import Union
 import numpy
 
 from ._tarvek import (NotAnImageError, alignment, binarize, clean, decode_image, edit_distance, encode_image,
-                      find_document, kinds, methods, rectify, scramble, strategies, unscramble)
+                      find_document, kinds, methods, rectify, scramble, set_num_threads, strategies, unscramble)
 
 __all__ = ["NotAnImageError", "alignment", "binarize", "clean", "decode_image", "edit_distance", "encode_image",
-           "find_document", "kinds", "methods", "read_image", "rectify", "scramble", "strategies", "unscramble"]
+           "find_document", "kinds", "methods", "read_image", "rectify", "scramble", "set_num_threads", "strategies",
+           "unscramble"]
 
 
 def read_image(path: Union[str, "os.PathLike[str]"]) -> numpy.ndarray:

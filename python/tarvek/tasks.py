@@ -82,5 +82,7 @@ def process(action: str, photo: Photo, options: Options) -> Record:
 
 
 def run(action: str, photos: List[Photo], options: Options) -> List[Record]:
-    """The records of a group of photos, in order."""
+    """The records of a group of photos, in order. A worker runs one task at a time and a machine
+    one worker a core, so OpenCV's threads would only compete with the other workers."""
+    tarvek.set_num_threads(1)
     return [process(action, photo, options) for photo in photos]
