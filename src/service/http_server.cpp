@@ -1,6 +1,8 @@
 #include "http_server.h"
 
+#include "json_text.h"
 #include "logger.h"
+#include "response_head.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -8,10 +10,13 @@
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
-#include <boost/json/serialize.hpp>
+#include <fmt/format.h>
 
+#include <array>
+#include <deque>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <thread>
 
 namespace tarvek::http {
@@ -20,6 +25,12 @@ namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace bhttp = boost::beast::http;
 using tcp = asio::ip::tcp;
+// A connection lives on one worker's loop. Its socket, stream and timers name
+// that loop's executor type, where the default type-erased executor would be
+// copied and dispatched through a table on every operation.
+using Executor = asio::io_context::executor_type;
+using Socket = asio::basic_stream_socket<tcp, Executor>;
+using Stream = beast::basic_stream<tcp, Executor, beast::unlimited_rate_policy>;
 
 namespace {
 
@@ -29,6 +40,11 @@ constexpr const char* serverName = "tarvek";
 constexpr std::chrono::milliseconds drainTime{2000};
 constexpr std::size_t minimumWriteRate = 32u << 10; // bytes per second
 constexpr std::chrono::milliseconds acceptRetryDelay{100};
+// Room for the body bytes taken from the socket in one read. A read takes no
+// more than the buffer's free room, and the room a header needs would make a
+// large body arrive in reads of a few hundred bytes, each with its system call
+// and timer.
+constexpr std::size_t bodyReadSize = 64u << 10;
 
 void logAt(LogLevel level, const std::string& message)
 {
@@ -48,17 +64,15 @@ bool isMalformedRequest(beast::error_code ec)
            ec != bhttp::error::end_of_stream;
 }
 
-std::string pathOf(beast::string_view target)
-{
-    const auto query = target.find('?');
-    return std::string(target.substr(0, query));
-}
+std::string_view viewOf(beast::string_view text) { return {text.data(), text.size()}; }
+
+beast::string_view pathOf(beast::string_view target) { return target.substr(0, target.find('?')); }
 
 // One connection: reads requests one after another (keep-alive), answers each
 // through App::dispatch, and closes on errors, timeouts or "Connection: close".
 class Session : public std::enable_shared_from_this<Session> {
 public:
-    Session(tcp::socket socket, const App& app, const ServerLimits& limits)
+    Session(Socket socket, const App& app, const ServerLimits& limits)
         : stream_(std::move(socket)), app_(app), limits_(limits)
     {
     }
@@ -100,6 +114,7 @@ private:
     {
         if (parser_->is_done())
             return answer();
+        buffer_.reserve(bodyReadSize);
         stream_.expires_after(limits_.bodyIdleTimeout);
         bhttp::async_read_some(stream_, buffer_, *parser_,
                                [self = shared_from_this()](beast::error_code ec, std::size_t) {
@@ -131,8 +146,8 @@ private:
         if (auto* observer = app_.observer())
             observer->started();
         if (logger::enabled(LogLevel::Info))
-            logger::write(LogLevel::Info, "Request: " + remoteAddress() + " " + std::string(request.method_string()) +
-                                              " " + std::string(request.target()));
+            logger::write(LogLevel::Info, fmt::format("Request: {} {} {}", remoteAddress(),
+                                                      viewOf(request.method_string()), viewOf(request.target())));
         Response result = app_.dispatch(request);
 
         auto response = std::make_shared<bhttp::response<bhttp::string_body>>(
@@ -143,7 +158,7 @@ private:
         response->keep_alive(request.keep_alive());
         response->body() = std::move(result.body);
         response->prepare_payload();
-        send(response, !request.keep_alive(), {app_.routeOf(request), request.body().size()});
+        send(response, !request.keep_alive(), {&app_.routeOf(request), request.body().size()});
     }
 
     // Answers an unreadable request and closes the connection, draining what
@@ -182,22 +197,23 @@ private:
 
     // What the observer is told about a request once its answer is written.
     struct Served {
-        std::string route;
+        const std::string* route; // in the route table, which outlives every session
         std::size_t bytesIn;
     };
 
     void send(const std::shared_ptr<bhttp::response<bhttp::string_body>>& response, bool closeAfter, Served served)
     {
+        formatResponseHead(response->base(), head_);
+        const std::array<asio::const_buffer, 2> message{asio::buffer(head_), asio::buffer(response->body())};
         stream_.expires_after(writeTimeout(response->body().size()));
-        bhttp::async_write(stream_, *response,
-                           [self = shared_from_this(), response, closeAfter,
-                            served = std::move(served)](beast::error_code ec, std::size_t) {
-                               self->report(served.route, response->result_int(), served.bytesIn,
-                                            ec ? 0 : response->body().size());
-                               if (ec || closeAfter)
-                                   return self->close();
-                               self->readHeader();
-                           });
+        asio::async_write(stream_, message,
+                          [self = shared_from_this(), response, closeAfter, served](beast::error_code ec, std::size_t) {
+                              self->report(*served.route, response->result_int(), served.bytesIn,
+                                           ec ? 0 : response->body().size());
+                              if (ec || closeAfter)
+                                  return self->close();
+                              self->readHeader();
+                          });
     }
 
     void report(const std::string& route, int status, std::size_t bytesIn, std::size_t bytesOut)
@@ -220,17 +236,24 @@ private:
         stream_.socket().close(ignored);
     }
 
+    // "ADDRESS:PORT" of the client, "unknown" once it is gone. An IPv4
+    // address is written here: the system's formatter goes through printf.
     std::string remoteAddress() const
     {
         beast::error_code ec;
         const auto endpoint = stream_.socket().remote_endpoint(ec);
         if (ec)
             return "unknown";
-        return endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
+        const auto address = endpoint.address();
+        if (!address.is_v4())
+            return address.to_string() + ":" + std::to_string(endpoint.port());
+        const auto bytes = address.to_v4().to_bytes();
+        return fmt::format("{}.{}.{}.{}:{}", bytes[0], bytes[1], bytes[2], bytes[3], endpoint.port());
     }
 
-    beast::tcp_stream stream_;
+    Stream stream_;
     beast::flat_buffer buffer_;
+    std::string head_; // of the answer being written
     std::optional<bhttp::request_parser<bhttp::string_body>> parser_;
     char scratch_[4096];
     std::chrono::steady_clock::time_point received_; // when the current request's header was read
@@ -241,7 +264,7 @@ private:
 // Accepts on its own event loop and hands each connection to the next worker.
 class Acceptor {
 public:
-    Acceptor(asio::io_context& context, const tcp::endpoint& endpoint, std::vector<asio::io_context>& workers,
+    Acceptor(asio::io_context& context, const tcp::endpoint& endpoint, std::deque<asio::io_context>& workers,
              const App& app, const ServerLimits& limits)
         : acceptor_(context), retry_(context), workers_(workers), app_(app), limits_(limits)
     {
@@ -257,7 +280,7 @@ public:
     {
         asio::io_context& worker = workers_[next_];
         next_ = (next_ + 1) % workers_.size();
-        acceptor_.async_accept(worker, [this, &worker](beast::error_code ec, tcp::socket socket) {
+        acceptor_.async_accept(worker, [this, &worker](beast::error_code ec, Socket socket) {
             if (ec == asio::error::operation_aborted)
                 return;
             if (ec)
@@ -283,7 +306,7 @@ private:
 
     tcp::acceptor acceptor_;
     asio::steady_timer retry_;
-    std::vector<asio::io_context>& workers_;
+    std::deque<asio::io_context>& workers_;
     std::size_t next_ = 0;
     const App& app_;
     const ServerLimits& limits_;
@@ -297,7 +320,7 @@ Response::Response(int code, std::string body, std::string contentType)
 }
 
 Response::Response(const boost::json::value& json)
-    : code(200), body(boost::json::serialize(json)), contentType("application/json")
+    : code(200), body(jsonText(json)), contentType("application/json")
 {
 }
 
@@ -339,18 +362,19 @@ App& App::observe(std::shared_ptr<RequestObserver> observer)
     return *this;
 }
 
-std::string App::routeOf(const Request& request) const
+const std::string& App::routeOf(const Request& request) const
 {
-    const std::string path = pathOf(request.target());
+    static const std::string none;
+    const auto path = pathOf(request.target());
     for (const Route& route : routes_)
         if (route.path == path)
-            return path;
-    return {};
+            return route.path;
+    return none;
 }
 
 Response App::dispatch(const Request& request) const
 {
-    const std::string path = pathOf(request.target());
+    const auto path = pathOf(request.target());
     bool pathKnown = false;
     for (const Route& route : routes_) {
         if (route.path != path)
@@ -373,7 +397,10 @@ Response App::dispatch(const Request& request) const
 void App::run()
 {
     // Declared so that the acceptor and its loop go before the workers' loops.
-    std::vector<asio::io_context> workers(concurrency_);
+    // Each worker loop is run by one thread, which the hint lets it rely on.
+    std::deque<asio::io_context> workers;
+    for (unsigned i = 0; i < concurrency_; ++i)
+        workers.emplace_back(1);
     asio::io_context acceptorContext(1);
     std::optional<Acceptor> acceptor;
     try {

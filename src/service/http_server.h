@@ -74,7 +74,7 @@ public:
     const std::vector<Route>& routes() const { return routes_; }
     RequestObserver* observer() const { return observer_.get(); }
     // The route path a request target goes to, "" when no route has its path.
-    std::string routeOf(const Request& request) const;
+    const std::string& routeOf(const Request& request) const;
 
     // Binds, listens and serves until stop() or SIGINT/SIGTERM. A bind failure
     // is thrown as boost::system::system_error.

@@ -28,14 +28,24 @@ const char* prefix(LogLevel level)
     return "        ";
 }
 
-std::string localTimestamp()
+// The time stamp of lines written now. A busy server writes many lines a
+// second, so each thread keeps the text of the current second.
+std::string_view localTimestamp()
 {
+    struct Stamp {
+        std::time_t second = -1;
+        char text[32];
+        std::size_t length = 0;
+    };
+    thread_local Stamp stamp;
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[32];
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return std::string(text, length);
+    if (now != stamp.second) {
+        std::tm local{};
+        localtime_r(&now, &local);
+        stamp.length = std::strftime(stamp.text, sizeof stamp.text, "%Y-%m-%d %H:%M:%S", &local);
+        stamp.second = now;
+    }
+    return {stamp.text, stamp.length};
 }
 
 } // namespace
@@ -48,7 +58,7 @@ bool enabled(LogLevel level) { return level >= currentLevel.load(); }
 
 void setHandler(ILogHandler* handler) { currentHandler.store(handler ? handler : &defaultHandler); }
 
-std::string formatLine(const std::string& timestamp, LogLevel level, const std::string& message)
+std::string formatLine(std::string_view timestamp, LogLevel level, const std::string& message)
 {
     std::string line;
     line.reserve(timestamp.size() + message.size() + 16);

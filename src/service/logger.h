@@ -5,6 +5,7 @@
 // nothing:  if (tarvek::http::logger::enabled(LogLevel::Info)) logger::write(...)
 
 #include <string>
+#include <string_view>
 
 namespace tarvek::http {
 
@@ -39,7 +40,7 @@ void write(LogLevel level, const std::string& message);
 void echo(const std::string& line);
 
 // The line as write() forms it, for a given time stamp text.
-std::string formatLine(const std::string& timestamp, LogLevel level, const std::string& message);
+std::string formatLine(std::string_view timestamp, LogLevel level, const std::string& message);
 
 } // namespace logger
 } // namespace tarvek::http
