@@ -17,12 +17,23 @@ class Base64 {
 public:
     static std::string Encode(std::string data)
     {
+        std::string out(EncodedSize(data.size()), '\0');
+        EncodeTo(data.data(), data.size(), out.data());
+        return out;
+    }
+
+    // The length of the Base64 text of n bytes, padding included.
+    static constexpr std::size_t EncodedSize(std::size_t n) { return (n + 2) / 3 * 4; }
+
+    // Writes the Base64 text of the n bytes at data to out, which has room for
+    // EncodedSize(n) characters: for a text placed inside a larger buffer
+    // without a copy.
+    static void EncodeTo(const char* data, std::size_t n, char* out)
+    {
         static constexpr char alphabet[] =
             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-        const std::size_t n = data.size();
-        std::string out((n + 2) / 3 * 4, '=');
-        const auto* in = reinterpret_cast<const unsigned char*>(data.data());
-        char* o = out.data();
+        const auto* in = reinterpret_cast<const unsigned char*>(data);
+        char* o = out;
 
         std::size_t i = 0;
         for (; i + 2 < n; i += 3) {
@@ -36,19 +47,25 @@ public:
             const unsigned b0 = in[i];
             o[0] = alphabet[b0 >> 2];
             o[1] = alphabet[(b0 & 3) << 4];
+            o[2] = o[3] = '=';
         } else if (n - i == 2) {
             const unsigned b0 = in[i], b1 = in[i + 1];
             o[0] = alphabet[b0 >> 2];
             o[1] = alphabet[((b0 & 3) << 4) | (b1 >> 4)];
             o[2] = alphabet[(b1 & 15) << 2];
+            o[3] = '=';
         }
-        return out;
     }
 
     // Returns "" on success, or the length error; `out` is untouched on error.
     static std::string Decode(const std::string& input, std::string& out)
     {
-        const std::size_t n = input.size();
+        return Decode(input.data(), input.size(), out);
+    }
+
+    // The same for the n characters at input, which need not be a std::string.
+    static std::string Decode(const char* input, std::size_t n, std::string& out)
+    {
         if (n % 4 != 0)
             return "Input data size is not a multiple of 4";
 
@@ -60,7 +77,7 @@ public:
         out.resize(length);
 
         const auto& table = sextetValues();
-        const auto* in = reinterpret_cast<const unsigned char*>(input.data());
+        const auto* in = reinterpret_cast<const unsigned char*>(input);
         auto* o = reinterpret_cast<unsigned char*>(out.data());
         const auto group = [&](std::size_t i) {
             return (table[in[i]] << 18) + (table[in[i + 1]] << 12) + (table[in[i + 2]] << 6) + table[in[i + 3]];

@@ -18,10 +18,11 @@ ImageCheck checkImageBytes(const std::string& bytes)
     return ImageCheck::decodable;
 }
 
-cv::Mat decodeImage(std::string& bytes, int flags)
+cv::Mat decodeImage(const std::string& bytes, int flags)
 {
-    // A header over the bytes, no copy: the decoder only reads them.
-    const cv::Mat buffer(1, static_cast<int>(bytes.size()), CV_8UC1, bytes.data());
+    // A header over the bytes, no copy. The matrix type has no read-only
+    // form; the decoder only reads them.
+    const cv::Mat buffer(1, static_cast<int>(bytes.size()), CV_8UC1, const_cast<char*>(bytes.data()));
     return cv::imdecode(buffer, flags);
 }
 

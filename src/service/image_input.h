@@ -25,6 +25,6 @@ ImageCheck checkImageBytes(const std::string& bytes);
 // Decodes the bytes, which the caller has checked. The decoder's exceptions
 // (an empty buffer raises one) are let through; data it cannot read gives an
 // empty image.
-cv::Mat decodeImage(std::string& bytes, int flags);
+cv::Mat decodeImage(const std::string& bytes, int flags);
 
 } // namespace tarvek::service

@@ -9,7 +9,6 @@
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -39,31 +38,45 @@ boost::json::object failure(int status, const char* message)
     return boost::json::object{{"status", status}};
 }
 
-// The image bytes of a JSON body, or nothing when the body has no "image".
-// Bodies whose "image" is no string, or whose top level is no container,
-// raise, and the server answers them 500.
-std::optional<std::string> imageMember(const boost::json::value& body)
+// Decodes the "image" of a JSON body into bytes; false when the body has no
+// "image". Bodies whose "image" is no string, or whose top level is no
+// container, raise, and the server answers them 500.
+bool readImageMember(const boost::json::value& body, std::string& bytes)
 {
     if (body.is_array())
-        return std::nullopt;
+        return false;
     if (!body.is_object())
         throw std::runtime_error("value is not a container");
     const boost::json::value* image = body.as_object().if_contains("image");
     if (!image)
-        return std::nullopt;
+        return false;
     if (!image->is_string())
         throw std::runtime_error("value is not string");
-    std::string bytes;
     // A text whose length is no multiple of 4 leaves the bytes empty.
-    macaron::Base64::Decode(std::string(image->get_string()), bytes);
-    return bytes;
+    const boost::json::string& text = image->get_string();
+    macaron::Base64::Decode(text.data(), text.size(), bytes);
+    return true;
+}
+
+enum class BodyKind { raw, jsonWithImage, jsonWithoutImage };
+
+// What the body is; the image of a JSON body is decoded into bytes. The parsed
+// JSON is gone on return, so that it does not hold a second copy of a large
+// upload while the image is decoded.
+BodyKind readBody(const std::string& body, std::string& bytes)
+{
+    boost::system::error_code notJson;
+    const boost::json::value json = boost::json::parse(body, notJson);
+    if (notJson)
+        return BodyKind::raw;
+    return readImageMember(json, bytes) ? BodyKind::jsonWithImage : BodyKind::jsonWithoutImage;
 }
 
 // Decodes the bytes as a colour image; false when the decoder raises (an empty
 // buffer included) or the header declares more than maxImagePixels. Bytes of
 // other formats are not decoded and, like bytes no decoder recognises, give no
 // image, which is accepted.
-bool decodesAsImage(std::string& bytes)
+bool decodesAsImage(const std::string& bytes)
 {
     switch (checkImageBytes(bytes)) {
     case ImageCheck::otherFormat: return true;
@@ -77,6 +90,16 @@ bool decodesAsImage(std::string& bytes)
     } catch (const cv::Exception&) {
         return false;
     }
+}
+
+// The Base64 text of the bytes, written once into a JSON string of its exact
+// size (the answer of a large photo is megabytes).
+boost::json::string base64Of(const std::string& bytes)
+{
+    boost::json::string text;
+    text.resize(macaron::Base64::EncodedSize(bytes.size()));
+    macaron::Base64::EncodeTo(bytes.data(), bytes.size(), text.data());
+    return text;
 }
 
 boost::json::array toJson(const std::vector<std::string>& fields)
@@ -95,17 +118,12 @@ boost::json::value run_request(const http::Request& request, int kind)
     cv::TickMeter meter;
     meter.start();
 
-    boost::system::error_code parseError;
-    const boost::json::value body = boost::json::parse(request.body(), parseError);
-    std::string bytes;
-    if (!parseError) {
-        auto image = imageMember(body);
-        if (!image)
-            return failure(-1, "request body isn't json. you should send base64 encoded image as request body");
-        bytes = std::move(*image);
-    } else {
-        bytes = request.body();
-    }
+    // A raw body is used where it lies; only a JSON body's image is decoded into bytes of its own.
+    std::string decoded;
+    const BodyKind bodyKind = readBody(request.body(), decoded);
+    if (bodyKind == BodyKind::jsonWithoutImage)
+        return failure(-1, "request body isn't json. you should send base64 encoded image as request body");
+    const std::string& bytes = bodyKind == BodyKind::raw ? request.body() : decoded;
 
     if (!decodesAsImage(bytes))
         return failure(-2, "request body isn't image. you should send base64 encoded image as request body");
@@ -116,7 +134,7 @@ boost::json::value run_request(const http::Request& request, int kind)
 
     boost::json::object response;
     response["status"] = 0;
-    response["image"] = macaron::Base64::Encode(std::move(bytes));
+    response["image"] = base64Of(bytes);
     response["fields"] = toJson(fields);
 
     meter.stop();
