@@ -217,14 +217,14 @@ constexpr int PAPER_SAUVOLA_R = 128;
 // binarization spreads its rows over the thread pool.
 cv::Mat paperMask(cv::Mat& grey, int coarseWindow)
 {
-    cv::Mat fine, coarse, paper;
+    cv::Mat fine, coarse;
     tarvek::binarization::multiScaleSauvola(grey, fine, FINE_PAPER_WINDOW, PAPER_SAUVOLA_K, PAPER_SAUVOLA_R,
                                             PAPER_REDUCTION, false, 16);
     tarvek::binarization::multiScaleSauvola(grey, coarse, coarseWindow, PAPER_SAUVOLA_K, PAPER_SAUVOLA_R,
                                             PAPER_REDUCTION, false, 32);
     // Both are binary, so the saturating ~(~fine + ~coarse) is their AND.
-    cv::bitwise_and(fine, coarse, paper);
-    return paper;
+    cv::bitwise_and(fine, coarse, fine);
+    return fine;
 }
 
 }  // namespace
