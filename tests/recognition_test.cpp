@@ -88,6 +88,32 @@ TEST_F(RecognitionRoutes, JsonBodiesAnswerTheCanonicalBase64)
     EXPECT_EQ(fieldsOf(response), receiptFields);
 }
 
+TEST_F(RecognitionRoutes, EverySpellingOfAnImageObjectGivesTheSameAnswer)
+{
+    const std::string base64 = macaron::Base64::Encode(encodedImage(".png"));
+    std::string escapedSlashes; // JSON may write "/" as "\/"
+    for (const char c : base64)
+        escapedSlashes += c == '/' ? std::string("\\/") : std::string(1, c);
+    ASSERT_NE(escapedSlashes, base64);
+    const auto expected = postJson("/recognize_receipt", imageJson(base64));
+    ASSERT_EQ(expected.at("status"), 0);
+    for (const std::string& body : {
+             "{\"image\":\"" + base64 + "\"}",
+             " \r\n{ \"image\"\t:\n\"" + base64 + "\" } \n",
+             "{\"image\":\"" + escapedSlashes + "\"}",
+             "{\"\\u0069mage\":\"" + base64 + "\"}",
+             "{\"image\":\"" + base64 + "\",\"image2\":1}",
+             "{\"other\":[],\"image\":\"" + base64 + "\"}",
+         })
+        EXPECT_EQ(postJson("/recognize_receipt", body), expected) << body.substr(0, 24);
+
+    // Not JSON: raw bytes of no photo format, which are accepted and echoed.
+    for (const std::string& body : {"{\"image\":\"" + base64 + "\"} x", "{\"image\":\"" + base64 + "\",}",
+                                    "{\"image\":\"" + base64, "{\"image\":\"" + base64 + "\""})
+        EXPECT_EQ(postJson("/recognize_receipt", body).at("image").as_string(), macaron::Base64::Encode(body))
+            << body.substr(0, 24);
+}
+
 TEST_F(RecognitionRoutes, ObjectsWithoutImageAnswerMinusOne)
 {
     for (const std::string body : {"{}", "[]", "[1,2]", R"({"picture":"AAAA"})"}) {
