@@ -40,7 +40,7 @@ printf '%-11s %10s %10s %10s %14s %14s %6s\n' connections requests/s median p99 
 for connections in 2 4; do
   before=$(decode_seconds)
   start=$(cpu_ticks "$server_pid")
-  BODY_FILE=$photo wrk -t2 -c"$connections" -d"${seconds}s" --latency -s bench/post_body.lua "$url" >"$work/wrk.txt"
+  BODY_FILE=$photo wrk -t2 -c"$connections" -d"${seconds}s" --timeout 30s --latency -s bench/post_body.lua "$url" >"$work/wrk.txt"
   used=$(($(cpu_ticks "$server_pid") - start))
   after=$(decode_seconds)
   grep -qE '^ +Non-2xx|Socket errors' "$work/wrk.txt" && { cat "$work/wrk.txt" >&2; exit 1; }
