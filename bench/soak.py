@@ -44,14 +44,17 @@ LOG_LINE = re.compile(r"^\(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\) \[[A-Z ]{8}\] \S")
 
 
 class NoAnswer(Exception):
-    """The connection ended (reset, closed or timed out) before a whole answer."""
+    """No whole, well-formed answer: refused, reset, closed, timed out or garbled."""
 
 
 # --- the HTTP exchange ---------------------------------------------------------------------------
 
 
 def connect(port):
-    return socket.create_connection(("127.0.0.1", port), timeout=60)
+    try:
+        return socket.create_connection(("127.0.0.1", port), timeout=60)
+    except OSError as error:
+        raise NoAnswer(type(error).__name__) from error
 
 
 def header(route, length=None, content_type="application/octet-stream", chunked=False):
@@ -67,9 +70,12 @@ def read_answer(sock):
         data += receive(sock)
     head, _, body = data.partition(b"\r\n\r\n")
     lines = head.decode("latin-1").split("\r\n")
-    status = int(lines[0].split()[1])
     fields = {k.strip().lower(): v.strip() for k, _, v in (line.partition(":") for line in lines[1:])}
-    remaining = int(fields.get("content-length", "0")) - len(body)
+    try:
+        status = int(lines[0].split()[1])
+        remaining = int(fields.get("content-length", "0")) - len(body)
+    except (IndexError, ValueError) as error:
+        raise NoAnswer(f"garbled: {lines[0]!r}") from error
     while remaining > 0:
         remaining -= len(receive(sock))
     return status, fields.get("connection", "").lower() != "close"
@@ -336,16 +342,17 @@ def resting_memory(pid):
     return resident_kib(pid)
 
 
-def watch_memory(pid, moments, deadline, pause):
-    """The resting memory at each of the moments, and the peak until the deadline."""
+def watch_memory(server, moments, deadline, pause):
+    """The resting memory at each of the moments, and the peak until the deadline
+    (or until the server ends by itself)."""
     resting, peak = [], 0
-    while time.monotonic() < deadline:
+    while time.monotonic() < deadline and server.poll() is None:
         if moments and time.monotonic() >= moments[0]:
             moments.pop(0)
             pause.hold()
-            resting.append(resting_memory(pid))
+            resting.append(resting_memory(server.pid))
             pause.release()
-        peak = max(peak, resident_kib(pid))
+        peak = max(peak, resident_kib(server.pid))
         time.sleep(0.25)
     return resting, peak
 
@@ -375,6 +382,42 @@ def log_checks(lines, answered):
     return logged, faults
 
 
+def print_stderr_tail(folder):
+    """The server's last words, such as a sanitizer's report."""
+    with open(os.path.join(folder, "stderr.txt"), encoding="utf-8", errors="replace") as stderr:
+        print("".join(stderr.readlines()[-40:]))
+
+
+def soak(args, bodies, tally, folder):
+    """Runs the clients against a server working in folder until SIGTERM stops it: the
+    resting memory at start, middle and end, the peak, its exit status, the seconds taken."""
+    server, port = start_server(os.path.abspath(args.server), folder)
+    try:
+        began = time.monotonic()
+        deadline = began + args.seconds
+        pause = Pause(args.connections)
+        workers = [
+            threading.Thread(target=work, args=(i, port, bodies, deadline, tally, pause))
+            for i in range(args.connections)
+        ]
+        for worker in workers:
+            worker.start()
+        warm_up = min(30.0, args.seconds / 4)
+        moments = [began + warm_up, began + (warm_up + args.seconds) / 2]
+        phases, peak = watch_memory(server, moments, deadline, pause)
+        for worker in workers:
+            worker.join()
+        if server.poll() is not None:
+            print_stderr_tail(folder)
+            raise SystemExit(f"soak: the server ended by itself during the run, status {server.returncode}")
+        phases.append(resting_memory(server.pid))
+        server.send_signal(signal.SIGTERM)
+        return phases, peak, server.wait(timeout=60), time.monotonic() - began
+    finally:
+        if server.poll() is None:
+            server.kill()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("server")
@@ -391,31 +434,12 @@ def main():
             photos.append(photo.read())
     bodies = Bodies(photos)
     tally = Tally()
-    warm_up = min(30.0, args.seconds / 4)
 
     with tempfile.TemporaryDirectory() as folder:
-        server, port = start_server(os.path.abspath(args.server), folder)
-        began = time.monotonic()
-        deadline = began + args.seconds
-        pause = Pause(args.connections)
-        workers = [
-            threading.Thread(target=work, args=(i, port, bodies, deadline, tally, pause))
-            for i in range(args.connections)
-        ]
-        for worker in workers:
-            worker.start()
-        moments = [began + warm_up, began + (warm_up + args.seconds) / 2]
-        phases, peak = watch_memory(server.pid, moments, deadline, pause)
-        for worker in workers:
-            worker.join()
-        phases.append(resting_memory(server.pid))
-        server.send_signal(signal.SIGTERM)
-        exit_status = server.wait(timeout=60)
-        elapsed = time.monotonic() - began
+        phases, peak, exit_status, elapsed = soak(args, bodies, tally, folder)
         lines = access_log(folder)
         if exit_status != 0:
-            with open(os.path.join(folder, "stderr.txt"), encoding="utf-8", errors="replace") as stderr:
-                print("".join(stderr.readlines()[-40:]))
+            print_stderr_tail(folder)
 
     logged, faults = log_checks(lines, tally.answered())
     report(args, tally, elapsed, phases, peak, logged)
