@@ -7,7 +7,11 @@ namespace {
 
 // Requests to paths outside the route table share one label, so that probing
 // clients cannot grow the metrics without bound.
-std::string routeLabel(const std::string& route) { return route.empty() ? "other" : route; }
+const std::string& routeLabel(const std::string& route)
+{
+    static const std::string other = "other";
+    return route.empty() ? other : route;
+}
 
 // Label values escape backslash, double quote and line feed.
 std::string escaped(const std::string& value)
@@ -43,11 +47,12 @@ void Metrics::finished(const std::string& route, int status, std::chrono::steady
                        std::size_t bytesIn, std::size_t bytesOut)
 {
     const double seconds = std::chrono::duration<double>(elapsed).count();
-    const std::string label = routeLabel(route);
     std::lock_guard lock(mutex_);
     --inFlight_;
-    ++requests_[{label, status}];
-    Histogram& histogram = durations_[label];
+    // Found without a copy of the label once the route has been seen.
+    RouteCounts& counts = routes_[routeLabel(route)];
+    ++counts.statuses[status];
+    Histogram& histogram = counts.durations;
     std::size_t bucket = 0;
     while (bucket < bucketBounds.size() && seconds > bucketBounds[bucket])
         ++bucket;
@@ -77,16 +82,19 @@ std::string Metrics::exposition() const
 void Metrics::writeRequests(std::string& text) const
 {
     writeHeader(text, "tarvek_http_requests_total", "counter", "Requests answered, by route and HTTP status.");
-    for (const auto& [key, count] : requests_)
-        fmt::format_to(std::back_inserter(text), "tarvek_http_requests_total{{route=\"{}\",status=\"{}\"}} {}\n",
-                       escaped(key.first), key.second, count);
+    for (const auto& [route, counts] : routes_)
+        for (const auto& [status, count] : counts.statuses)
+            fmt::format_to(std::back_inserter(text),
+                           "tarvek_http_requests_total{{route=\"{}\",status=\"{}\"}} {}\n", escaped(route), status,
+                           count);
 }
 
 void Metrics::writeDurations(std::string& text) const
 {
     writeHeader(text, "tarvek_http_request_duration_seconds", "histogram",
                 "Time from a request's header to its answer written, by route.");
-    for (const auto& [route, histogram] : durations_) {
+    for (const auto& [route, counts] : routes_) {
+        const Histogram& histogram = counts.durations;
         const std::string label = escaped(route);
         std::uint64_t cumulative = 0;
         for (std::size_t b = 0; b < bucketBounds.size(); ++b) {

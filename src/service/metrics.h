@@ -12,7 +12,6 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <utility>
 
 namespace tarvek::service {
 
@@ -36,12 +35,16 @@ private:
         double sum = 0;
     };
 
+    struct RouteCounts {
+        std::map<int, std::uint64_t> statuses; // requests by HTTP status
+        Histogram durations;
+    };
+
     void writeRequests(std::string& text) const;
     void writeDurations(std::string& text) const;
 
     mutable std::mutex mutex_;
-    std::map<std::pair<std::string, int>, std::uint64_t> requests_;
-    std::map<std::string, Histogram> durations_;
+    std::map<std::string, RouteCounts> routes_;
     std::int64_t inFlight_ = 0;
     std::uint64_t bytesIn_ = 0;
     std::uint64_t bytesOut_ = 0;
