@@ -115,15 +115,21 @@ py::array rectify(const py::array& image, const py::object& given, const std::st
     return arrayOf(page);
 }
 
-py::array binarize(const py::array& image, const std::string& method, int window, double k, int block)
+py::array binarize(const py::array& image, const std::string& name, std::optional<int> window,
+                   std::optional<double> k, std::optional<int> block)
 {
-    const binarization::MethodOptions options{window, k, block};
-    const std::string problem = binarization::optionsProblem(options);
+    const binarization::Method& method =
+        named(binarization::methodNamed(name), "method", name, nameList(binarization::methods));
+    binarization::MethodOptions options = method.defaults;
+    if (window)
+        options.window = *window;
+    if (k)
+        options.k = *k;
+    if (block)
+        options.block = *block;
+    const std::string problem = binarization::optionsProblem(method, options);
     if (!problem.empty())
         throw py::value_error(problem);
-    const std::vector<std::string>& methods = binarization::methodNames;
-    if (std::find(methods.begin(), methods.end(), method) == methods.end())
-        throw py::value_error("unknown method \"" + method + "\"; one of " + joined(methods));
     Photo photo = photoOf(image);
     cv::Mat binary;
     {
@@ -131,7 +137,7 @@ py::array binarize(const py::array& image, const std::string& method, int window
         binarization::binarizeNamed(method, photo.image, binary, options);
     }
     if (binary.empty())
-        throw py::value_error("the image is too small for " + method + " with these options");
+        throw py::value_error("the image is too small for " + name + " with these options");
     return arrayOf(binary);
 }
 
@@ -251,7 +257,7 @@ PYBIND11_MODULE(_tarvek, module)
 
     module.attr("strategies") = py::tuple(py::cast(nameList(search::strategies)));
     module.attr("kinds") = py::tuple(py::cast(nameList(search::documentKinds)));
-    module.attr("methods") = py::tuple(py::cast(tarvek::binarization::methodNames));
+    module.attr("methods") = py::tuple(py::cast(nameList(tarvek::binarization::methods)));
 
     module.def(
         "set_num_threads", [](int threads) { cv::setNumThreads(threads); }, arg("threads"),
@@ -266,10 +272,12 @@ PYBIND11_MODULE(_tarvek, module)
                "The document flattened: as wide as the longer of its top and bottom sides, as high as its\n"
                "height/width ratio (the kind's preset closest to it, if a kind is given). The corners are\n"
                "found first unless given. ValueError when no document is found or the corners are unusable.");
-    module.def("binarize", &binarize, arg("image"), arg("method") = "sauvola", arg("window") = 15, arg("k") = 0.2,
-               arg("block") = 32,
-               "Black ink on white paper, an H x W array of 0 and 255. window (3..255) and k (0..1) are\n"
-               "Sauvola's, block (8..4096) adaptive Otsu's.");
+    module.def("binarize", &binarize, arg("image"), arg("method") = "sauvola", arg("window") = py::none(),
+               arg("k") = py::none(), arg("block") = py::none(),
+               "Black ink on white paper, an H x W array of 0 and 255. window (3..255; sauvola 15,\n"
+               "multiscale-sauvola 16 when None) and k (0..1; 0.075) are Sauvola's; block is adaptive\n"
+               "Otsu's block side (8..4096; 64) and multiscale-sauvola's coarse scale factor (1..255; 7).\n"
+               "Options a method does not read are ignored.");
     module.def("clean", &clean, arg("image"),
                "The photo with its paper background painted white, H x W x 3. ValueError for a light-on-dark\n"
                "page or an image too small.");

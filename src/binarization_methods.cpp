@@ -2,49 +2,95 @@
 
 #include "binarization.h"
 
+#include <sstream>
+
 namespace tarvek::binarization {
 namespace {
 
 // Sauvola's dynamic range of the standard deviation, the usual value for 8-bit images.
 constexpr int SAUVOLA_R = 128;
-// multiscale-sauvola's reduction factor and smallest coarse window.
-constexpr int SAUVOLA_SCALE = 4;
-constexpr int SAUVOLA_MIN_WINDOW = 8;
+// multiscale-sauvola's smallest coarse window.
+constexpr int COARSE_MIN_WINDOW = 16;
 
-std::string outside(const char* name, double value, double low, double high)
+constexpr OptionBounds WINDOW{"window", 3, 255, true};
+constexpr OptionBounds K{"k", 0, 1, false};
+
+std::string outside(const OptionBounds& bounds, double value)
 {
-    if (value >= low && value <= high)
+    if (value >= bounds.least && value <= bounds.most)
         return "";
-    return std::string(name) + " must be within " + std::to_string(low) + " and " + std::to_string(high) +
-           ", not " + std::to_string(value);
+    std::ostringstream text;
+    text << bounds.name << " must be " << (bounds.integral ? "an integer" : "a number") << " from " << bounds.least
+         << " to " << bounds.most << ", not " << value;
+    return text.str();
 }
 
 }  // namespace
 
-const std::vector<std::string> methodNames = {"otsu", "adaptive-otsu", "sauvola", "multiscale-sauvola"};
+const std::vector<Method> methods = {
+    {"otsu", {}, {}},
+    {"adaptive-otsu", {0, 0, 64}, {{"block", 8, 4096, true}}},
+    {"sauvola", {15, 0.075, 0}, {WINDOW, K}},
+    {"multiscale-sauvola", {16, 0.075, 7}, {WINDOW, K, {"block", 1, 255, true}}},
+};
 
-std::string optionsProblem(const MethodOptions& options)
+const Method* methodNamed(const std::string& name)
 {
-    for (std::string problem : {outside("window", options.window, 3, 255), outside("k", options.k, 0, 1),
-                                outside("block", options.block, 8, 4096)})
+    for (const Method& method : methods)
+        if (name == method.name)
+            return &method;
+    return nullptr;
+}
+
+std::vector<std::string> methodNames()
+{
+    std::vector<std::string> names;
+    for (const Method& method : methods)
+        names.emplace_back(method.name);
+    return names;
+}
+
+double optionValue(const MethodOptions& options, const std::string& name)
+{
+    if (name == "window")
+        return options.window;
+    return name == "k" ? options.k : options.block;
+}
+
+void setOption(MethodOptions& options, const std::string& name, double value)
+{
+    if (name == "window")
+        options.window = static_cast<int>(value);
+    else if (name == "k")
+        options.k = value;
+    else
+        options.block = static_cast<int>(value);
+}
+
+std::string optionsProblem(const Method& method, const MethodOptions& options)
+{
+    for (const OptionBounds& bounds : method.options) {
+        std::string problem = outside(bounds, optionValue(options, bounds.name));
         if (!problem.empty())
             return problem;
+    }
     return "";
 }
 
-void binarizeNamed(const std::string& method, cv::Mat& src, cv::Mat& dst, const MethodOptions& options)
+void binarizeNamed(const Method& method, cv::Mat& src, cv::Mat& dst, const MethodOptions& options)
 {
     dst.release();
-    if (!optionsProblem(options).empty())
+    if (!optionsProblem(method, options).empty())
         return;
-    if (method == "otsu")
+    const std::string name = method.name;
+    if (name == "otsu")
         otsu(src, dst);
-    else if (method == "adaptive-otsu")
+    else if (name == "adaptive-otsu")
         adaptiveOtsu(src, dst, options.block);
-    else if (method == "sauvola")
+    else if (name == "sauvola")
         sauvola(src, dst, options.window, options.k, SAUVOLA_R, false);
-    else if (method == "multiscale-sauvola")
-        multiScaleSauvola(src, dst, options.window, options.k, SAUVOLA_R, SAUVOLA_SCALE, false, SAUVOLA_MIN_WINDOW);
+    else if (name == "multiscale-sauvola")
+        multiScaleSauvola(src, dst, options.window, options.k, SAUVOLA_R, options.block, false, COARSE_MIN_WINDOW);
 }
 
 }  // namespace tarvek::binarization

@@ -1,7 +1,8 @@
 #pragma once
 
-// The binarization methods by the names that the command line and the Python
-// package share, with their options and bounds.
+// The binarization methods by the names that the server, the command line and
+// the Python package share, with their options, defaults and bounds, so that a
+// method called by name gives the same image through each of them.
 
 #include <opencv2/core.hpp>
 
@@ -11,19 +12,43 @@
 namespace tarvek::binarization {
 
 struct MethodOptions {
-    int window = 15;  // sauvola, multiscale-sauvola: window side in pixels, 3..255
-    double k = 0.2;   // sauvola, multiscale-sauvola: 0..1
-    int block = 32;   // adaptive-otsu: block side in pixels, 8..4096
+    int window = 0;  // sauvola, multiscale-sauvola: window side in pixels
+    double k = 0;    // sauvola, multiscale-sauvola
+    int block = 0;   // adaptive-otsu: block side in pixels; multiscale-sauvola: the coarse scale factor
 };
 
-// otsu, adaptive-otsu, sauvola, multiscale-sauvola.
-extern const std::vector<std::string> methodNames;
+// One option a method reads, and the values it accepts.
+struct OptionBounds {
+    const char* name;  // "window", "k" or "block"
+    double least;
+    double most;
+    bool integral;
+};
 
-// What is wrong with the options ("" when they are within their bounds).
-std::string optionsProblem(const MethodOptions& options);
+struct Method {
+    const char* name;
+    MethodOptions defaults;
+    std::vector<OptionBounds> options;
+};
 
-// Binarizes src with the named method. dst is left empty for an unknown name,
-// options out of their bounds, or an image too small for the method.
-void binarizeNamed(const std::string& method, cv::Mat& src, cv::Mat& dst, const MethodOptions& options);
+// otsu, adaptive-otsu, sauvola (window 15, k 0.075) and multiscale-sauvola (window 16,
+// k 0.075, scale 7, the first pass of the background removal); adaptive-otsu's block is 64.
+extern const std::vector<Method> methods;
+
+// nullptr for a name that is no method.
+const Method* methodNamed(const std::string& name);
+
+std::vector<std::string> methodNames();
+
+// The option of options that the name picks ("window", "k" or "block").
+double optionValue(const MethodOptions& options, const std::string& name);
+void setOption(MethodOptions& options, const std::string& name, double value);
+
+// What is wrong with the options the method reads ("" when they are within their bounds).
+std::string optionsProblem(const Method& method, const MethodOptions& options);
+
+// Binarizes src with the method. dst is left empty for options out of their
+// bounds or an image too small for the method.
+void binarizeNamed(const Method& method, cv::Mat& src, cv::Mat& dst, const MethodOptions& options);
 
 }  // namespace tarvek::binarization

@@ -2,6 +2,7 @@
 // on a synthetic photograph of a page with known corners.
 
 #include "base64.h"
+#include "binarization_methods.h"
 #include "http_client.h"
 #include "logger.h"
 #include "routes.h"
@@ -164,6 +165,20 @@ TEST_F(DocumentTools, BinarizeAndCleanAnswerImagesOfThePhotoSize)
         if (c.channels == 1) {
             EXPECT_EQ(cv::countNonZero(image == 0) + cv::countNonZero(image == 255), image.total()) << c.target;
         }
+    }
+}
+
+// The command line and the Python package binarize through the same table, so a
+// method named without options gives the same image by every way in.
+TEST_F(DocumentTools, BinarizeByNameGivesTheLibrarysImageWithItsDefaults)
+{
+    cv::Mat colour = decoded(photo());
+    for (const tarvek::binarization::Method& method : tarvek::binarization::methods) {
+        const auto reply = post(std::string("/v1/document/binarize?method=") + method.name, photo());
+        ASSERT_EQ(reply.result_int(), 200) << method.name;
+        cv::Mat expected;
+        tarvek::binarization::binarizeNamed(method, colour, expected, method.defaults);
+        EXPECT_EQ(cv::norm(decoded(reply.body()), expected, cv::NORM_INF), 0) << method.name;
     }
 }
 

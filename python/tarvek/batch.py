@@ -36,9 +36,10 @@ def arguments(argv: List[str]) -> argparse.Namespace:
     parser.add_argument("--strategy", choices=strategies, default="compare")
     parser.add_argument("--kind", choices=kinds, default="any")
     parser.add_argument("--method", choices=methods, default="sauvola")
-    parser.add_argument("--window", type=int, default=15)
-    parser.add_argument("--k", type=float, default=0.2)
-    parser.add_argument("--block", type=int, default=32)
+    parser.add_argument("--window", type=int, help="sauvola 15, multiscale-sauvola 16 by default")
+    parser.add_argument("--k", type=float, help="0.075 by default")
+    parser.add_argument("--block", type=int,
+                        help="adaptive-otsu's block side (64 by default), multiscale-sauvola's coarse scale (7)")
     parser.add_argument("--format", choices=("jpeg", "png", "webp"),
                         help="format of the results (default: png for binarize, jpeg otherwise)")
     parser.add_argument("--group-bytes", type=int, default=8 << 20,

@@ -24,9 +24,9 @@ class Options(NamedTuple):
     strategy: str = "compare"
     kind: str = "any"
     method: str = "sauvola"
-    window: int = 15
-    k: float = 0.2
-    block: int = 32
+    window: Optional[int] = None  # None: the method's default
+    k: Optional[float] = None
+    block: Optional[int] = None
     format: str = "jpeg"
 
 

@@ -138,7 +138,7 @@ cv::Mat rectified(cv::Mat& photo, const Settings& settings)
 cv::Mat binarized(cv::Mat& photo, const Settings& settings)
 {
     cv::Mat result;
-    binarization::binarizeNamed(settings.method, photo, result, {settings.window, settings.k, settings.block});
+    binarization::binarizeNamed(*binarization::methodNamed(settings.method), photo, result, settings.methodOptions);
     if (result.empty())
         throw std::runtime_error("the image is too small for " + settings.method);
     return result;

@@ -51,19 +51,33 @@ void addImageOutput(CLI::App& command, Settings& settings, Action action)
         ->check(CLI::IsMember({"jpeg", "png", "webp"}));
 }
 
+// The options any method may read, within the widest bounds; the method's own
+// bounds are checked once it is known.
 void addBinarizeOptions(CLI::App& command, Settings& settings)
 {
     settings.method = "sauvola";
     command.add_option("--method", settings.method, "Thresholding method")
-        ->check(CLI::IsMember(binarization::methodNames))
+        ->check(CLI::IsMember(binarization::methodNames()))
         ->capture_default_str();
-    command.add_option("--window", settings.window, "Sauvola window side in pixels")
-        ->check(CLI::Range(3, 255))
-        ->capture_default_str();
-    command.add_option("--k", settings.k, "Sauvola's k")->check(CLI::Range(0.0, 1.0))->capture_default_str();
-    command.add_option("--block", settings.block, "adaptive-otsu block side in pixels")
-        ->check(CLI::Range(8, 4096))
-        ->capture_default_str();
+    command.add_option("--window", settings.methodOptions.window,
+                       "Window side in pixels of sauvola (3-255, default 15) and multiscale-sauvola (default 16)");
+    command.add_option("--k", settings.methodOptions.k, "Sauvola's k (0-1, default 0.075)");
+    command.add_option("--block", settings.methodOptions.block,
+                       "adaptive-otsu's block side in pixels (8-4096, default 64); "
+                       "multiscale-sauvola's coarse scale factor (1-255, default 7)");
+}
+
+// The method's defaults for the options not given, and what is wrong with the
+// given ones ("" when nothing is).
+std::string completeMethodOptions(const CLI::App& binarize, Settings& settings)
+{
+    const binarization::Method& method = *binarization::methodNamed(settings.method);
+    const binarization::MethodOptions given = settings.methodOptions;
+    settings.methodOptions = method.defaults;
+    for (const binarization::OptionBounds& bounds : method.options)
+        if (binarize.count(std::string("--") + bounds.name) > 0)
+            binarization::setOption(settings.methodOptions, bounds.name, binarization::optionValue(given, bounds.name));
+    return binarization::optionsProblem(method, settings.methodOptions);
 }
 
 void addScrambleOptions(CLI::App& command, Settings& settings)
@@ -130,6 +144,13 @@ std::variant<Settings, int> parseArguments(int argc, char** argv)
     // The subcommands share one Settings, so defaults that differ between them are set after parsing.
     if (settings.format.empty())
         settings.format = defaultFormat(settings.action);
+    if (settings.action == Action::binarize) {
+        const std::string problem = completeMethodOptions(*binarize, settings);
+        if (!problem.empty()) {
+            app.exit(CLI::ValidationError("--method " + settings.method, problem));
+            return 2;
+        }
+    }
     return settings;
 }
 

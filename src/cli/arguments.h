@@ -2,6 +2,8 @@
 
 // The command line of the tarvek program: one subcommand and its options.
 
+#include "binarization_methods.h"
+
 #include <string>
 #include <variant>
 #include <vector>
@@ -21,9 +23,7 @@ struct Settings {
     std::string kind;      // detect, rectify
     std::string format;    // rectify, binarize, clean: jpeg, png or webp
     std::string method;    // binarize
-    int window = 15;       // sauvola, multiscale-sauvola
-    double k = 0.2;        // sauvola, multiscale-sauvola
-    int block = 32;        // adaptive-otsu
+    binarization::MethodOptions methodOptions;  // binarize: the given options over the method's defaults
     std::string keyFile;   // scramble, unscramble; empty: the built-in key
 };
 

@@ -1,6 +1,6 @@
 #include "document_tools.h"
 
-#include "binarization.h"
+#include "binarization_methods.h"
 #include "client_error.h"
 #include "document_search.h"
 #include "documentarea.h"
@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <optional>
 #include <sstream>
 #include <vector>
@@ -193,35 +192,21 @@ http::Response imageResponse(const cv::Mat& image, const ImageFormat& format)
 
 ClientError noDocument() { return ClientError(422, "no_document", "no document was found in the image"); }
 
-struct BinarizeMethod {
-    const char* name;
-    std::vector<std::string> options;
-    std::function<void(const ToolRequest&, cv::Mat&, cv::Mat&)> run;
-};
-
-constexpr int sauvolaR = 128; // the dynamic range of the standard deviation of 8-bit images
-constexpr int coarseMinWindow = 16;
-
-const std::vector<BinarizeMethod> binarizeMethods = {
-    {"otsu", {}, [](const ToolRequest&, cv::Mat& src, cv::Mat& dst) { binarization::otsu(src, dst); }},
-    {"adaptive-otsu",
-     {"block"},
-     [](const ToolRequest& o, cv::Mat& src, cv::Mat& dst) {
-         binarization::adaptiveOtsu(src, dst, o.integer("block", 64, 8, 4096));
-     }},
-    {"sauvola",
-     {"window", "k"},
-     [](const ToolRequest& o, cv::Mat& src, cv::Mat& dst) {
-         binarization::sauvola(src, dst, o.integer("window", 15, 3, 255), o.number("k", 0.075, 0, 1), sauvolaR,
-                               false);
-     }},
-    {"multiscale-sauvola",
-     {"window", "k", "block"},
-     [](const ToolRequest& o, cv::Mat& src, cv::Mat& dst) {
-         binarization::multiScaleSauvola(src, dst, o.integer("window", 16, 3, 255), o.number("k", 0.075, 0, 1),
-                                         sauvolaR, o.integer("block", 7, 1, 255), false, coarseMinWindow);
-     }},
-};
+// The method's options as given, each within its bounds (400 otherwise), and
+// the method's defaults for the rest.
+binarization::MethodOptions methodOptionsOf(const ToolRequest& request, const binarization::Method& method)
+{
+    binarization::MethodOptions options = method.defaults;
+    for (const binarization::OptionBounds& bounds : method.options) {
+        const double fallback = binarization::optionValue(options, bounds.name);
+        const double value =
+            bounds.integral ? request.integer(bounds.name, static_cast<int>(fallback), static_cast<int>(bounds.least),
+                                              static_cast<int>(bounds.most))
+                            : request.number(bounds.name, fallback, bounds.least, bounds.most);
+        binarization::setOption(options, bounds.name, value);
+    }
+    return options;
+}
 
 } // namespace
 
@@ -281,13 +266,15 @@ http::Response binarizeDocument(const http::Request& request)
     cv::TickMeter meter;
     meter.start();
     ToolRequest options(request);
-    const BinarizeMethod& method = chosen(options, "method", binarizeMethods, "sauvola");
-    std::vector<std::string> allowed = method.options;
-    allowed.emplace_back("method");
+    const binarization::Method& method = chosen(options, "method", binarization::methods, "sauvola");
+    std::vector<std::string> allowed{"method"};
+    for (const binarization::OptionBounds& bounds : method.options)
+        allowed.emplace_back(bounds.name);
     options.allowOnly(allowed);
+    const binarization::MethodOptions chosenOptions = methodOptionsOf(options, method);
     cv::Mat photo = options.photo();
     cv::Mat binary;
-    method.run(options, photo, binary);
+    binarization::binarizeNamed(method, photo, binary, chosenOptions);
     if (binary.empty())
         throw ClientError(422, "not_processable",
                           std::string("the image is too small for ") + method.name + " with these options");

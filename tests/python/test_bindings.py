@@ -21,6 +21,7 @@ def test_find_document_gives_the_known_corners_and_the_programs_answer(photo_fol
     ["rectify", "--format", "png"],
     ["rectify", "--format", "png", "--kind", "a4"],
     ["binarize"],
+    ["binarize", "--method", "multiscale-sauvola"],
     ["binarize", "--method", "adaptive-otsu", "--block", "40"],
     ["binarize", "--method", "multiscale-sauvola", "--window", "31", "--k", "0.3"],
     ["clean", "--format", "png"],
