@@ -142,6 +142,10 @@ private:
 
     void answer()
     {
+        // The room taken for a body is not kept while the connection waits:
+        // an idle connection's block would pin freed memory around it.
+        if (buffer_.capacity() >= bodyReadSize)
+            buffer_.shrink_to_fit();
         Request request = parser_->release();
         if (auto* observer = app_.observer())
             observer->started();
