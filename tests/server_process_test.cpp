@@ -144,6 +144,36 @@ TEST_F(ServerProgram, ServesUntilSignalledThenExitsCleanly)
     EXPECT_EQ(log.find("\n\n"), std::string::npos);
 }
 
+// The server restarts itself once, under the same PID, to have glibc advise its large
+// blocks as huge pages; tunables the operator set are kept, a hugetlb value among them
+// wins. (glibc splits the variable's text in place when it reads it, so the process's
+// environment block is searched for each tunable alone.)
+TEST_F(ServerProgram, AddsTheHugePageTunableToItsEnvironmentOnce)
+{
+    struct Case {
+        const char* given;  // nullptr: no GLIBC_TUNABLES
+        std::vector<std::string> present, absent;
+    };
+    for (const Case& c : std::vector<Case>{
+             {nullptr, {"glibc.malloc.hugetlb=1"}, {}},
+             {"glibc.malloc.arena_max=2", {"glibc.malloc.arena_max=2", "glibc.malloc.hugetlb=1"}, {}},
+             {"glibc.malloc.hugetlb=0", {"glibc.malloc.hugetlb=0"}, {"glibc.malloc.hugetlb=1"}}}) {
+        if (c.given)
+            setenv("GLIBC_TUNABLES", c.given, 1);
+        else
+            unsetenv("GLIBC_TUNABLES");
+        ServerProcess server(directory, {"0"});
+        // A server that restarted itself over and over would never announce its port.
+        ASSERT_NE(server.waitForPort(), 0) << server.standardError();
+        const std::string environment = readFile("/proc/" + std::to_string(server.pid()) + "/environ");
+        for (const std::string& tunable : c.present)
+            EXPECT_NE(environment.find(tunable), std::string::npos) << tunable;
+        for (const std::string& tunable : c.absent)
+            EXPECT_EQ(environment.find(tunable), std::string::npos) << tunable;
+    }
+    unsetenv("GLIBC_TUNABLES");
+}
+
 TEST_F(ServerProgram, WritesTheBuildLineToStandardErrorFirst)
 {
     ServerProcess server(directory, {"0"});
