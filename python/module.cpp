@@ -9,6 +9,7 @@
 #include "encryption.h"
 #include "image_input.h"
 #include "imageprocessing.h"
+#include "named_table.h"
 #include "weighted_edit_distance.h"
 
 #include <opencv2/imgcodecs.hpp>
@@ -40,15 +41,6 @@ std::string joined(const std::vector<std::string>& names)
 }
 
 template <typename Entry>
-std::vector<std::string> nameList(const std::vector<Entry>& table)
-{
-    std::vector<std::string> names;
-    for (const Entry& entry : table)
-        names.emplace_back(entry.name);
-    return names;
-}
-
-template <typename Entry>
 const Entry& named(const Entry* entry, const char* what, const std::string& name,
                    const std::vector<std::string>& names)
 {
@@ -59,12 +51,12 @@ const Entry& named(const Entry* entry, const char* what, const std::string& name
 
 const search::Strategy& strategyNamed(const std::string& name)
 {
-    return named(search::strategyNamed(name), "strategy", name, nameList(search::strategies));
+    return named(search::strategyNamed(name), "strategy", name, namesOf(search::strategies));
 }
 
 search::Ratios ratiosNamed(const std::string& kind)
 {
-    return search::ratiosOfKind(named(search::kindNamed(kind), "kind", kind, nameList(search::documentKinds)).kind);
+    return search::ratiosOfKind(named(search::kindNamed(kind), "kind", kind, namesOf(search::documentKinds)).kind);
 }
 
 std::optional<Corners> detect(cv::Mat& image, const search::Strategy& strategy, const search::Ratios& ratios)
@@ -119,7 +111,7 @@ py::array binarize(const py::array& image, const std::string& name, std::optiona
                    std::optional<double> k, std::optional<int> block)
 {
     const binarization::Method& method =
-        named(binarization::methodNamed(name), "method", name, nameList(binarization::methods));
+        named(binarization::methodNamed(name), "method", name, namesOf(binarization::methods));
     binarization::MethodOptions options = method.defaults;
     if (window)
         options.window = *window;
@@ -255,9 +247,9 @@ PYBIND11_MODULE(_tarvek, module)
 
     py::register_exception<NotAnImage>(module, "NotAnImageError", PyExc_ValueError);
 
-    module.attr("strategies") = py::tuple(py::cast(nameList(search::strategies)));
-    module.attr("kinds") = py::tuple(py::cast(nameList(search::documentKinds)));
-    module.attr("methods") = py::tuple(py::cast(nameList(tarvek::binarization::methods)));
+    module.attr("strategies") = py::tuple(py::cast(tarvek::namesOf(search::strategies)));
+    module.attr("kinds") = py::tuple(py::cast(tarvek::namesOf(search::documentKinds)));
+    module.attr("methods") = py::tuple(py::cast(tarvek::namesOf(tarvek::binarization::methods)));
 
     module.def(
         "set_num_threads", [](int threads) { cv::setNumThreads(threads); }, arg("threads"),

@@ -42,14 +42,6 @@ const Method* methodNamed(const std::string& name)
     return nullptr;
 }
 
-std::vector<std::string> methodNames()
-{
-    std::vector<std::string> names;
-    for (const Method& method : methods)
-        names.emplace_back(method.name);
-    return names;
-}
-
 double optionValue(const MethodOptions& options, const std::string& name)
 {
     if (name == "window")

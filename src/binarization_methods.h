@@ -38,8 +38,6 @@ extern const std::vector<Method> methods;
 // nullptr for a name that is no method.
 const Method* methodNamed(const std::string& name);
 
-std::vector<std::string> methodNames();
-
 // The option of options that the name picks ("window", "k" or "block").
 double optionValue(const MethodOptions& options, const std::string& name);
 void setOption(MethodOptions& options, const std::string& name, double value);

@@ -36,15 +36,6 @@ const Entry& named(const std::vector<Entry>& table, const std::string& name)
     throw std::logic_error("unknown name " + name);  // the argument parser admits table names only
 }
 
-template <typename Entry>
-std::vector<std::string> namesOf(const std::vector<Entry>& table)
-{
-    std::vector<std::string> names;
-    for (const Entry& entry : table)
-        names.push_back(entry.name);
-    return names;
-}
-
 documentsearch::Ratios ratiosOf(const Settings& settings)
 {
     return documentsearch::ratiosOfKind(named(documentsearch::documentKinds, settings.kind).kind);
@@ -221,16 +212,6 @@ Outcome run(const Settings& settings, const Task& task)
 }
 
 }  // namespace
-
-std::vector<std::string> strategyNames()
-{
-    return namesOf(documentsearch::strategies);
-}
-
-std::vector<std::string> kindNames()
-{
-    return namesOf(documentsearch::documentKinds);
-}
 
 std::string outputExtension(const Settings& settings)
 {

@@ -16,10 +16,6 @@ struct Outcome {
     std::string json;    // detect: the photo's JSON line
 };
 
-// The names --strategy and --kind accept.
-std::vector<std::string> strategyNames();
-std::vector<std::string> kindNames();
-
 // The extension of the files the settings' subcommand writes ("" for detect).
 std::string outputExtension(const Settings& settings);
 

@@ -2,6 +2,8 @@
 
 #include "actions.h"
 #include "binarization_methods.h"
+#include "document_search.h"
+#include "named_table.h"
 
 #include <CLI/CLI.hpp>
 
@@ -29,11 +31,11 @@ void addSearchOptions(CLI::App& command, Settings& settings)
 {
     settings.strategy = "compare";
     command.add_option("--strategy", settings.strategy, "Document search")
-        ->check(CLI::IsMember(strategyNames()))
+        ->check(CLI::IsMember(namesOf(documentsearch::strategies)))
         ->capture_default_str();
     settings.kind = "any";
     command.add_option("--kind", settings.kind, "Document kind whose preset height/width ratios guide the search")
-        ->check(CLI::IsMember(kindNames()))
+        ->check(CLI::IsMember(namesOf(documentsearch::documentKinds)))
         ->capture_default_str();
 }
 
@@ -57,7 +59,7 @@ void addBinarizeOptions(CLI::App& command, Settings& settings)
 {
     settings.method = "sauvola";
     command.add_option("--method", settings.method, "Thresholding method")
-        ->check(CLI::IsMember(binarization::methodNames()))
+        ->check(CLI::IsMember(namesOf(binarization::methods)))
         ->capture_default_str();
     command.add_option("--window", settings.methodOptions.window,
                        "Window side in pixels of sauvola (3-255, default 15) and multiscale-sauvola (default 16)");
