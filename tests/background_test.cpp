@@ -154,20 +154,34 @@ TEST(WhiteBalancing, WhiteLevelAndCurve)
     EXPECT_TRUE(sameImage(result, cv::Mat(4, 4, CV_8UC3, cv::Scalar::all(255))));
 }
 
-// With dst = src the balanced pixels replace src's; a dst that shares another image's pixels is
-// given new ones, and that image keeps its own. Large enough for several threads.
-TEST(WhiteBalancing, InPlaceOrIntoNewPixels)
+// The corrections that can work in place: with dst = src the result replaces src's pixels;
+// a dst that shares another image's pixels is given new ones, and that image keeps its own.
+// Large enough for several threads.
+TEST(InPlaceCorrections, InPlaceOrIntoNewPixels)
 {
-    cv::Mat image = photographedPage(300, 400), mask = cv::Mat::zeros(image.size(), CV_8UC1);
+    const cv::Mat page = photographedPage(300, 400);
+    cv::Mat mask = cv::Mat::zeros(page.size(), CV_8UC1);
     mask(cv::Rect(10, 20, 100, 50)).setTo(255);
-    cv::Mat expected, inPlace = image.clone(), other = image.clone(), sharing = other;
-    whiteBalancingAll(image, expected, 0.25f, 0.9f, mask);
-    whiteBalancingAll(inPlace, inPlace, 0.25f, 0.9f, mask);
-    whiteBalancingAll(image, sharing, 0.25f, 0.9f, mask);
-    EXPECT_TRUE(sameImage(inPlace, expected));
-    EXPECT_TRUE(sameImage(sharing, expected));
-    EXPECT_TRUE(sameImage(other, image));
-    EXPECT_FALSE(sameImage(expected, image));
+    struct Case {
+        const char* name;
+        cv::Mat image;
+        std::function<void(cv::Mat&, cv::Mat&)> correct;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"whiteBalancingAll", page,
+              [&](cv::Mat& src, cv::Mat& dst) { whiteBalancingAll(src, dst, 0.25f, 0.9f, mask); }},
+             {"contrastStretchingImage", page / 2 + cv::Scalar(20, 60, 100),
+              [](cv::Mat& src, cv::Mat& dst) { contrastStretchingImage(src, dst, 0.015f, 0.015f, 0.03f); }}}) {
+        cv::Mat source = c.image.clone(), expected, inPlace = c.image.clone(), other = c.image.clone(),
+                sharing = other;
+        c.correct(source, expected);
+        c.correct(inPlace, inPlace);
+        c.correct(source, sharing);
+        EXPECT_TRUE(sameImage(inPlace, expected)) << c.name;
+        EXPECT_TRUE(sameImage(sharing, expected)) << c.name;
+        EXPECT_TRUE(sameImage(other, c.image)) << c.name;
+        EXPECT_FALSE(sameImage(expected, c.image)) << c.name;
+    }
 }
 
 // Without a white level (a black image, or no share of pixels) masked pixels become white and

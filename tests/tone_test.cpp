@@ -164,21 +164,6 @@ TEST(LevelHistogram, EqualsCalcHist)
             << channel;
 }
 
-// With dst = src the result replaces src's pixels; a dst that shares another image's pixels is
-// given new ones, and that image keeps its own.
-TEST(ContrastStretching, InPlaceOrIntoNewPixels)
-{
-    const cv::Mat image = randomImage(40, 30, CV_8UC3, 12) / 2 + cv::Scalar(20, 60, 100);
-    cv::Mat source = image.clone(), expected, inPlace = image.clone(), other = image.clone(), sharing = other;
-    contrastStretchingImage(source, expected, 0.015f, 0.015f, 0.03f);
-    contrastStretchingImage(inPlace, inPlace, 0.015f, 0.015f, 0.03f);
-    contrastStretchingImage(source, sharing, 0.015f, 0.015f, 0.03f);
-    EXPECT_TRUE(sameImage(inPlace, expected));
-    EXPECT_TRUE(sameImage(sharing, expected));
-    EXPECT_TRUE(sameImage(other, image));
-    EXPECT_FALSE(sameImage(expected, image));
-}
-
 // Sources outside the contracts: an unchanged copy, or dst left as it was where an operation has
 // no result of its own.
 TEST(ToneCorrections, UnsupportedSourcesGiveACopyOrLeaveTheDestination)
