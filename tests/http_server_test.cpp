@@ -201,6 +201,10 @@ TEST_F(HttpServer, JsonAnswersAreTheLibrarysTextAtEverySize)
         {{"text", std::string(3000, '"') + std::string(3000, '\n')}, {"tail", "\x01"}},
         boost::json::array(2000, boost::json::value(-1234567.891)),
         {{"nested", {{"a", {true, nullptr, std::string(4500, 'x')}}}}},
+        // One byte to escape at either end of a long text; bytes above 0x7E need none.
+        {{"image", std::string(4999, 'Q') + "\\"}},
+        {{"image", "\x1f" + std::string(4999, 'Q')}},
+        {{"image", std::string(4000, 'Q') + "\x7f의"}},
     };
     for (std::size_t i = 0; i < answers.size(); ++i)
         app.route(Method::get, "/answer" + std::to_string(i), [answer = answers[i]](const Request&) { return answer; });

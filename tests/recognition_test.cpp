@@ -109,7 +109,8 @@ TEST_F(RecognitionRoutes, EverySpellingOfAnImageObjectGivesTheSameAnswer)
 
     // Not JSON: raw bytes of no photo format, which are accepted and echoed.
     for (const std::string& body : {"{\"image\":\"" + base64 + "\"} x", "{\"image\":\"" + base64 + "\",}",
-                                    "{\"image\":\"" + base64, "{\"image\":\"" + base64 + "\""})
+                                    "{\"image\":\"" + base64, "{\"image\":\"" + base64 + "\"",
+                                    "{\"image\":\"" + base64 + "\xff\"}"})
         EXPECT_EQ(postJson("/recognize_receipt", body).at("image").as_string(), macaron::Base64::Encode(body))
             << body.substr(0, 24);
 }

@@ -34,14 +34,10 @@ std::size_t textSizeOf(const boost::json::value& json)
 constexpr std::size_t largeText = 4096;
 
 // Whether JSON writes the text other than as it is: control characters, quote
-// and backslash are escaped. One pass without early exit, which the compiler
-// vectorises.
+// and backslash are escaped.
 bool needsEscapes(std::string_view text)
 {
-    bool found = false;
-    for (const char c : text)
-        found |= static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\';
-    return found;
+    return anyByte(text, [](std::uint8_t c) { return (c < 0x20) | (c == '"') | (c == '\\'); });
 }
 
 // Appends the value's JSON text as the library writes it. A long string with

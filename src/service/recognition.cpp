@@ -2,6 +2,7 @@
 
 #include "base64.h"
 #include "image_input.h"
+#include "json_text.h"
 #include "logger.h"
 
 #include <boost/json/parse.hpp>
@@ -63,13 +64,10 @@ bool readImageMember(const boost::json::value& body, std::string& bytes)
 bool isJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // Whether JSON reads the text inside quotes as it stands: printable ASCII
-// without backslash. One pass without early exit, which the compiler vectorises.
+// without backslash.
 bool isVerbatimJsonText(std::string_view text)
 {
-    bool verbatim = true;
-    for (const char c : text)
-        verbatim &= c >= 0x20 && c < 0x7f && c != '\\';
-    return verbatim;
+    return !http::anyByte(text, [](std::uint8_t c) { return (c < 0x20) | (c >= 0x7f) | (c == '\\'); });
 }
 
 // The "image" text of a body that is just {"image": "..."} with a text JSON
