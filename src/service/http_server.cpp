@@ -114,7 +114,8 @@ private:
     {
         if (parser_->is_done())
             return answer();
-        buffer_.reserve(bodyReadSize);
+        if (!bodyIsBuffered())
+            buffer_.reserve(bodyReadSize);
         stream_.expires_after(limits_.bodyIdleTimeout);
         bhttp::async_read_some(stream_, buffer_, *parser_,
                                [self = shared_from_this()](beast::error_code ec, std::size_t) {
@@ -122,6 +123,14 @@ private:
                                        return self->onReadError(ec);
                                    self->readBody();
                                });
+    }
+
+    // Whether the rest of a body of declared length has arrived with its header,
+    // as a small one does: it needs no read room of its own.
+    bool bodyIsBuffered() const
+    {
+        const auto remaining = parser_->content_length_remaining();
+        return remaining && *remaining <= buffer_.size();
     }
 
     void onReadError(beast::error_code ec)
