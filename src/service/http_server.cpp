@@ -156,7 +156,7 @@ private:
         if (buffer_.capacity() >= bodyReadSize)
             buffer_.shrink_to_fit();
         Request request = parser_->release();
-        if (auto* observer = app_.observer())
+        for (const auto& observer : app_.observers())
             observer->started();
         if (logger::enabled(LogLevel::Info))
             logger::write(LogLevel::Info, fmt::format("Request: {} {} {}", remoteAddress(),
@@ -180,7 +180,7 @@ private:
     {
         if (!parser_->is_header_done())
             received_ = std::chrono::steady_clock::now();
-        if (auto* observer = app_.observer())
+        for (const auto& observer : app_.observers())
             observer->started();
         report(parser_->is_header_done() ? app_.routeOf(parser_->get()) : std::string(), static_cast<int>(status),
                0, 0);
@@ -208,7 +208,7 @@ private:
         });
     }
 
-    // What the observer is told about a request once its answer is written.
+    // What the observers are told about a request once its answer is written.
     struct Served {
         const std::string* route; // in the route table, which outlives every session
         std::size_t bytesIn;
@@ -231,7 +231,7 @@ private:
 
     void report(const std::string& route, int status, std::size_t bytesIn, std::size_t bytesOut)
     {
-        if (auto* observer = app_.observer())
+        for (const auto& observer : app_.observers())
             observer->finished(route, status, std::chrono::steady_clock::now() - received_, bytesIn, bytesOut);
     }
 
@@ -371,7 +371,7 @@ App& App::limits(const ServerLimits& limits)
 
 App& App::observe(std::shared_ptr<RequestObserver> observer)
 {
-    observer_ = std::move(observer);
+    observers_.push_back(std::move(observer));
     return *this;
 }
 

@@ -68,11 +68,12 @@ public:
     // One worker per hardware thread (at least one).
     App& multithreaded();
     App& limits(const ServerLimits& limits);
-    // Shared so that a route handler may hold the observer too (it reports what it saw).
+    // Adds an observer; every one is told about every request. Shared so that a
+    // route handler may hold the observer too (it reports what it saw).
     App& observe(std::shared_ptr<RequestObserver> observer);
 
     const std::vector<Route>& routes() const { return routes_; }
-    RequestObserver* observer() const { return observer_.get(); }
+    const std::vector<std::shared_ptr<RequestObserver>>& observers() const { return observers_; }
     // The route path a request target goes to, "" when no route has its path.
     const std::string& routeOf(const Request& request) const;
 
@@ -96,7 +97,7 @@ private:
     std::uint16_t port_ = 80;
     unsigned concurrency_ = 1;
     ServerLimits limits_;
-    std::shared_ptr<RequestObserver> observer_;
+    std::vector<std::shared_ptr<RequestObserver>> observers_;
 
     std::mutex mutex_;
     std::condition_variable changed_;

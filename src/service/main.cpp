@@ -3,13 +3,13 @@
 #include "file_log_handler.h"
 #include "http_server.h"
 #include "logger.h"
+#include "memory_policy.h"
 #include "page.h"
 #include "routes.h"
 
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
-#include <malloc.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -18,23 +18,13 @@
 
 namespace {
 
-// Request bodies and decoded photos are megabytes each and live for one request.
-// After freeing such a block glibc raises its threshold for mapping blocks of their
-// own, so later ones come from its heaps, which then keep the memory of the largest
-// requests seen (resident memory at rest grew by a third within 20 s of mixed uploads). A
-// fixed threshold maps and unmaps every block of 4 MiB or more by itself, so that it
-// goes back to the system when its request ends.
-void returnLargeBlocksToTheSystem()
-{
-    mallopt(M_MMAP_THRESHOLD, 4 << 20);
-}
-
-// Those mapped blocks are faulted in page by page on every request: about 2,500 faults
-// for the 9 MB of a 3-megapixel photo. glibc's hugetlb tunable advises them as
-// transparent huge pages: a third of the faults, and 5 to 10 % less CPU per such
-// request. glibc reads tunables only when a process starts, so the server adds it to
-// its environment and starts itself once more, keeping its PID and arguments. A value
-// the operator set is left as it is; when the restart fails the server runs on without.
+// Blocks over the heaps' limit (the 36 MB of a 12-megapixel photo) are still
+// mapped and faulted in page by page on every request, and the heaps grow in
+// pages too. glibc's hugetlb tunable advises both as transparent huge pages: a
+// fraction of the faults. glibc reads tunables only when a process starts, so the
+// server adds it to its environment and starts itself once more, keeping its PID
+// and arguments. A value the operator set is left as it is; when the restart
+// fails the server runs on without.
 void restartWithHugePageBlocks(char* argv[])
 {
     const std::string tunable = "glibc.malloc.hugetlb";
@@ -56,7 +46,7 @@ int main(int argc, char* argv[])
 
     restartWithHugePageBlocks(argv);
     std::setlocale(LC_ALL, "");
-    returnLargeBlocksToTheSystem();
+    service::keepLargeBlocksWhileBusy();
 
     // A port that is not a number ends the process here, before any socket or
     // log file exists. Values wrap modulo 65536 like the 16-bit port they become.
@@ -71,6 +61,8 @@ int main(int argc, char* argv[])
         http::logger::write(LogLevel::Info, fmt::format("BUILD : {} {}", __DATE__, __TIME__));
 
     service::addRoutes(app);
+    // Quiet for a fifth of a second: between bursts of requests, not between two of one client.
+    app.observe(std::make_shared<service::IdleTrim>(std::chrono::milliseconds(200)));
 
     service::FileLogHandler handler;
     http::logger::setHandler(&handler);
