@@ -10,41 +10,15 @@
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
-#include <unistd.h>
-
 #include <clocale>
-#include <cstdlib>
 #include <string>
-
-namespace {
-
-// Blocks over the heaps' limit (the 36 MB of a 12-megapixel photo) are still
-// mapped and faulted in page by page on every request, and the heaps grow in
-// pages too. glibc's hugetlb tunable advises both as transparent huge pages: a
-// fraction of the faults. glibc reads tunables only when a process starts, so the
-// server adds it to its environment and starts itself once more, keeping its PID
-// and arguments. A value the operator set is left as it is; when the restart
-// fails the server runs on without.
-void restartWithHugePageBlocks(char* argv[])
-{
-    const std::string tunable = "glibc.malloc.hugetlb";
-    const char* given = std::getenv("GLIBC_TUNABLES");
-    std::string tunables = given ? given : "";
-    if (tunables.find(tunable) != std::string::npos)
-        return;
-    tunables += (tunables.empty() ? "" : ":") + tunable + "=1";
-    if (setenv("GLIBC_TUNABLES", tunables.c_str(), 1) == 0)
-        execv("/proc/self/exe", argv);
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {
     using namespace tarvek;
     using http::LogLevel;
 
-    restartWithHugePageBlocks(argv);
+    service::restartWithHugePageAdvice(argv);
     std::setlocale(LC_ALL, "");
     service::keepLargeBlocksWhileBusy();
 

@@ -1,6 +1,10 @@
 #include "memory_policy.h"
 
 #include <malloc.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
 
 namespace tarvek::service {
 
@@ -9,6 +13,18 @@ void keepLargeBlocksWhileBusy()
     mallopt(M_ARENA_MAX, 1);
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     mallopt(M_TRIM_THRESHOLD, 64 << 20);
+}
+
+void restartWithHugePageAdvice(char* argv[])
+{
+    const std::string tunable = "glibc.malloc.hugetlb";
+    const char* given = std::getenv("GLIBC_TUNABLES");
+    std::string tunables = given ? given : "";
+    if (tunables.find(tunable) != std::string::npos)
+        return;
+    tunables += (tunables.empty() ? "" : ":") + tunable + "=1";
+    if (setenv("GLIBC_TUNABLES", tunables.c_str(), 1) == 0)
+        execv("/proc/self/exe", argv);
 }
 
 IdleTrim::IdleTrim(std::chrono::milliseconds quiet, std::function<void()> trim)
