@@ -2,6 +2,9 @@
 
 #include "documentarea.h"
 
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
 #include <cmath>
 
 namespace tarvek::documentsearch {
@@ -110,6 +113,58 @@ cv::Size pageSize(const Corners& corners, cv::Size photo, const Ratios& presets)
     if (!(height >= 1 && width >= 1 && width * height <= maxPagePixels))
         return {};
     return {static_cast<int>(std::lround(width)), static_cast<int>(std::lround(height))};
+}
+
+
+std::vector<cv::Point> inCornerOrder(std::vector<cv::Point> points)
+{
+    if (points.size() != 4)
+        return points;
+    // Around their centre by angle; with y pointing down, increasing angles go clockwise.
+    const cv::Point2d centre = cv::Point2d(points[0] + points[1] + points[2] + points[3]) * 0.25;
+    const auto angle = [&](const cv::Point& p) { return std::atan2(p.y - centre.y, p.x - centre.x); };
+    std::sort(points.begin(), points.end(), [&](const cv::Point& a, const cv::Point& b) { return angle(a) < angle(b); });
+    const auto topLeft = std::min_element(points.begin(), points.end(), [](const cv::Point& a, const cv::Point& b) {
+        return std::make_pair(a.x + a.y, a.y) < std::make_pair(b.x + b.y, b.y);
+    });
+    std::rotate(points.begin(), topLeft, points.end());
+    return points;
+}
+
+namespace {
+
+// The corners' bounding box with a margin for the warp's interpolation, within the photo.
+cv::Rect warpRegion(const Corners& corners, cv::Size photo)
+{
+    constexpr int margin = 2;
+    const cv::Rect box = cv::boundingRect(corners);
+    const cv::Rect widened(box.x - margin, box.y - margin, box.width + 2 * margin, box.height + 2 * margin);
+    return widened & cv::Rect(cv::Point(), photo);
+}
+
+bool warpTakes(cv::Size size) { return size.width < warpRegionLimit && size.height < warpRegionLimit; }
+
+} // namespace
+
+bool fitsTheWarp(const Corners& corners, cv::Size photo)
+{
+    return warpTakes(photo) || (corners.size() == 4 && warpTakes(warpRegion(corners, photo).size()));
+}
+
+cv::Mat flattenedPage(const cv::Mat& photo, const Corners& corners, cv::Size page)
+{
+    cv::Mat region = photo;
+    Corners inRegion = corners;
+    // Cut only when needed: a photo that the warp takes whole gives the very pixels it always has.
+    if (!warpTakes(photo.size()) && corners.size() == 4) {
+        const cv::Rect box = warpRegion(corners, photo.size());
+        region = photo(box);
+        for (cv::Point& corner : inRegion)
+            corner -= box.tl();
+    }
+    cv::Mat flat;
+    area::getPerspectiveImage(region, flat, inRegion, page.width, page.height);
+    return flat;
 }
 
 } // namespace tarvek::documentsearch

@@ -53,4 +53,23 @@ constexpr std::uint64_t maxPagePixels = std::uint64_t{1} << 28;
 // size when the corners give no usable page.
 cv::Size pageSize(const std::vector<cv::Point>& corners, cv::Size photo, const Ratios& presets);
 
+// Four points in any order as corners: top-left (the smallest x + y, the
+// upper one of a tie), then clockwise on the image. Points given
+// counter-clockwise or crosswise would otherwise flatten to a mirrored or
+// folded page. Other than four points are handed back as they are.
+std::vector<cv::Point> inCornerOrder(std::vector<cv::Point> points);
+
+// The warp addresses photo pixels with 16-bit coordinates: the region that
+// holds the corners must be narrower and lower than this.
+constexpr int warpRegionLimit = 32767;
+
+// Whether the region of a photo of that size that holds the corners fits the warp.
+bool fitsTheWarp(const std::vector<cv::Point>& corners, cv::Size photo);
+
+// The quadrangle of the photo inside the corners (in corner order), warped to
+// a page of the given size. A photo that the warp cannot take whole is cut to
+// the corners' region first. Empty when the corners form no convex
+// quadrangle or do not fit the warp.
+cv::Mat flattenedPage(const cv::Mat& photo, const std::vector<cv::Point>& corners, cv::Size page);
+
 } // namespace tarvek::documentsearch

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -60,11 +61,14 @@ protected:
         tarvek::http::logger::setHandler(nullptr);
     }
 
-    testhttp::Reply post(const std::string& target, const std::string& body, const std::string& accept = {})
+    testhttp::Reply post(const std::string& target, const std::string& body, const std::string& accept = {},
+                         const std::string& contentType = {})
     {
         testhttp::Headers headers;
         if (!accept.empty())
             headers.emplace_back(bhttp::field::accept, accept);
+        if (!contentType.empty())
+            headers.emplace_back(bhttp::field::content_type, contentType);
         return testhttp::request(server->port(), bhttp::verb::post, target, body, headers);
     }
 
@@ -144,6 +148,61 @@ TEST_F(DocumentTools, RectifyTakesGivenCornersAsJsonOrQuery)
     }
 }
 
+TEST_F(DocumentTools, RectifyPutsGivenCornersInOrderWhateverOrderTheyCameIn)
+{
+    std::vector<int> order = {0, 1, 2, 3};
+    const std::string expected = post("/v1/document/rectify?format=png&corners=360,100,1216,168,1296,1116,280,1056",
+                                      photo()).body();
+    ASSERT_FALSE(expected.empty());
+    do {
+        std::string corners;
+        for (const int k : order)
+            corners += (corners.empty() ? "" : ",") + std::to_string(page[k].x) + "," + std::to_string(page[k].y);
+        const auto reply = post("/v1/document/rectify?format=png&corners=" + corners, photo());
+        ASSERT_EQ(reply.result_int(), 200) << corners;
+        EXPECT_TRUE(reply.body() == expected) << corners;
+    } while (std::next_permutation(order.begin(), order.end()));
+}
+
+// What the encoders and the warp cannot take: a named format is refused, a
+// default gives way to PNG.
+TEST_F(DocumentTools, ImagesBeyondTheEncodersOrTheWarpAreAnswered422OrAsPng)
+{
+    // Light paper with a dark mark every 100 pixels.
+    const auto pngOf = [](cv::Size size) {
+        cv::Mat paper(size, CV_8UC3, cv::Scalar(200, 210, 220));
+        for (int x = 10; x + 20 < size.width; x += 100)
+            cv::rectangle(paper, cv::Rect(x, size.height / 4, 20, size.height / 2), cv::Scalar(30, 30, 30), cv::FILLED);
+        std::vector<uchar> bytes;
+        cv::imencode(".png", paper, bytes);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    const std::string wide = pngOf({16500, 8}), wider = pngOf({33000, 8});
+    struct Case {
+        std::string target, body, accept;
+        int status;
+        std::string answer; // the media type, or the error code
+    };
+    const std::string whole = "/v1/document/rectify?corners=0,0,16499,0,16499,7,0,7";
+    for (const Case& c : std::vector<Case>{
+             {whole + "&format=webp", wide, "", 422, "too_large_for_format"},
+             {whole, wide, "image/webp", 422, "too_large_for_format"},
+             {whole, wide, "IMAGE/WEBP;q=0.5, image/png;Q=0.4", 422, "too_large_for_format"},
+             {whole, wide, "", 200, "image/jpeg"},
+             {whole, wide, "image/*", 200, "image/jpeg"},
+             {"/v1/document/rectify?corners=0,0,32999,0,32999,7,0,7", wider, "", 422, "page_too_large"},
+             {"/v1/document/rectify?format=png&corners=32000,0,32999,0,32999,7,32000,7", wider, "", 200, "image/png"},
+             {"/v1/document/clean", pngOf({65501, 64}), "", 200, "image/png"},
+         }) {
+        const auto reply = post(c.target, c.body, c.accept);
+        ASSERT_EQ(reply.result_int(), c.status) << c.target << " " << c.accept << reply.body();
+        if (c.status == 200)
+            EXPECT_EQ(reply[bhttp::field::content_type], c.answer) << c.target;
+        else
+            EXPECT_EQ(json::parse(reply.body()).at("error").at("code").as_string(), c.answer) << c.target;
+    }
+}
+
 TEST_F(DocumentTools, BinarizeAndCleanAnswerImagesOfThePhotoSize)
 {
     struct Case {
@@ -188,6 +247,7 @@ TEST_F(DocumentTools, MistakesAnswerJsonErrorsAndTheServerGoesOn)
         std::string target, body, accept;
         int status;
         std::string code;
+        std::string contentType = {};
     };
     const std::string blank = jpegOf(cv::Mat(600, 800, CV_8UC3, cv::Scalar(80, 90, 100)));
     const std::string detect = "/v1/document/detect", rectify = "/v1/document/rectify";
@@ -210,7 +270,15 @@ TEST_F(DocumentTools, MistakesAnswerJsonErrorsAndTheServerGoesOn)
              {binarize + "?method=multiscale-sauvola&block=256", photo(), "", 400, "bad_option"},
              {rectify + "?corners=1,2,3,4,5,6", photo(), "", 400, "bad_corners"},
              {rectify + "?corners=0,0,1600,0,1599,1199,0,1199", photo(), "", 400, "bad_corners"},
-             {rectify + "?corners=0,0,1599,1199,1599,0,0,1199", photo(), "", 400, "bad_corners"},
+             {rectify + "?corners=0,0,800,0,1599,0,0,1199", photo(), "", 400, "bad_corners"},  // collinear
+             {rectify + "?corners=0,0,1599,0,400,300,0,1199", photo(), "", 400, "bad_corners"}, // re-entrant
+             {rectify + "?corners=abc,100,1216,168,1296,1116,280,1056", photo(), "", 400, "bad_corners"},
+             {rectify + "?corners=0x64,100,1216,168,1296,1116,280,1056", photo(), "", 400, "bad_corners"},
+             {rectify + "?corners=100abc,100,1216,168,1296,1116,280,1056", photo(), "", 400, "bad_corners"},
+             {rectify + "?corners=360,100,1216,168,1296,1116,280,", photo(), "", 400, "bad_corners"},
+             {detect, R"({"image":"AA)", "", 400, "bad_json", "application/json"},
+             {detect, "NaN", "", 400, "bad_json", "Application/JSON; charset=utf-8"},
+             {detect + "?%ff=1", photo(), "", 400, "unknown_option"}, // the answer must parse: valid UTF-8
              {rectify + "?format=gif", photo(), "", 400, "bad_option"},
              {rectify, photo(), "text/html", 406, "not_acceptable"},
              {rectify, blank, "", 422, "no_document"},
@@ -218,7 +286,7 @@ TEST_F(DocumentTools, MistakesAnswerJsonErrorsAndTheServerGoesOn)
              {detect, "hello", "", 415, "unsupported_media_type"},
              {detect, withImage(std::string(128, '\x01') + "DICM+}"), "", 415, "unsupported_media_type"},
          }) {
-        const auto reply = post(c.target, c.body, c.accept);
+        const auto reply = post(c.target, c.body, c.accept, c.contentType);
         EXPECT_EQ(reply.result_int(), c.status) << c.target << " " << c.code;
         EXPECT_EQ(reply[bhttp::field::content_type], "application/json");
         const json::object error = json::parse(reply.body()).at("error").as_object();

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -226,6 +227,130 @@ TEST_F(HttpServer, LogsEachRequestWithTheClientsAddressAndPort)
     testhttp::readReply(socket, buffer);
     EXPECT_TRUE(errors.contains(LogLevel::Info, "] Request: 127.0.0.1:" +
                                                     std::to_string(socket.local_endpoint().port()) + " GET /json?x=1\n"));
+}
+
+TEST_F(HttpServer, HeadAnswersTheGetHeaderWithoutABodyAnd405SaysWhatIsAllowed)
+{
+    const auto port = start();
+    // The client reads no body after a HEAD answer; what the server sent would
+    // be left in the connection and taken for the next answer.
+    const std::string head = testhttp::rawExchange(port, "HEAD /json HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(head.substr(0, 15), "HTTP/1.1 200 OK");
+    EXPECT_NE(head.find("Content-Length: 7\r\n"), std::string::npos) << head;
+    EXPECT_EQ(head.substr(head.size() - 4), "\r\n\r\n") << head;
+
+    const auto getOnly = testhttp::request(port, bhttp::verb::post, "/json");
+    EXPECT_EQ(getOnly.result_int(), 405);
+    EXPECT_EQ(getOnly[bhttp::field::allow], "GET, HEAD");
+    const auto postOnly = testhttp::request(port, bhttp::verb::head, "/echo");
+    EXPECT_EQ(postOnly.result_int(), 405);
+    EXPECT_EQ(postOnly[bhttp::field::allow], "POST");
+}
+
+// A pooled route whose requests wait until the test lets them go.
+class PooledWork : public HttpServer {
+protected:
+    PooledWork()
+    {
+        app.pooledRoute(Method::post, "/slow", [this](const Request& request) {
+            started.fetch_add(1);
+            released.wait();
+            return Response(200, "slow " + request.body(), "text/plain");
+        });
+        // Bodies that say "quick" need no pool.
+        app.pooledRoute(
+            Method::post, "/maybe", [](const Request&) { return Response(200, "answered", "text/plain"); },
+            [](const Request& request) { return request.body() != "quick"; });
+    }
+    ~PooledWork() override { release.set_value(); }
+
+    void waitUntilStarted(int count)
+    {
+        while (started.load() < count)
+            std::this_thread::sleep_for(1ms);
+    }
+
+    // A pool of one thread with one place in its queue, and one event loop:
+    // once the loop has logged a request, that request is queued before the
+    // loop reads any other.
+    std::uint16_t startWithOneThreadAndOnePlace()
+    {
+        tarvek::http::ServerLimits limits;
+        limits.workThreads = 1;
+        limits.workQueue = 1;
+        app.limits(limits).concurrency(1);
+        return start();
+    }
+
+    // The pool's thread busy with one request, another in its queue.
+    std::pair<std::future<testhttp::Reply>, std::future<testhttp::Reply>> runOneAndQueueOne(std::uint16_t port)
+    {
+        auto running = std::async(std::launch::async, [port] { return testhttp::post(port, "/slow", "running"); });
+        waitUntilStarted(1);
+        auto waiting = std::async(std::launch::async, [port] { return testhttp::post(port, "/slow?queued", "waiting"); });
+        while (!errors.contains(LogLevel::Info, "POST /slow?queued"))
+            std::this_thread::sleep_for(1ms);
+        return {std::move(running), std::move(waiting)};
+    }
+
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> started{0};
+};
+
+TEST_F(PooledWork, SlowWorkHoldsUpNeitherSmallRoutesNorOtherConnections)
+{
+    tarvek::http::ServerLimits limits;
+    limits.workThreads = 2;
+    app.limits(limits).concurrency(1); // one event loop: every connection shares it
+    const auto port = start();
+    std::vector<std::future<testhttp::Reply>> slow;
+    for (const char* body : {"a", "b"})
+        slow.push_back(std::async(std::launch::async, [port, body] { return testhttp::post(port, "/slow", body); }));
+    waitUntilStarted(2);
+
+    EXPECT_EQ(testhttp::request(port, bhttp::verb::get, "/json").result_int(), 200);
+    EXPECT_EQ(testhttp::post(port, "/maybe", "quick").body(), "answered");
+    for (auto& reply : slow)
+        EXPECT_EQ(reply.wait_for(0s), std::future_status::timeout);
+
+    release.set_value();
+    release = {};
+    EXPECT_EQ(slow[0].get().body(), "slow a");
+    EXPECT_EQ(slow[1].get().body(), "slow b");
+}
+
+TEST_F(PooledWork, AFullQueueAnswers503WithRetryAfterAndTheServerGoesOn)
+{
+    const auto port = startWithOneThreadAndOnePlace();
+    auto [running, waiting] = runOneAndQueueOne(port);
+
+    const auto refused = testhttp::post(port, "/maybe", "needs the pool");
+    EXPECT_EQ(refused.result_int(), 503);
+    EXPECT_EQ(refused[bhttp::field::retry_after], "1");
+    EXPECT_EQ(boost::json::parse(refused.body()).at("error").at("code"), "busy");
+    EXPECT_TRUE(errors.contains(LogLevel::Warning, "the work queue is full; answered 503"));
+    EXPECT_EQ(testhttp::post(port, "/maybe", "quick").body(), "answered");
+
+    release.set_value();
+    release = {};
+    EXPECT_EQ(running.get().body(), "slow running");
+    EXPECT_EQ(waiting.get().body(), "slow waiting");
+}
+
+TEST_F(PooledWork, StoppingLetsRunningWorkFinishAndDropsWaitingWork)
+{
+    // Their connections may close unanswered: the server is stopping.
+    auto [running, waiting] = runOneAndQueueOne(startWithOneThreadAndOnePlace());
+
+    auto stopped = std::async(std::launch::async, [this] { server.reset(); });
+    EXPECT_EQ(stopped.wait_for(50ms), std::future_status::timeout);
+    release.set_value();
+    release = {};
+    stopped.get();
+    EXPECT_EQ(started.load(), 1);
+    for (auto* reply : {&running, &waiting})
+        EXPECT_ANY_THROW(reply->get());
 }
 
 TEST_F(HttpServer, StopEndsRunAndTheServerCanRunAgain)

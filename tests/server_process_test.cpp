@@ -4,10 +4,12 @@
 #include "http_client.h"
 
 #include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -313,4 +315,37 @@ TEST_F(ServerProgram, RunningOutOfFileDescriptorsNeitherSpinsNorStops)
     EXPECT_EQ(testhttp::post(port, "/recognize_receipt", "{}").body(), R"({"status":-1})");
     EXPECT_NE(readFile(directory / "access.log").find("accepting a connection failed: Too many open files"),
               std::string::npos);
+}
+
+// Photo work runs on threads of its own: the I/O threads go on answering.
+TEST_F(ServerProgram, HealthAnswersWhileTwoSlowCleansRun)
+{
+    ServerProcess server(directory, {"0"});
+    const auto port = server.waitForPort();
+    ASSERT_NE(port, 0);
+    std::vector<uchar> png;
+    cv::imencode(".png", cv::Mat(6000, 6000, CV_8UC3, cv::Scalar(200, 205, 210)), png);
+    const std::string photo(png.begin(), png.end());
+    std::vector<std::future<testhttp::Reply>> cleans;
+    for (int i = 0; i < 2; ++i)
+        cleans.push_back(std::async(std::launch::async, [&] { return testhttp::post(port, "/v1/document/clean", photo); }));
+    const auto requestsLogged = [&] {
+        const std::string text = server.standardError();
+        std::size_t count = 0;
+        for (auto at = text.find("POST /v1/document/clean"); at != std::string::npos;
+             at = text.find("POST /v1/document/clean", at + 1))
+            ++count;
+        return count;
+    };
+    while (requestsLogged() < 2)
+        std::this_thread::sleep_for(1ms);
+
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(testhttp::request(port, bhttp::verb::get, "/v1/health").result_int(), 200);
+    // A bound for a loaded machine; an I/O thread held by a clean would take seconds.
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
+    for (auto& clean : cleans)
+        EXPECT_EQ(clean.wait_for(0s), std::future_status::timeout) << "a clean finished before health answered";
+    for (auto& clean : cleans)
+        EXPECT_EQ(clean.get().result_int(), 200);
 }

@@ -3,15 +3,16 @@
 #include "binarization_methods.h"
 #include "client_error.h"
 #include "document_search.h"
-#include "documentarea.h"
 #include "imageprocessing.h"
 #include "logger.h"
 #include "tool_request.h"
 
 #include <boost/algorithm/string.hpp>
 #include <boost/json/serialize.hpp>
+#include <fmt/format.h>
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -22,7 +23,6 @@
 namespace tarvek::service {
 namespace {
 
-namespace area = tarvek::documentarea;
 using Corners = std::vector<cv::Point>;
 using documentsearch::documentKinds;
 using documentsearch::Ratios;
@@ -79,8 +79,7 @@ void logDone(const std::string& what, const cv::TickMeter& meter)
 
 ClientError badCorners(const std::string& why)
 {
-    return ClientError(400, "bad_corners", "option \"corners\" must be four [x, y] points inside the image, "
-                                           "top-left, top-right, bottom-right, bottom-left: " + why);
+    return ClientError(400, "bad_corners", "option \"corners\" must be four [x, y] points inside the image: " + why);
 }
 
 // The eight coordinates of "corners": a JSON array of four [x, y] arrays, or
@@ -89,10 +88,14 @@ std::vector<double> cornerCoordinates(const boost::json::value& value)
 {
     std::vector<double> numbers;
     if (value.is_string()) {
-        std::istringstream text{std::string(value.get_string())};
-        std::string item;
-        while (std::getline(text, item, ','))
-            numbers.push_back(std::strtod(item.c_str(), nullptr));
+        std::vector<std::string> items;
+        boost::algorithm::split(items, value.get_string(), boost::algorithm::is_any_of(","));
+        for (std::string& item : items) {
+            const auto number = parseNumber(boost::algorithm::trim_copy(item));
+            if (!number)
+                throw badCorners("\"" + item + "\" is not a number");
+            numbers.push_back(*number);
+        }
         return numbers;
     }
     if (!value.is_array())
@@ -109,6 +112,7 @@ std::vector<double> cornerCoordinates(const boost::json::value& value)
     return numbers;
 }
 
+// The given points inside the image, in corner order whatever order they came in.
 Corners givenCorners(const boost::json::value& value, const cv::Size& size)
 {
     const std::vector<double> numbers = cornerCoordinates(value);
@@ -122,7 +126,7 @@ Corners givenCorners(const boost::json::value& value, const cv::Size& size)
                              std::to_string(size.height) + " image");
         corners.emplace_back(cvRound(x), cvRound(y));
     }
-    return corners;
+    return documentsearch::inCornerOrder(corners);
 }
 
 // The flattened page keeps the longer of each pair of opposite sides.
@@ -137,16 +141,31 @@ struct ImageFormat {
     const char* name;
     const char* extension;
     const char* mediaType;
+    int maxSide; // what the encoder writes
 };
 
-const std::vector<ImageFormat> outputFormats = {
-    {"jpeg", ".jpg", "image/jpeg"}, {"png", ".png", "image/png"}, {"webp", ".webp", "image/webp"}};
+// libjpeg-turbo writes sides up to 65500, WebP up to 16383, libpng up to its
+// default user limit of a million.
+const std::vector<ImageFormat> outputFormats = {{"jpeg", ".jpg", "image/jpeg", 65500},
+                                                {"png", ".png", "image/png", 1000000},
+                                                {"webp", ".webp", "image/webp", 16383}};
+const ImageFormat& jpeg = outputFormats[0];
+const ImageFormat& png = outputFormats[1];
+
+// The format of an answer, and whether the client named it (rather than
+// leaving it to the route, or sending a wildcard): one it did not name may
+// give way to PNG when the image is too large for it.
+struct OutputFormat {
+    ImageFormat format;
+    bool named;
+};
 
 // The format an Accept header prefers among outputFormats: the highest q,
-// then the first listed; wildcards mean JPEG. Nothing when none is acceptable.
-std::optional<ImageFormat> negotiatedFormat(const std::string& accept)
+// then the first listed; wildcards mean JPEG. Media types are compared
+// without regard to case. Nothing when none is acceptable.
+std::optional<OutputFormat> negotiatedFormat(const std::string& accept)
 {
-    std::optional<ImageFormat> best;
+    std::optional<OutputFormat> best;
     double bestQuality = 0;
     std::vector<std::string> ranges;
     boost::algorithm::split(ranges, accept, boost::algorithm::is_any_of(","));
@@ -156,14 +175,16 @@ std::optional<ImageFormat> negotiatedFormat(const std::string& accept)
         double quality = 1;
         for (std::string& parameter : parts) {
             boost::algorithm::trim(parameter);
+            boost::algorithm::to_lower(parameter);
             if (boost::algorithm::starts_with(parameter, "q="))
                 quality = std::strtod(parameter.c_str() + 2, nullptr);
         }
         const std::string& type = parts[0];
+        const bool wildcard = type == "*/*" || type == "image/*";
         for (const ImageFormat& format : outputFormats) {
-            const bool wildcard = (type == "*/*" || type == "image/*") && &format == &outputFormats[0];
-            if ((wildcard || type == format.mediaType) && quality > bestQuality) {
-                best = format;
+            const bool matches = wildcard ? &format == &jpeg : type == format.mediaType;
+            if (matches && quality > bestQuality) {
+                best = OutputFormat{format, !wildcard};
                 bestQuality = quality;
             }
         }
@@ -171,23 +192,34 @@ std::optional<ImageFormat> negotiatedFormat(const std::string& accept)
     return best;
 }
 
-ImageFormat outputFormatOf(const ToolRequest& options, const http::Request& request)
+OutputFormat outputFormatOf(const ToolRequest& options, const http::Request& request)
 {
     if (options.option("format"))
-        return chosen(options, "format", outputFormats, "");
+        return {chosen(options, "format", outputFormats, ""), true};
     const auto accept = request.find(boost::beast::http::field::accept);
     if (accept == request.end())
-        return outputFormats[0];
+        return {jpeg, false};
     if (auto format = negotiatedFormat(std::string(accept->value())))
         return *format;
     throw ClientError(406, "not_acceptable", "the service writes image/jpeg, image/png and image/webp");
 }
 
-http::Response imageResponse(const cv::Mat& image, const ImageFormat& format)
+bool holds(const ImageFormat& format, const cv::Mat& image)
 {
+    return image.cols <= format.maxSide && image.rows <= format.maxSide;
+}
+
+http::Response imageResponse(const cv::Mat& image, OutputFormat output)
+{
+    if (!holds(output.format, image) && !output.named)
+        output.format = png;
+    if (!holds(output.format, image))
+        throw ClientError(422, "too_large_for_format",
+                          fmt::format("the image is {} x {} pixels; {} holds at most {} pixels a side", image.cols,
+                                      image.rows, output.format.name, output.format.maxSide));
     std::vector<uchar> bytes;
-    cv::imencode(format.extension, image, bytes);
-    return http::Response(200, std::string(bytes.begin(), bytes.end()), format.mediaType);
+    cv::imencode(output.format.extension, image, bytes);
+    return http::Response(200, std::string(bytes.begin(), bytes.end()), output.format.mediaType);
 }
 
 ClientError noDocument() { return ClientError(422, "no_document", "no document was found in the image"); }
@@ -239,7 +271,7 @@ http::Response rectifyDocument(const http::Request& request)
     meter.start();
     ToolRequest options(request);
     options.allowOnly({"corners", "format", "strategy", "kind"});
-    const ImageFormat format = outputFormatOf(options, request);
+    const OutputFormat format = outputFormatOf(options, request);
     const Strategy& strategy = chosen(options, "strategy", strategies, "compare");
     const Ratios ratios = ratiosOf(options);
     cv::Mat photo = options.photo();
@@ -248,9 +280,14 @@ http::Response rectifyDocument(const http::Request& request)
     std::optional<Corners> corners = given ? givenCorners(*given, photo.size()) : detect(photo, strategy, ratios);
     if (!corners)
         throw noDocument();
-    const cv::Size size = flattenedSize(*corners);
-    cv::Mat page;
-    area::getPerspectiveImage(photo, page, *corners, size.width, size.height);
+    if (!documentsearch::fitsTheWarp(*corners, photo.size())) {
+        const cv::Rect region = cv::boundingRect(*corners);
+        throw ClientError(422, "page_too_large",
+                          fmt::format("the corners span {} x {} pixels; pages are flattened from regions under {} "
+                                      "pixels a side",
+                                      region.width, region.height, documentsearch::warpRegionLimit));
+    }
+    const cv::Mat page = documentsearch::flattenedPage(photo, *corners, flattenedSize(*corners));
     if (page.empty()) {
         if (given)
             throw badCorners("they do not form a convex quadrangle");
@@ -280,7 +317,7 @@ http::Response binarizeDocument(const http::Request& request)
                           std::string("the image is too small for ") + method.name + " with these options");
     meter.stop();
     logDone(std::string("binarize: ") + method.name, meter);
-    return imageResponse(binary, outputFormats[1]);
+    return imageResponse(binary, {png, false});
 }
 
 http::Response cleanDocument(const http::Request& request)
@@ -295,7 +332,7 @@ http::Response cleanDocument(const http::Request& request)
         throw ClientError(422, "not_processable", "no dark-on-light page whose background could be removed");
     meter.stop();
     logDone("clean: background removed", meter);
-    return imageResponse(clean, outputFormats[0]);
+    return imageResponse(clean, {jpeg, false});
 }
 
 } // namespace tarvek::service

@@ -3,6 +3,7 @@
 #include "json_text.h"
 #include "logger.h"
 #include "response_head.h"
+#include "work_pool.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -66,14 +67,24 @@ bool isMalformedRequest(beast::error_code ec)
 
 std::string_view viewOf(beast::string_view text) { return {text.data(), text.size()}; }
 
+// The answer when the work pool's queue is full: the client may try again in a moment.
+Response busyResponse()
+{
+    Response busy(503,
+                  R"({"error":{"code":"busy","message":"the server is busy with other photos; try again shortly"}})",
+                  "application/json");
+    busy.fields.emplace_back(bhttp::field::retry_after, "1");
+    return busy;
+}
+
 beast::string_view pathOf(beast::string_view target) { return target.substr(0, target.find('?')); }
 
 // One connection: reads requests one after another (keep-alive), answers each
 // through App::dispatch, and closes on errors, timeouts or "Connection: close".
 class Session : public std::enable_shared_from_this<Session> {
 public:
-    Session(Socket socket, const App& app, const ServerLimits& limits)
-        : stream_(std::move(socket)), app_(app), limits_(limits)
+    Session(Socket socket, const App& app, const ServerLimits& limits, WorkPool& pool)
+        : stream_(std::move(socket)), app_(app), limits_(limits), pool_(pool)
     {
     }
 
@@ -161,17 +172,44 @@ private:
         if (logger::enabled(LogLevel::Info))
             logger::write(LogLevel::Info, fmt::format("Request: {} {} {}", remoteAddress(),
                                                       viewOf(request.method_string()), viewOf(request.target())));
-        Response result = app_.dispatch(request);
+        if (app_.needsPool(request))
+            return answerOnPool(std::move(request));
+        respond(request, app_.dispatch(request));
+    }
 
+    // Dispatches on the work pool; the answer is written back on this
+    // connection's own thread. Nothing is read meanwhile: the next request of
+    // the connection waits for this answer.
+    void answerOnPool(Request request)
+    {
+        auto held = std::make_shared<Request>(std::move(request));
+        const bool queued = pool_.trySubmit([self = shared_from_this(), held] {
+            Response result = self->app_.dispatch(*held);
+            asio::post(self->stream_.get_executor(), [self, held, result = std::move(result)]() mutable {
+                self->respond(*held, std::move(result));
+            });
+        });
+        if (queued)
+            return;
+        logAt(LogLevel::Warning, "the work queue is full; answered 503");
+        respond(*held, busyResponse());
+    }
+
+    void respond(const Request& request, Response result)
+    {
         auto response = std::make_shared<bhttp::response<bhttp::string_body>>(
             static_cast<bhttp::status>(result.code), request.version());
         response->set(bhttp::field::server, serverName);
         if (!result.contentType.empty())
             response->set(bhttp::field::content_type, result.contentType);
+        for (auto& [field, value] : result.fields)
+            response->set(field, std::move(value));
         response->keep_alive(request.keep_alive());
         response->body() = std::move(result.body);
+        // A HEAD answer has the GET answer's header, Content-Length included, and no body.
         response->prepare_payload();
-        send(response, !request.keep_alive(), {&app_.routeOf(request), request.body().size()});
+        const bool withBody = request.method() != bhttp::verb::head;
+        send(response, !request.keep_alive(), {&app_.routeOf(request), request.body().size()}, withBody);
     }
 
     // Answers an unreadable request and closes the connection, draining what
@@ -214,15 +252,17 @@ private:
         std::size_t bytesIn;
     };
 
-    void send(const std::shared_ptr<bhttp::response<bhttp::string_body>>& response, bool closeAfter, Served served)
+    void send(const std::shared_ptr<bhttp::response<bhttp::string_body>>& response, bool closeAfter, Served served,
+              bool withBody)
     {
         formatResponseHead(response->base(), head_);
-        const std::array<asio::const_buffer, 2> message{asio::buffer(head_), asio::buffer(response->body())};
-        stream_.expires_after(writeTimeout(response->body().size()));
+        const std::size_t bodySize = withBody ? response->body().size() : 0;
+        const std::array<asio::const_buffer, 2> message{asio::buffer(head_), asio::buffer(response->body().data(), bodySize)};
+        stream_.expires_after(writeTimeout(bodySize));
         asio::async_write(stream_, message,
-                          [self = shared_from_this(), response, closeAfter, served](beast::error_code ec, std::size_t) {
-                              self->report(*served.route, response->result_int(), served.bytesIn,
-                                           ec ? 0 : response->body().size());
+                          [self = shared_from_this(), response, closeAfter, served, bodySize](beast::error_code ec,
+                                                                                              std::size_t) {
+                              self->report(*served.route, response->result_int(), served.bytesIn, ec ? 0 : bodySize);
                               if (ec || closeAfter)
                                   return self->close();
                               self->readHeader();
@@ -272,14 +312,15 @@ private:
     std::chrono::steady_clock::time_point received_; // when the current request's header was read
     const App& app_;
     const ServerLimits& limits_;
+    WorkPool& pool_;
 };
 
 // Accepts on its own event loop and hands each connection to the next worker.
 class Acceptor {
 public:
     Acceptor(asio::io_context& context, const tcp::endpoint& endpoint, std::deque<asio::io_context>& workers,
-             const App& app, const ServerLimits& limits)
-        : acceptor_(context), retry_(context), workers_(workers), app_(app), limits_(limits)
+             const App& app, const ServerLimits& limits, WorkPool& pool)
+        : acceptor_(context), retry_(context), workers_(workers), app_(app), limits_(limits), pool_(pool)
     {
         acceptor_.open(endpoint.protocol());
         acceptor_.set_option(asio::socket_base::reuse_address(true));
@@ -298,7 +339,7 @@ public:
                 return;
             if (ec)
                 return pauseAfter(ec);
-            auto session = std::make_shared<Session>(std::move(socket), app_, limits_);
+            auto session = std::make_shared<Session>(std::move(socket), app_, limits_, pool_);
             asio::post(worker, [session] { session->start(); });
             accept();
         });
@@ -323,6 +364,7 @@ private:
     std::size_t next_ = 0;
     const App& app_;
     const ServerLimits& limits_;
+    WorkPool& pool_;
 };
 
 } // namespace
@@ -339,7 +381,15 @@ Response::Response(const boost::json::value& json)
 
 App& App::route(Method method, std::string path, Handler handler)
 {
-    routes_.push_back({method, std::move(path), std::move(handler)});
+    routes_.push_back({method, std::move(path), std::move(handler), {}});
+    return *this;
+}
+
+App& App::pooledRoute(Method method, std::string path, Handler handler, NeedsPool needsPool)
+{
+    if (!needsPool)
+        needsPool = [](const Request&) { return true; };
+    routes_.push_back({method, std::move(path), std::move(handler), std::move(needsPool)});
     return *this;
 }
 
@@ -385,26 +435,55 @@ const std::string& App::routeOf(const Request& request) const
     return none;
 }
 
-Response App::dispatch(const Request& request) const
+const Route* App::routeFor(const Request& request) const
 {
     const auto path = pathOf(request.target());
-    bool pathKnown = false;
+    const bool head = request.method() == Method::head;
+    for (const Route& route : routes_)
+        if (route.path == path && (route.method == request.method() || (head && route.method == Method::get)))
+            return &route;
+    return nullptr;
+}
+
+std::string App::allowedMethods(const Request& request) const
+{
+    const auto path = pathOf(request.target());
+    std::string methods;
     for (const Route& route : routes_) {
         if (route.path != path)
             continue;
-        pathKnown = true;
-        if (route.method != request.method())
-            continue;
-        try {
-            return route.handler(request);
-        } catch (const std::exception& e) {
-            logError(std::string("An uncaught exception occurred: ") + e.what());
-        } catch (...) {
-            logError("An uncaught exception occurred. The type was unknown so no information was available.");
-        }
-        return Response(500);
+        methods += (methods.empty() ? "" : ", ") + std::string(viewOf(bhttp::to_string(route.method)));
+        if (route.method == Method::get)
+            methods += ", HEAD";
     }
-    return Response(pathKnown ? 405 : 404);
+    return methods;
+}
+
+bool App::needsPool(const Request& request) const
+{
+    const Route* route = routeFor(request);
+    return route && route->pooled && route->pooled(request);
+}
+
+Response App::dispatch(const Request& request) const
+{
+    const Route* route = routeFor(request);
+    if (!route) {
+        std::string allowed = allowedMethods(request);
+        if (allowed.empty())
+            return Response(404);
+        Response notAllowed(405);
+        notAllowed.fields.emplace_back(bhttp::field::allow, std::move(allowed));
+        return notAllowed;
+    }
+    try {
+        return route->handler(request);
+    } catch (const std::exception& e) {
+        logError(std::string("An uncaught exception occurred: ") + e.what());
+    } catch (...) {
+        logError("An uncaught exception occurred. The type was unknown so no information was available.");
+    }
+    return Response(500);
 }
 
 void App::run()
@@ -414,11 +493,13 @@ void App::run()
     std::deque<asio::io_context> workers;
     for (unsigned i = 0; i < concurrency_; ++i)
         workers.emplace_back(1);
+    // Its threads are joined before the worker loops go, which its jobs post their answers to.
+    WorkPool pool(limits_.workThreads ? limits_.workThreads : concurrency_, limits_.workQueue);
     asio::io_context acceptorContext(1);
     std::optional<Acceptor> acceptor;
     try {
         acceptor.emplace(acceptorContext, tcp::endpoint(asio::ip::make_address(address_), port_), workers, *this,
-                         limits_);
+                         limits_, pool);
     } catch (...) {
         std::lock_guard lock(mutex_);
         started_ = true;

@@ -3,6 +3,8 @@
 // A small HTTP/1.1 server on Boost.Beast: a route table of (method, exact
 // path) -> handler, one acceptor thread and N worker event loops, keep-alive,
 // "Expect: 100-continue", chunked bodies, a body limit and read timeouts.
+// Routes of slow work run on a pool of threads of their own, with a bounded
+// queue, so that the event loops only read, answer small routes and write.
 
 #include <boost/beast/http.hpp>
 #include <boost/json/value.hpp>
@@ -15,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarvek::http {
@@ -27,6 +30,7 @@ struct Response {
     int code = 200;
     std::string body;
     std::string contentType; // no Content-Type header when empty
+    std::vector<std::pair<boost::beast::http::field, std::string>> fields; // further header fields
 
     Response() = default;
     explicit Response(int code, std::string body = {}, std::string contentType = {});
@@ -34,11 +38,15 @@ struct Response {
 };
 
 using Handler = std::function<Response(const Request&)>;
+// Whether a request to a route of slow work needs the work pool; one it says
+// no to (a request without a photo, say) is answered on its connection's thread.
+using NeedsPool = std::function<bool(const Request&)>;
 
 struct Route {
     Method method;
     std::string path;
     Handler handler;
+    NeedsPool pooled; // empty for small routes, answered on the connection's thread
 };
 
 // Told about every answered request, for metrics. Called from the worker
@@ -57,11 +65,17 @@ struct ServerLimits {
     std::size_t headerLimit = 16u << 10;               // larger headers are answered 431
     std::chrono::milliseconds headerTimeout{30000};    // whole header, also the keep-alive idle time
     std::chrono::milliseconds bodyIdleTimeout{30000};  // longest pause between body bytes
+    unsigned workThreads = 0;                          // threads of the work pool; 0: as many as workers
+    std::size_t workQueue = 32;                        // requests waiting for them; more are answered 503
 };
 
 class App {
 public:
+    // A GET route also answers HEAD.
     App& route(Method method, std::string path, Handler handler);
+    // A route of slow work: its handler runs on the work pool whenever
+    // needsPool says so (always when it is not given).
+    App& pooledRoute(Method method, std::string path, Handler handler, NeedsPool needsPool = {});
     App& port(std::uint16_t port);
     App& bindaddr(std::string address);
     App& concurrency(unsigned threads);
@@ -86,10 +100,17 @@ public:
     // Blocks until run() listens (returns the bound port) or has failed (returns 0).
     std::uint16_t waitUntilListening();
 
-    // The answer for a parsed request: route lookup, 404/405, handler errors as 500.
+    // The answer for a parsed request: route lookup, 404/405 (with Allow),
+    // handler errors as 500.
     Response dispatch(const Request& request) const;
+    // Whether dispatching the request belongs on the work pool.
+    bool needsPool(const Request& request) const;
 
 private:
+    // The route that answers the request, nullptr when none does.
+    const Route* routeFor(const Request& request) const;
+    // "GET, HEAD" or "POST": the methods of the routes of the request's path.
+    std::string allowedMethods(const Request& request) const;
     void announce(std::uint16_t boundPort);
 
     std::vector<Route> routes_;

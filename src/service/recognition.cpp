@@ -195,6 +195,20 @@ boost::json::value run_request(const http::Request& request, int kind)
     return response;
 }
 
+bool mayDecodeImage(const http::Request& request)
+{
+    const std::string& body = request.body();
+    if (verbatimImageText(body))
+        return true;
+    boost::system::error_code notJson;
+    const boost::json::value json = boost::json::parse(body, notJson);
+    if (notJson)
+        return true;
+    const boost::json::object* members = json.if_object();
+    const boost::json::value* image = members ? members->if_contains("image") : nullptr;
+    return image && image->is_string();
+}
+
 std::string to_string(const std::wstring& text)
 {
     return boost::locale::conv::utf_to_utf<char>(text, boost::locale::conv::skip);

@@ -15,6 +15,11 @@ namespace tarvek::service {
 // kind 0: receipt, 1: estimate; any other kind has no field values (status -3).
 boost::json::value run_request(const http::Request& request, int kind);
 
+// Whether run_request may decode an image for this request: false for JSON
+// bodies that it answers from the JSON alone (no "image", or one that is no
+// text), which need not wait for the work pool.
+bool mayDecodeImage(const http::Request& request);
+
 // UTF-8 of a wide string holding one code point per element; invalid code
 // points are skipped.
 std::string to_string(const std::wstring& text);

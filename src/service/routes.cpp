@@ -14,15 +14,18 @@ void addRoutes(http::App& app)
 {
     app.route(http::Method::get, "/",
               [](const http::Request&) { return http::Response(200, renderTemplate("index.html")); });
-    app.route(http::Method::post, "/recognize_receipt",
-              [](const http::Request& request) { return run_request(request, 0); });
-    app.route(http::Method::post, "/recognize_estimate",
-              [](const http::Request& request) { return run_request(request, 1); });
+    // Photos are decoded and processed on the work pool.
+    app.pooledRoute(
+        http::Method::post, "/recognize_receipt", [](const http::Request& request) { return run_request(request, 0); },
+        mayDecodeImage);
+    app.pooledRoute(
+        http::Method::post, "/recognize_estimate", [](const http::Request& request) { return run_request(request, 1); },
+        mayDecodeImage);
 
-    app.route(http::Method::post, "/v1/document/detect", answeringClientErrors(detectDocument));
-    app.route(http::Method::post, "/v1/document/rectify", answeringClientErrors(rectifyDocument));
-    app.route(http::Method::post, "/v1/document/binarize", answeringClientErrors(binarizeDocument));
-    app.route(http::Method::post, "/v1/document/clean", answeringClientErrors(cleanDocument));
+    app.pooledRoute(http::Method::post, "/v1/document/detect", answeringClientErrors(detectDocument));
+    app.pooledRoute(http::Method::post, "/v1/document/rectify", answeringClientErrors(rectifyDocument));
+    app.pooledRoute(http::Method::post, "/v1/document/binarize", answeringClientErrors(binarizeDocument));
+    app.pooledRoute(http::Method::post, "/v1/document/clean", answeringClientErrors(cleanDocument));
 
     app.route(http::Method::get, "/v1/health", [](const http::Request&) {
         return boost::json::value{{"status", "ok"}, {"version", TARVEK_VERSION}};

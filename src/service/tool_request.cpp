@@ -4,6 +4,7 @@
 #include "client_error.h"
 #include "image_input.h"
 
+#include <boost/algorithm/string.hpp>
 #include <boost/json/parse.hpp>
 #include <boost/url/parse.hpp>
 #include <boost/url/src.hpp> // Boost.URL has no compiled library in Debian; this builds it into the service once
@@ -36,36 +37,52 @@ bool isBase64(const std::string& text)
     return text.size() - data <= 2 && std::all_of(text.begin(), text.begin() + data, isAlphabet);
 }
 
-template <typename Number>
-bool parseWhole(const std::string& text, Number& value)
-{
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    return error == std::errc() && stop == end;
-}
-
 // A JSON number, or text holding one, as a double; nothing for anything else.
 std::optional<double> numberOf(const boost::json::value& value)
 {
     if (value.is_number())
         return value.to_number<double>();
-    double number = 0;
-    if (value.is_string() && parseWhole(std::string(value.get_string()), number))
-        return number;
+    if (value.is_string())
+        return parseNumber(value.get_string());
     return std::nullopt;
 }
 
+// Whether the Content-Type names JSON: application/json or a type ending in
+// "+json", parameters aside, in any case.
+bool declaresJson(const http::Request& request)
+{
+    const auto field = request.find(boost::beast::http::field::content_type);
+    if (field == request.end())
+        return false;
+    std::string type(field->value().substr(0, field->value().find(';')));
+    boost::algorithm::trim(type);
+    boost::algorithm::to_lower(type);
+    return type == "application/json" || boost::algorithm::ends_with(type, "+json");
+}
+
 } // namespace
+
+std::optional<double> parseNumber(std::string_view text)
+{
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || stop != end)
+        return std::nullopt;
+    return value;
+}
 
 ToolRequest::ToolRequest(const http::Request& request)
 {
     readQuery(request);
     boost::system::error_code notJson;
     boost::json::value json = boost::json::parse(request.body(), notJson);
-    if (notJson)
-        bytes_ = request.body();
-    else
+    if (!notJson)
         readJsonBody(json);
+    else if (declaresJson(request))
+        throw ClientError(400, "bad_json", "the body is declared JSON but does not parse: " + notJson.message());
+    else
+        bytes_ = request.body();
 }
 
 void ToolRequest::allowOnly(const std::vector<std::string>& names) const

@@ -11,15 +11,22 @@
 #include <opencv2/core/mat.hpp>
 
 #include <map>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvek::service {
 
+// The whole text as a decimal number ("12", "-0.5", "1e3"); nothing for
+// anything else ("abc", "0x64", "100abc", "", " 1").
+std::optional<double> parseNumber(std::string_view text);
+
 class ToolRequest {
 public:
-    // A JSON body that is no object with a string "image", Base64 that does
-    // not decode and a target whose query does not parse are refused (400).
+    // A JSON body that is no object with a string "image", a body declared
+    // JSON that does not parse, Base64 that does not decode and a target whose
+    // query does not parse are refused (400).
     explicit ToolRequest(const http::Request& request);
 
     // Refuses (400) any option given but not named here.
