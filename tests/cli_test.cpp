@@ -7,15 +7,20 @@
 #include <boost/json.hpp>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <thread>
 
 #include <csignal>
 #include <fcntl.h>
+#include <linux/securebits.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,13 +43,17 @@ void writeFile(const fs::path& path, const std::string& bytes)
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// Starts tarvek in directory with standard output and error sent to files there.
-pid_t startTarvek(const fs::path& directory, std::vector<std::string> arguments)
+// Starts tarvek in directory with standard output and error sent to files there. As root and
+// boundByModes, tarvek gets none of root's capabilities (SECBIT_NOROOT) where root may give them
+// up, so that file modes bind it as they bind anyone else.
+pid_t startTarvek(const fs::path& directory, std::vector<std::string> arguments, bool boundByModes = false)
 {
     const pid_t pid = fork();
     if (pid == 0) {
         if (chdir(directory.c_str()) != 0)
             _exit(127);
+        if (boundByModes && geteuid() == 0)
+            prctl(PR_SET_SECUREBITS, SECBIT_NOROOT);
         dup2(open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
         dup2(open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
         std::vector<char*> argv{const_cast<char*>(TARVEK_CLI_BINARY)};
@@ -92,7 +101,10 @@ protected:
     }
     void TearDown() override { fs::remove_all(root_); }
 
-    Finished runTarvek(std::vector<std::string> arguments) { return finish(root_, startTarvek(root_, std::move(arguments))); }
+    Finished runTarvek(std::vector<std::string> arguments, bool boundByModes = false)
+    {
+        return finish(root_, startTarvek(root_, std::move(arguments), boundByModes));
+    }
 
     fs::path root_;
     const std::map<std::string, cv::Size> photos_ = {
@@ -152,6 +164,8 @@ TEST_F(TarvekProgram, ExitStatus)
     const std::vector<std::pair<std::vector<std::string>, int>> cases = {
         {{"detect", "in/p1.jpg", "in/a"}, 1},
         {{"detect", "in/p1.jpg", "--kind", "a4"}, 0},
+        {{"detect", "in/p1.jpg", "--jobs", "100000"}, 0},  // lowered to what is useful
+        {{"detect", "in/p1.jpg", "--jobs", "0"}, 2},
         {{"detect", "in/notes.txt"}, 1},  // named, so not an image is a failure, not a skip
         {{"detect", "--help"}, 0},
         {{}, 2},
@@ -182,6 +196,88 @@ TEST_F(TarvekProgram, ScrambleRoundTrip)
         EXPECT_EQ(runTarvek(unscramble).status, 0);
         EXPECT_EQ(readFile(root_ / "back.jpg"), readFile(root_ / "in/p1.jpg"));
     }
+}
+
+TEST_F(TarvekProgram, PhotosSharingAnOutputFailNamingTheFirst)
+{
+    writeFile(root_ / "c1/doc.jpg", syntheticPhotographJpeg(320, 240));
+    writeFile(root_ / "c1/doc.png", syntheticPhotographJpeg(400, 300));  // a JPEG, whatever its name says
+    writeFile(root_ / "c2/doc.jpg", syntheticPhotographJpeg(480, 360));
+    struct Case {
+        std::vector<std::string> paths;
+        std::string failure;  // "" when every photo is done
+        int writtenWidth;     // that of the photo whose result out/doc.png holds
+    };
+    const std::vector<Case> cases = {
+        {{"c1"}, "failed c1/doc.png: would overwrite out/doc.png, the result of c1/doc.jpg\n", 320},
+        {{"c2/doc.jpg", "c1/doc.jpg"}, "failed c1/doc.jpg: would overwrite out/doc.png, the result of c2/doc.jpg\n", 480},
+        {{"c2", "c2/doc.jpg", "./c2/doc.jpg"}, "", 480},  // one photo, reached three times
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(root_ / "out");
+        std::vector<std::string> arguments = {"binarize", "--out", "out", "--jobs", "2"};
+        arguments.insert(arguments.end(), c.paths.begin(), c.paths.end());
+        const Finished run = runTarvek(arguments);
+        EXPECT_EQ(run.status, c.failure.empty() ? 0 : 1) << run.err;
+        EXPECT_NE(run.err.find(c.failure), std::string::npos) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), c.failure.empty() ? 1 : 2) << run.err;
+        EXPECT_EQ(cv::imread((root_ / "out/doc.png").string()).cols, c.writtenWidth) << run.err;
+    }
+}
+
+TEST_F(TarvekProgram, PathsThatCannotBeReadAreFailuresThatSayWhy)
+{
+    const fs::path locked = root_ / "in/a/locked";
+    writeFile(locked / "p4.jpg", syntheticPhotographJpeg(64, 48));
+    fs::permissions(locked, fs::perms::none);
+    fs::create_symlink("loop.jpg", root_ / "in/loop.jpg");
+    const Finished walked = runTarvek({"detect", "in"}, true);
+    const Finished named = runTarvek({"detect", "in/a/locked"}, true);
+    fs::permissions(locked, fs::perms::owner_all);
+    const Finished loop = runTarvek({"detect", "in/loop.jpg"});
+    EXPECT_EQ(loop.status, 2);
+    EXPECT_NE(loop.err.find("in/loop.jpg: Too many levels of symbolic links"), std::string::npos) << loop.err;
+    EXPECT_NE(walked.err.find("failed in/loop.jpg: cannot read: Too many levels of symbolic links\n"), std::string::npos);
+    EXPECT_EQ(std::count(walked.out.begin(), walked.out.end(), '\n'), photos_.size() + failures_.size() + 2);
+    if (named.err.find("done in/a/locked/p4.jpg") != std::string::npos)
+        GTEST_SKIP() << "root reads a mode-000 folder here, as it may not give up its capabilities (PR_SET_SECUREBITS)";
+
+    const std::string failure = "failed in/a/locked: cannot list the folder: Permission denied\n";
+    EXPECT_NE(walked.err.find(failure), std::string::npos) << walked.err;
+    EXPECT_EQ(named.status, 1);
+    EXPECT_EQ(named.err, failure);
+    EXPECT_EQ(named.out, R"({"path":"in/a/locked","error":"cannot list the folder: Permission denied"})" "\n");
+}
+
+// A file name may hold any byte but '/' and NUL: each photo still gets one progress line, with
+// control characters and bytes that are not UTF-8 escaped, and one JSON line that parses.
+TEST_F(TarvekProgram, EveryFileNameStaysOnOneLine)
+{
+    // name, as printed on standard error, as given in JSON
+    const std::vector<std::array<std::string, 3>> names = {
+        {"new\nline.jpg", "new\\nline.jpg", "new\nline.jpg"},
+        {"tab\t\\.jpg", "tab\\t\\\\.jpg", "tab\t\\.jpg"},
+        {"\x1b[31mred\x7f.jpg", "\\x1b[31mred\\x7f.jpg", "\x1b[31mred\x7f.jpg"},
+        {"c1\xc2\x9b.jpg", "c1\\xc2\\x9b.jpg", "c1\xc2\x9b.jpg"},
+        {"bad\xff\xc3\xed\xa0\x80.jpg", "bad\\xff\\xc3\\xed\\xa0\\x80.jpg", "bad\ufffd\ufffd\ufffd\ufffd\ufffd.jpg"},
+        {"영수증.jpg", "영수증.jpg", "영수증.jpg"},
+    };
+    std::set<std::string> printed, inJson;
+    for (const auto& [name, onTerminal, json] : names) {
+        writeFile(root_ / "odd" / name, syntheticPhotographJpeg(64, 48));
+        printed.insert("done odd/" + onTerminal);
+        inJson.insert("odd/" + json);
+    }
+    const Finished run = runTarvek({"detect", "odd"});
+    EXPECT_EQ(run.status, 0);
+    std::istringstream err(run.err), out(run.out);
+    std::set<std::string> errLines, jsonPaths;
+    for (std::string line; std::getline(err, line);)
+        errLines.insert(line);
+    for (std::string line; std::getline(out, line);)  // parse throws on a byte that is not UTF-8
+        jsonPaths.insert(std::string(boost::json::parse(line).at("path").as_string()));
+    EXPECT_EQ(errLines, printed);
+    EXPECT_EQ(jsonPaths, inJson);
 }
 
 std::vector<fs::path> filesUnder(const fs::path& folder)

@@ -6,6 +6,7 @@
 #include "encryption.h"
 #include "image_input.h"
 #include "imageprocessing.h"
+#include "printable.h"
 
 #include <boost/json.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -43,9 +44,12 @@ documentsearch::Ratios ratiosOf(const Settings& settings)
 
 std::string readFile(const fs::path& path)
 {
+    // errno is read straight after the call that failed, before anything else may change it.
     std::ifstream file(path, std::ios::binary);
+    if (!file.is_open())
+        throw std::runtime_error(std::string("cannot read: ") + std::strerror(errno));
     std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    if (!file.is_open() || file.bad())
+    if (file.bad())
         throw std::runtime_error(std::string("cannot read: ") + std::strerror(errno));
     return bytes;
 }
@@ -97,7 +101,7 @@ std::string detectionJson(const Task& task, const Settings& settings, const cv::
     boost::json::array corners;
     for (const cv::Point& corner : found.corners)
         corners.push_back(boost::json::array{corner.x, corner.y});
-    return boost::json::serialize(boost::json::object{{"path", task.input.path.string()},
+    return boost::json::serialize(boost::json::object{{"path", validUtf8(task.input.path.string())},
                                                       {"found", !found.corners.empty()},
                                                       {"corners", std::move(corners)},
                                                       {"strategy", settings.strategy},
@@ -108,7 +112,7 @@ std::string detectionJson(const Task& task, const Settings& settings, const cv::
 
 std::string failureJson(const Task& task, const std::string& reason)
 {
-    return boost::json::serialize(boost::json::object{{"path", task.input.path.string()}, {"error", reason}});
+    return boost::json::serialize(boost::json::object{{"path", validUtf8(task.input.path.string())}, {"error", validUtf8(reason)}});
 }
 
 cv::Mat rectified(cv::Mat& photo, const Settings& settings)
@@ -179,6 +183,8 @@ std::string unscrambled(const Settings& settings, const std::string& bytes)
 
 Outcome run(const Settings& settings, const Task& task)
 {
+    if (!task.refusal.empty())
+        throw std::runtime_error(task.refusal);
     if (settings.skipExisting && !task.output.empty() && fs::exists(task.output))
         throw Skipped("output exists");
     switch (settings.action) {

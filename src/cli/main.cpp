@@ -14,7 +14,7 @@ int main(int argc, char** argv)
         return *status;
     try {
         return tarvek::cli::runCommand(std::get<tarvek::cli::Settings>(parsed));
-    } catch (const std::exception& error) {  // a folder that cannot be listed, for one
+    } catch (const std::exception& error) {  // a file system error, for one
         std::cerr << "tarvek: " << error.what() << '\n';
         return 1;
     }

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <utility>
 #include <set>
 #include <stdexcept>
 #include <system_error>
@@ -42,11 +44,21 @@ std::runtime_error writeError(const fs::path& path)
 std::vector<Task> tasksFor(const std::vector<FoundFile>& files, const fs::path& folder, const std::string& extension)
 {
     std::vector<Task> tasks;
+    std::set<std::pair<fs::path, fs::path>> seen;  // input and output, comparable
+    std::map<fs::path, fs::path> writers;          // each output, comparable, and the first file it is for
     for (const FoundFile& file : files) {
-        fs::path output;
-        if (!folder.empty())
-            output = (folder / file.relative).replace_extension(extension);
-        tasks.push_back({file, output});
+        Task task{file, {}, file.error};
+        if (!folder.empty() && file.error.empty())
+            task.output = (folder / file.relative).replace_extension(extension);
+        const fs::path output = task.output.empty() ? fs::path() : comparable(task.output);
+        if (file.error.empty() && !seen.emplace(comparable(file.path), output).second)
+            continue;  // the same photo reached twice (named, and in a named folder) is done once
+        if (!output.empty()) {
+            const auto [writer, first] = writers.emplace(output, file.path);
+            if (!first)
+                task.refusal = "would overwrite " + task.output.string() + ", the result of " + writer->second.string();
+        }
+        tasks.push_back(std::move(task));
     }
     return tasks;
 }

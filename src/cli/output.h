@@ -16,10 +16,17 @@ namespace tarvek::cli {
 struct Task {
     FoundFile input;
     std::filesystem::path output;
+    // Why the task fails without being run ("" when it runs): its folder cannot be
+    // listed, or an earlier task writes the same output.
+    std::string refusal;
 };
 
 // Each file's result under folder at the file's relative path, with the
 // extension of the format; without a folder the tasks have no output file.
+// Decided before any work starts, so that nothing is overwritten in silence: a
+// file whose output is already an earlier file's output (c1/doc.jpg and
+// c1/doc.png, or a/doc.jpg and b/doc.jpg named) is refused, naming the
+// earlier one; the same file reached twice for the same output gets one task.
 std::vector<Task> tasksFor(const std::vector<FoundFile>& files, const std::filesystem::path& folder,
                            const std::string& extension);
 

@@ -1,5 +1,7 @@
 #include "progress.h"
 
+#include "printable.h"
+
 #include <cstdio>
 #include <iostream>
 #include <sstream>
@@ -32,7 +34,8 @@ void Progress::record(const std::string& path, const std::string& state, const s
     const bool failed = state == "failed";
     if (style_ == Style::lines || failed) {
         clearBar();
-        std::cerr << state << ' ' << path << (detail.empty() ? "" : ": " + detail) << '\n';
+        std::cerr << state << ' ' << escapedForTerminal(path) << (detail.empty() ? "" : ": " + escapedForTerminal(detail))
+                  << '\n';
     }
     if (style_ == Style::bar)
         drawBar();

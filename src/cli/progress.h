@@ -18,6 +18,7 @@ public:
     Progress(std::size_t total, Style style);
 
     // Thread-safe. state is "done", "skipped" or "failed"; detail the output or the reason.
+    // Control characters in path and detail are escaped, so that each file gets one line.
     void record(const std::string& path, const std::string& state, const std::string& detail);
 
     // Ends the bar's line.

@@ -3,6 +3,7 @@
 #include "actions.h"
 #include "job_pool.h"
 #include "output.h"
+#include "printable.h"
 #include "progress.h"
 #include "walk.h"
 
@@ -53,7 +54,7 @@ std::vector<Task> tasksOf(const Settings& settings)
 {
     if (settings.action == Action::scramble || settings.action == Action::unscramble) {
         const fs::path input = settings.paths.front();
-        return {{{input, input.filename(), true}, settings.out}};
+        return {{{input, input.filename(), true, ""}, settings.out, ""}};
     }
     const fs::path folder = writesImages(settings.action) ? fs::path(settings.out) : fs::path();
     return tasksFor(findFiles(settings.paths, folder), folder, outputExtension(settings));
@@ -77,7 +78,7 @@ int runCommand(const Settings& settings)
 {
     const std::vector<Task> tasks = tasksOf(settings);
     if (const auto clash = outputOverwritingInput(tasks)) {
-        std::cerr << "tarvek: refusing to write " << clash->string() << ", which is one of the inputs\n";
+        std::cerr << "tarvek: refusing to write " << escapedForTerminal(clash->string()) << ", which is one of the inputs\n";
         return 2;
     }
     // Photos already run in parallel; OpenCV's own threads on top would only compete with them.

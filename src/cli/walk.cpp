@@ -21,17 +21,35 @@ bool isCandidate(const fs::directory_entry& entry)
     return entry.is_symlink(error) ? !entry.is_directory(error) : entry.is_regular_file(error);
 }
 
+// A folder itself, not a link to one: links to folders are not followed, so that a link that
+// leads back up the tree cannot make the walk endless.
+bool isFolder(const fs::directory_entry& entry)
+{
+    std::error_code error;
+    return !entry.is_symlink(error) && entry.is_directory(error);
+}
+
+// Appends the files under folder, with paths relative to top, and an entry with the error for
+// each folder that cannot be listed, which would otherwise hide its photos without a word.
+void addFilesUnder(const fs::path& folder, const fs::path& top, const fs::path& excluded, std::vector<FoundFile>& found)
+{
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (isFolder(*it)) {
+            if (!isExcluded(it->path(), excluded))
+                addFilesUnder(it->path(), top, excluded, found);
+        } else if (isCandidate(*it)) {
+            found.push_back({it->path(), it->path().lexically_relative(top), false, ""});
+        }
+    }
+    if (error)
+        found.push_back({folder, folder.lexically_relative(top), false, "cannot list the folder: " + error.message()});
+}
+
 std::vector<FoundFile> filesUnder(const fs::path& folder, const fs::path& excluded)
 {
     std::vector<FoundFile> found;
-    std::error_code error;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error), end;
-    for (; !error && it != end; it.increment(error)) {
-        if (it->is_directory(error) && isExcluded(it->path(), excluded))
-            it.disable_recursion_pending();
-        else if (isCandidate(*it))
-            found.push_back({it->path(), it->path().lexically_relative(folder), false});
-    }
+    addFilesUnder(folder, folder, excluded, found);
     std::sort(found.begin(), found.end(), [](const FoundFile& a, const FoundFile& b) { return a.path < b.path; });
     return found;
 }
@@ -46,7 +64,7 @@ std::vector<FoundFile> findFiles(const std::vector<std::string>& paths, const fs
             const auto under = filesUnder(path, excluded);
             found.insert(found.end(), under.begin(), under.end());
         } else {
-            found.push_back({path, path.filename(), true});
+            found.push_back({path, path.filename(), true, ""});
         }
     }
     return found;
