@@ -1,7 +1,7 @@
 #include "client_error.h"
 
-#include "json_text.h"
 #include "logger.h"
+#include "printable.h"
 
 #include <boost/json/serialize.hpp>
 #include <boost/json/value.hpp>
@@ -15,7 +15,7 @@ ClientError::ClientError(int status, std::string code, const std::string& messag
 
 http::Response errorResponse(int status, const std::string& code, const std::string& message)
 {
-    const boost::json::value body = {{"error", {{"code", code}, {"message", http::validUtf8(message)}}}};
+    const boost::json::value body = {{"error", {{"code", code}, {"message", validUtf8(message)}}}};
     return http::Response(status, boost::json::serialize(body), "application/json");
 }
 
@@ -27,7 +27,7 @@ http::Handler answeringClientErrors(http::Handler handler)
         } catch (const ClientError& error) {
             if (http::logger::enabled(http::LogLevel::Warning))
                 http::logger::write(http::LogLevel::Warning,
-                                    http::validUtf8(std::string(request.target()) + " answered " +
+                                    validUtf8(std::string(request.target()) + " answered " +
                                                     std::to_string(error.status()) + " " + error.code() + ": " +
                                                     error.what()));
             return errorResponse(error.status(), error.code(), error.what());

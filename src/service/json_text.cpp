@@ -95,46 +95,4 @@ std::string jsonText(const boost::json::value& json)
     return text;
 }
 
-namespace {
-
-// The length of the well-formed UTF-8 sequence at text[at], 0 when none
-// starts there: no overlong forms, surrogates or code points past U+10FFFF.
-std::size_t sequenceLength(std::string_view text, std::size_t at)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    if (lead < 0x80)
-        return 1;
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF; // bounds of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF)
-        length = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF)
-        length = 3, low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
-    else if (lead >= 0xF0 && lead <= 0xF4)
-        length = 4, low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
-    if (length == 0 || at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high)
-        return 0;
-    for (std::size_t i = at + 2; i < at + length; ++i)
-        if (byte(i) < 0x80 || byte(i) > 0xBF)
-            return 0;
-    return length;
-}
-
-} // namespace
-
-std::string validUtf8(std::string_view text)
-{
-    if (!anyByte(text, [](std::uint8_t c) { return c >= 0x80; }))
-        return std::string(text);
-    std::string valid;
-    valid.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t length = sequenceLength(text, at);
-        valid.append(length ? text.substr(at, length) : std::string_view("\xEF\xBF\xBD"));
-        at += length ? length : 1;
-    }
-    return valid;
-}
-
 } // namespace tarvek::http

@@ -29,8 +29,4 @@ bool anyByte(std::string_view text, ByteTest test)
 // A small value is the library's own text, kept in the string's inline buffer.
 std::string jsonText(const boost::json::value& json);
 
-// The text with every byte that starts no valid UTF-8 sequence replaced by
-// U+FFFD, so that text a client sent can be echoed in JSON and log lines.
-std::string validUtf8(std::string_view text);
-
 } // namespace tarvek::http

@@ -1,8 +1,9 @@
 #include "printable.h"
 
+#include <algorithm>
 #include <cstdio>
 
-namespace tarvek::cli {
+namespace tarvek {
 namespace {
 
 // The length of the valid UTF-8 sequence at text[at], or 0 when none starts there. The lead byte's
@@ -89,7 +90,10 @@ std::string escapedForTerminal(std::string_view text)
 
 std::string validUtf8(std::string_view text)
 {
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(text);
     std::string valid;
+    valid.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
         const std::size_t length = sequenceLength(text, at);
         valid += length ? text.substr(at, length) : std::string_view("\xEF\xBF\xBD");
@@ -98,4 +102,4 @@ std::string validUtf8(std::string_view text)
     return valid;
 }
 
-}  // namespace tarvek::cli
+}  // namespace tarvek
