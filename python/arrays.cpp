@@ -1,5 +1,7 @@
 #include "arrays.h"
 
+#include "image_size.h"
+
 #include <memory>
 #include <string>
 
@@ -24,6 +26,9 @@ void check(const py::array& array)
         throw py::value_error("the image must be H x W (grey) or H x W x 3 (BGR), not " + shapeText(array));
     if (array.shape(0) == 0 || array.shape(1) == 0)
         throw py::value_error("the image is empty (" + shapeText(array) + ")");
+    if (!fitsIntCounts(array.shape(0), array.shape(1), grey ? 1 : 3))
+        throw py::value_error("the image is too large (" + shapeText(array) +
+                              "): at most 2^31 - 1 pixels, and as many values (width x channels) in a row");
 }
 
 }  // namespace
@@ -31,8 +36,9 @@ void check(const py::array& array)
 Photo photoOf(py::array array)
 {
     check(array);
+    // The converting constructor raises the copy's MemoryError, where ensure would give a null array.
     if (!(array.flags() & py::array::c_style))
-        array = py::array_t<std::uint8_t, py::array::c_style>::ensure(array);
+        array = py::array_t<std::uint8_t, py::array::c_style>(array);
     const int type = array.ndim() == 2 ? CV_8UC1 : CV_8UC3;
     // The library reads its sources; the cast lets read-only arrays in as well.
     void* pixels = const_cast<void*>(array.data());
@@ -67,13 +73,16 @@ py::array cornersArray(const std::vector<cv::Point>& corners)
 
 std::vector<cv::Point> cornersOf(const py::handle& object, cv::Size image)
 {
-    py::array_t<double> points;
-    try {
-        points = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(object);
-    } catch (const py::error_already_set&) {
-    }
-    if (!points || points.ndim() != 2 || points.shape(0) != 4 || points.shape(1) != 2)
-        throw py::value_error("corners must be four [x, y] points: top-left, top-right, bottom-right, bottom-left");
+    using Points = py::array_t<double, py::array::c_style | py::array::forcecast>;
+    const char* const notFourPoints =
+        "corners must be four [x, y] points: top-left, top-right, bottom-right, bottom-left";
+    // The shape first: the conversion to double copies, and a view of any size may come.
+    const py::array given = py::array::ensure(object);
+    if (!given || given.ndim() != 2 || given.shape(0) != 4 || given.shape(1) != 2)
+        throw py::value_error(notFourPoints);
+    const Points points = Points::ensure(given);
+    if (!points)
+        throw py::value_error(notFourPoints);
     std::vector<cv::Point> corners;
     auto cells = points.unchecked<2>();
     for (py::ssize_t i = 0; i < 4; ++i) {

@@ -18,8 +18,9 @@ struct Photo {
 };
 
 // Views a uint8 array of H x W (grey) or H x W x 3 (BGR) without a copy. An array that is not
-// C-contiguous (a slice with steps, a transposed view) is copied into a contiguous one first.
-// TypeError for another dtype, ValueError for another shape or an empty image.
+// C-contiguous (a slice with steps, a transposed view) is copied into a contiguous one, once its
+// shape has passed: TypeError for another dtype, ValueError for another shape, an empty image or one
+// past the int counts of image_size.h (a view of any size is refused without a copy).
 Photo photoOf(py::array array);
 
 // The image as a new array that owns its pixels (no copy: the array holds on to the Mat's buffer).

@@ -189,8 +189,17 @@ const char* stepName(int type)
     return names[type];
 }
 
+// edit_distance and alignment get their texts converted, which needs the GIL; the comparison,
+// quadratic in their lengths, runs without it.
+float editDistance(const std::wstring& a, const std::wstring& b)
+{
+    py::gil_scoped_release unlocked;
+    return WeightedEditDistance().GetHangulDictance(a, b, nullptr, false);
+}
+
 std::vector<std::tuple<std::string, int, int>> alignment(const std::wstring& a, const std::wstring& b)
 {
+    py::gil_scoped_release unlocked;
     std::vector<MatchingInfo> steps;
     WeightedEditDistance().GetHangulDictance(a, b, &steps, false);
     std::vector<std::tuple<std::string, int, int>> named;
@@ -279,12 +288,8 @@ PYBIND11_MODULE(_tarvek, module)
                "an image that cannot be decoded or declares more than 2^28 pixels.");
     module.def("encode_image", &encodeImage, arg("image"), arg("format") = "jpeg",
                "The image as the bytes of a jpeg, png or webp file.");
-    module.def(
-        "edit_distance",
-        [](const std::wstring& a, const std::wstring& b) {
-            return tarvek::WeightedEditDistance().GetHangulDictance(a, b, nullptr, false);
-        },
-        arg("a"), arg("b"), "The edit distance of two texts: insertions, deletions and substitutions cost 1.");
+    module.def("edit_distance", &editDistance, arg("a"), arg("b"),
+               "The edit distance of two texts: insertions, deletions and substitutions cost 1.");
     module.def("alignment", &alignment, arg("a"), arg("b"),
                "The steps of a cheapest alignment, first characters first: (kind, index in a, index in b),\n"
                "kind one of deletion, insertion, substitution, similar, match.");

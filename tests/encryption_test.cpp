@@ -162,9 +162,13 @@ TEST(InternalKey, DecoderRejectsDefects)
     const std::string payload = randomBytes(rng, 40);
     std::string plain = header(payload);
 
-    std::string badMagic = plain;
-    badMagic[35] = 'V';
-    EXPECT_EQ(decrypt_image_internal_key(scrambleWithInternalKey(badMagic)), "");
+    ASSERT_EQ(decrypt_image_internal_key(scrambleWithInternalKey(plain)), payload);
+    // Each of the six magic bytes is checked: only the magic changes, fingerprint and length still hold.
+    for (size_t position = 32; position < 38; ++position) {
+        std::string badMagic = plain;
+        badMagic[position] ^= 0x20;
+        EXPECT_EQ(decrypt_image_internal_key(scrambleWithInternalKey(badMagic)), "") << position;
+    }
 
     std::string tooLong = plain;
     tooLong[41] = 41;  // one more than the 40 payload bytes

@@ -3,7 +3,8 @@
 Images are NumPy uint8 arrays in OpenCV's layout: H x W (grey) or H x W x 3 (BGR), so that the
 output of cv2.imread goes straight in. C-contiguous arrays are used in place, without a copy;
 any other array (a slice with steps, a transposed view) is copied to a contiguous one first.
-A wrong dtype raises TypeError, a wrong shape ValueError. Every function releases the GIL while
+A wrong dtype raises TypeError, a wrong shape ValueError, as does an image of more than 2^31 - 1
+pixels or row values (width x channels), refused before any copy. Every function releases the GIL while
 the library works, so Python threads run in parallel (set_num_threads(1) keeps OpenCV's own
 threads from competing with them).
 

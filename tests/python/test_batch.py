@@ -75,6 +75,15 @@ def test_a_rerun_does_nothing_new(photo_folder, tmp_path):
     assert len(manifest(out)) == len(PAGES)
 
 
+@pytest.mark.parametrize("action, extension", [("binarize", ".png"), ("rectify", ".jpg"), ("clean", ".jpg")])
+def test_without_a_format_binarize_writes_png_and_the_others_jpeg(photo_folder, tmp_path, action, extension):
+    magic = {".png": b"\x89PNG\r\n\x1a\n", ".jpg": b"\xff\xd8\xff"}[extension]
+    finished(batch(action, photo_folder / "page0.png", "--out", tmp_path))
+    [record] = manifest(tmp_path)
+    assert record["output"] == str(tmp_path / f"page0{extension}")
+    assert open(record["output"], "rb").read(len(magic)) == magic
+
+
 def worker_processes(pid):
     """The Dask worker processes the batch started: spawned children of its process."""
     children = []

@@ -1,5 +1,13 @@
+import subprocess
+import sys
+import textwrap
+import threading
+import time
+import tracemalloc
+
 import numpy as np
 import pytest
+from numpy.lib.stride_tricks import as_strided
 
 import tarvek
 from photos import PAGES
@@ -108,3 +116,74 @@ def test_unscramble_inverts_scramble(data, key):
 def test_edit_distance_and_its_alignment(a, b, distance, steps):
     assert tarvek.edit_distance(a, b) == distance
     assert [kind for kind, _, _ in tarvek.alignment(a, b)] == steps
+
+
+def views_past_the_int_counts():
+    """Images too large for OpenCV's and the library's int counts, without their memory: C-contiguous
+    views over a few bytes whose side would wrap to 16 in an int, and broadcast views (not contiguous)
+    whose copy no machine could hold."""
+    few, side = np.zeros(64, np.uint8), 2**32 + 16
+    return [as_strided(few, (1, side), (0, 1)), as_strided(few, (side, 1, 3), (3, 3, 1)),
+            np.broadcast_to(np.uint8(0), (2**31, 2**31)), np.broadcast_to(few[:3], (2**30, 2**30, 3))]
+
+
+@pytest.mark.parametrize("tool", [tarvek.find_document, tarvek.rectify, tarvek.binarize, tarvek.clean,
+                                  tarvek.encode_image], ids=lambda tool: tool.__name__)
+def test_images_past_the_int_counts_are_refused_before_any_copy(tool):
+    for view in views_past_the_int_counts():
+        with pytest.raises(ValueError, match="too large"):
+            tool(view)
+
+
+def test_a_copy_that_does_not_fit_in_memory_raises_memory_error():
+    """A view within the counts whose contiguous copy (1.6 GB) exceeds the address space left."""
+    code = textwrap.dedent("""
+        import resource, numpy, tarvek
+        with open("/proc/self/statm") as statm:
+            room = int(statm.read().split()[0]) * resource.getpagesize() + (256 << 20)
+        resource.setrlimit(resource.RLIMIT_AS, (room, room))
+        try:
+            tarvek.binarize(numpy.broadcast_to(numpy.uint8(0), (40000, 40000)))
+        except MemoryError:
+            print("MemoryError")
+    """)
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert (run.returncode, run.stdout) == (0, "MemoryError\n"), run.stderr
+
+
+def test_corners_are_judged_by_their_shape_before_their_conversion():
+    tracemalloc.start()  # NumPy reports the memory of its arrays to it
+    try:
+        with pytest.raises(ValueError, match="four"):
+            tarvek.rectify(np.zeros((40, 40), np.uint8), np.broadcast_to(0.0, (2**24, 2)))
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    assert peak < 1 << 20
+
+
+@pytest.mark.parametrize("compare", [tarvek.edit_distance, tarvek.alignment], ids=lambda call: call.__name__)
+def test_a_long_comparison_lets_other_threads_run(compare):
+    """With a switch interval longer than the test, the interpreter never takes the GIL from the
+    main thread; the counter thread, which lets go of it at every step, can only count while the
+    comparison runs if the comparison lets go of it too."""
+    counted, stop = [0], threading.Event()
+
+    def count():
+        while not stop.is_set():
+            counted[0] += 1
+            time.sleep(1e-4)
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1000)
+    counter = threading.Thread(target=count)
+    try:
+        counter.start()
+        before = counted[0]
+        compare("ab" * 2000, "ba" * 2000)
+        after = counted[0]
+    finally:
+        stop.set()
+        counter.join()
+        sys.setswitchinterval(interval)
+    assert after > before
