@@ -1,5 +1,6 @@
 #include "arrays.h"
 
+#include "document_search.h"
 #include "image_size.h"
 
 #include <memory>
@@ -75,7 +76,7 @@ std::vector<cv::Point> cornersOf(const py::handle& object, cv::Size image)
 {
     using Points = py::array_t<double, py::array::c_style | py::array::forcecast>;
     const char* const notFourPoints =
-        "corners must be four [x, y] points: top-left, top-right, bottom-right, bottom-left";
+        "corners must be four [x, y] points";
     // The shape first: the conversion to double copies, and a view of any size may come.
     const py::array given = py::array::ensure(object);
     if (!given || given.ndim() != 2 || given.shape(0) != 4 || given.shape(1) != 2)
@@ -92,7 +93,7 @@ std::vector<cv::Point> cornersOf(const py::handle& object, cv::Size image)
                                   std::to_string(image.width) + " x " + std::to_string(image.height) + " image");
         corners.emplace_back(cvRound(x), cvRound(y));
     }
-    return corners;
+    return documentsearch::inCornerOrder(corners);
 }
 
 }  // namespace tarvek::python

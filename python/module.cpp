@@ -5,7 +5,6 @@
 
 #include "binarization_methods.h"
 #include "document_search.h"
-#include "documentarea.h"
 #include "encryption.h"
 #include "image_input.h"
 #include "imageprocessing.h"
@@ -97,11 +96,14 @@ py::array rectify(const py::array& image, const py::object& given, const std::st
         if (!corners)
             corners = detect(photo.image, search, ratios);
         const cv::Size size = corners ? search::pageSize(*corners, photo.image.size(), ratios) : cv::Size();
-        if (!size.empty())
-            documentarea::getPerspectiveImage(photo.image, page, *corners, size.width, size.height);
+        if (!size.empty() && search::fitsTheWarp(*corners, photo.image.size()))
+            page = search::flattenedPage(photo.image, *corners, size);
     }
     if (!corners)
         throw py::value_error("no document was found in the image");
+    if (!search::fitsTheWarp(*corners, photo.image.size()))
+        throw py::value_error("the corners span " + std::to_string(search::warpRegionLimit) +
+                              " pixels or more, which the warp cannot take");
     if (page.empty())
         throw py::value_error("the corners do not form a convex quadrangle of a usable page size");
     return arrayOf(page);

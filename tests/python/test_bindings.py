@@ -1,3 +1,4 @@
+import itertools
 import subprocess
 import sys
 import textwrap
@@ -54,6 +55,13 @@ def test_given_corners_and_found_corners_give_the_same_page(photo_folder):
     np.testing.assert_array_equal(tarvek.rectify(photo, PAGES[2]), tarvek.rectify(photo, np.array(PAGES[2]) + 0.2))
 
 
+def test_corners_in_any_order_give_the_same_page(photo_folder):
+    photo = image_of(photo_folder, 2)
+    expected = tarvek.rectify(photo, PAGES[2])
+    for order in itertools.permutations(range(4)):
+        np.testing.assert_array_equal(tarvek.rectify(photo, np.array(PAGES[2])[list(order)]), expected)
+
+
 def test_views_with_steps_are_copied_and_give_the_answer_of_a_contiguous_copy(photo_folder):
     photo = image_of(photo_folder, 1)
     for view in (photo[::2, ::2], photo[:, ::-1], photo[:, :, 1], photo.transpose(1, 0, 2)):
@@ -85,7 +93,7 @@ def test_views_with_steps_are_copied_and_give_the_answer_of_a_contiguous_copy(ph
     (lambda: tarvek.rectify(np.zeros((40, 40), np.uint8), "corners"), ValueError, "four"),
     (lambda: tarvek.rectify(np.zeros((40, 40), np.uint8), [[0, 0], [40, 0], [39, 39], [0, 39]]), ValueError,
      "outside the 40 x 40"),
-    (lambda: tarvek.rectify(np.zeros((40, 40), np.uint8), [[0, 0], [39, 39], [39, 0], [0, 39]]), ValueError,
+    (lambda: tarvek.rectify(np.zeros((40, 40), np.uint8), [[0, 0], [39, 0], [10, 10], [0, 39]]), ValueError,
      "convex"),
     (lambda: tarvek.decode_image(b"hello"), tarvek.NotAnImageError, "not a JPEG"),
     (lambda: tarvek.decode_image(b"\x89PNG\r\n\x1a\n" + bytes(40)), ValueError, "decoded"),
