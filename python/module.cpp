@@ -6,7 +6,7 @@
 #include "binarization_methods.h"
 #include "document_search.h"
 #include "encryption.h"
-#include "image_input.h"
+#include "imageio.h"
 #include "imageprocessing.h"
 #include "named_table.h"
 #include "weighted_edit_distance.h"
@@ -155,14 +155,17 @@ py::array decodeImage(const py::bytes& data)
     cv::Mat image;
     {
         py::gil_scoped_release unlocked;
-        switch (service::checkImageBytes(bytes)) {
-        case service::ImageCheck::empty:
-        case service::ImageCheck::otherFormat:
+        using imageio::ImageCheck;
+        switch (imageio::checkImageBytes(bytes)) {
+        case ImageCheck::empty:
+        case ImageCheck::otherFormat:
             break;
-        case service::ImageCheck::tooManyPixels:
+        case ImageCheck::sizeUnknown:
+            throw py::value_error("the image header does not declare the image's size");
+        case ImageCheck::tooManyPixels:
             throw py::value_error("the image declares more than 2^28 pixels");
-        case service::ImageCheck::decodable:
-            image = service::decodeImage(bytes, cv::IMREAD_COLOR);
+        case ImageCheck::decodable:
+            image = imageio::decodeImage(bytes, cv::IMREAD_COLOR);
             if (image.empty())
                 throw py::value_error("the image cannot be decoded");
         }

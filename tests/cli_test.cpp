@@ -3,6 +3,7 @@
 
 #include "../bench/photo.h"
 #include "documentarea.h"
+#include "test_images.h"
 
 #include <boost/json.hpp>
 #include <gtest/gtest.h>
@@ -181,6 +182,31 @@ TEST_F(TarvekProgram, ExitStatus)
     for (const auto& [arguments, status] : cases)
         EXPECT_EQ(runTarvek(arguments).status, status) << testing::PrintToString(arguments);
     EXPECT_EQ(readFile(root_ / "stderr.txt"), "tarvek: refusing to write in/p1.jpg, which is one of the inputs\n");
+}
+
+// Files whose headers declare more than 2^28 pixels, or no size before the image data, fail
+// without being decoded; a lower pixel limit for OpenCV in the environment is kept.
+TEST_F(TarvekProgram, RefusesHugeOrUndeclaredSizesAndKeepsALowerDecoderLimit)
+{
+    writeFile(root_ / "crafted/tem.jpg", jpegWithTemBeforeHugeFrame());
+    writeFile(root_ / "crafted/sizeless.jpg", "\xff\xd8" + jpegScan(3));
+    const std::map<std::string, std::string> reasons = {
+        {"crafted/tem.jpg", "declares more than 2^28 pixels"},
+        {"crafted/sizeless.jpg", "the header does not declare the image's size"}};
+    const Finished run = runTarvek({"detect", "crafted"});
+    EXPECT_EQ(run.status, 1);
+    std::istringstream lines(run.out);
+    std::size_t answered = 0;
+    for (std::string line; std::getline(lines, line); ++answered) {
+        const boost::json::object answer = boost::json::parse(line).as_object();
+        EXPECT_EQ(answer.at("error").as_string(), reasons.at(std::string(answer.at("path").as_string()))) << line;
+    }
+    EXPECT_EQ(answered, reasons.size());
+
+    setenv("OPENCV_IO_MAX_IMAGE_PIXELS", "1000", 1); // below the 800 x 600 of p1.jpg
+    EXPECT_EQ(runTarvek({"detect", "in/p1.jpg"}).status, 1);
+    unsetenv("OPENCV_IO_MAX_IMAGE_PIXELS");
+    EXPECT_EQ(runTarvek({"detect", "in/p1.jpg"}).status, 0);
 }
 
 TEST_F(TarvekProgram, ScrambleRoundTrip)

@@ -283,6 +283,9 @@ TEST_F(DocumentTools, MistakesAnswerJsonErrorsAndTheServerGoesOn)
              {rectify, photo(), "text/html", 406, "not_acceptable"},
              {rectify, blank, "", 422, "no_document"},
              {detect, hugeDeclaredPng(), "", 413, "image_too_large"},
+             {detect, jpegWithTemBeforeHugeFrame(), "", 413, "image_too_large"},
+             {detect, tiffWithLong8Width(60000, 50000), "", 413, "image_too_large"},
+             {detect, "\xff\xd8" + jpegScan(3), "", 400, "not_an_image"},
              {detect, "hello", "", 415, "unsupported_media_type"},
              {detect, withImage(std::string(128, '\x01') + "DICM+}"), "", 415, "unsupported_media_type"},
          }) {

@@ -153,11 +153,14 @@ TEST_F(RecognitionRoutes, NonStringImageAndScalarBodiesAnswer500)
     EXPECT_TRUE(log.contains(LogLevel::Error, "An uncaught exception occurred: value is not a container"));
 }
 
-TEST_F(RecognitionRoutes, HugeDeclaredImagesAreNotDecoded)
+TEST_F(RecognitionRoutes, ImagesOfHugeOrUndeclaredSizeAreNotDecoded)
 {
-    const std::string png = hugeDeclaredPng();
-    EXPECT_EQ(postJson("/recognize_receipt", png), (json::object{{"status", -2}}));
-    EXPECT_EQ(postJson("/recognize_receipt", imageJson(macaron::Base64::Encode(png))), (json::object{{"status", -2}}));
+    for (const std::string& image : {hugeDeclaredPng(), jpegWithTemBeforeHugeFrame(), tiffWithLong8Width(60000, 50000),
+                                     "\xff\xd8" + jpegScan(3)}) {
+        EXPECT_EQ(postJson("/recognize_receipt", image), (json::object{{"status", -2}})) << image.size();
+        EXPECT_EQ(postJson("/recognize_receipt", imageJson(macaron::Base64::Encode(image))),
+                  (json::object{{"status", -2}}));
+    }
 }
 
 TEST_F(RecognitionRoutes, OnlyPhotoFormatsReachTheDecoder)

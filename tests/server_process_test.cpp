@@ -2,6 +2,7 @@
 // and the files it leaves.
 
 #include "http_client.h"
+#include "test_images.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
@@ -176,6 +177,36 @@ TEST_F(ServerProgram, AddsTheHugePageTunableToItsEnvironmentOnce)
     unsetenv("GLIBC_TUNABLES");
 }
 
+// OpenCV reads its pixel limit when it is loaded, before main: the server restarts itself
+// with the limit in its environment unless a lower one is there, also when the huge-page
+// tunable is set already and that restart does not happen.
+TEST_F(ServerProgram, AddsTheDecoderPixelLimitToItsEnvironment)
+{
+    struct Case {
+        const char* given; // nullptr: unset
+        const char* tunables;
+        std::string expected;
+    };
+    for (const Case& c : std::vector<Case>{{nullptr, "", "=268435456"},
+                                           {nullptr, "glibc.malloc.hugetlb=1", "=268435456"},
+                                           {"1000", "glibc.malloc.hugetlb=1", "=1000"},
+                                           {"4294967296", "", "=268435456"}}) {
+        if (c.given)
+            setenv("OPENCV_IO_MAX_IMAGE_PIXELS", c.given, 1);
+        else
+            unsetenv("OPENCV_IO_MAX_IMAGE_PIXELS");
+        setenv("GLIBC_TUNABLES", c.tunables, 1);
+        ServerProcess server(directory, {"0"});
+        ASSERT_NE(server.waitForPort(), 0) << server.standardError();
+        const std::string environment = '\0' + readFile("/proc/" + std::to_string(server.pid()) + "/environ");
+        EXPECT_NE(environment.find('\0' + std::string("OPENCV_IO_MAX_IMAGE_PIXELS") + c.expected + '\0'),
+                  std::string::npos)
+            << (c.given ? c.given : "unset");
+    }
+    unsetenv("OPENCV_IO_MAX_IMAGE_PIXELS");
+    unsetenv("GLIBC_TUNABLES");
+}
+
 TEST_F(ServerProgram, WritesTheBuildLineToStandardErrorFirst)
 {
     ServerProcess server(directory, {"0"});
@@ -266,15 +297,6 @@ long cpuTicks(pid_t pid)
         if (index >= 14)
             ticks += std::stol(field);
     return ticks;
-}
-
-std::string pngDeclaring(std::uint32_t width, std::uint32_t height)
-{
-    std::string png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
-    for (const std::uint32_t value : {width, height})
-        for (int shift = 24; shift >= 0; shift -= 8)
-            png.push_back(static_cast<char>((value >> shift) & 0xFF));
-    return png + std::string("\x08\x02\0\0\0\0\0\0\0", 9);
 }
 
 } // namespace

@@ -17,9 +17,23 @@ threads from competing with them).
 """
 
 import os
+import re
 from typing import Union
 
 import numpy
+
+
+def _limit_decoder_pixels():
+    """OpenCV reads its own pixel limit, a second guard behind the extension's header check, from
+    the environment once: when the extension below loads it (unless cv2 has loaded it already).
+    Sets the extension's limit, 2^28, unless a lower one is set, read as OpenCV reads it."""
+    limit = 1 << 28
+    given = re.fullmatch(r"([0-9]+)(|[Kk]b|KB|[Mm]b|MB)", os.environ.get("OPENCV_IO_MAX_IMAGE_PIXELS", ""))
+    if given is None or int(given[1]) << {"": 0, "k": 10, "m": 20}[given[2][:1].lower()] > limit:
+        os.environ["OPENCV_IO_MAX_IMAGE_PIXELS"] = str(limit)
+
+
+_limit_decoder_pixels()
 
 from ._tarvek import (NotAnImageError, alignment, binarize, clean, decode_image, edit_distance, encode_image,
                       find_document, kinds, methods, rectify, scramble, set_num_threads, strategies, unscramble)

@@ -4,7 +4,7 @@
 #include "document_search.h"
 #include "documentarea.h"
 #include "encryption.h"
-#include "image_input.h"
+#include "imageio.h"
 #include "imageprocessing.h"
 #include "printable.h"
 
@@ -58,18 +58,21 @@ std::string readFile(const fs::path& path)
 // other readers abort the process on crafted files.
 cv::Mat decodePhoto(std::string bytes, bool named)
 {
-    switch (service::checkImageBytes(bytes)) {
-    case service::ImageCheck::empty:
-    case service::ImageCheck::otherFormat:
+    using imageio::ImageCheck;
+    switch (imageio::checkImageBytes(bytes)) {
+    case ImageCheck::empty:
+    case ImageCheck::otherFormat:
         if (named)
             throw std::runtime_error("not an image file");
         throw Skipped("not an image file");
-    case service::ImageCheck::tooManyPixels:
+    case ImageCheck::sizeUnknown:
+        throw std::runtime_error("the header does not declare the image's size");
+    case ImageCheck::tooManyPixels:
         throw std::runtime_error("declares more than 2^28 pixels");
-    case service::ImageCheck::decodable:
+    case ImageCheck::decodable:
         break;
     }
-    cv::Mat photo = service::decodeImage(bytes, cv::IMREAD_COLOR);
+    cv::Mat photo = imageio::decodeImage(bytes, cv::IMREAD_COLOR);
     if (photo.empty())
         throw std::runtime_error("cannot be decoded");
     return photo;

@@ -1,14 +1,21 @@
 // tarvek: the document tools of the library for files and folders of photos.
 
 #include "arguments.h"
+#include "imageio.h"
 #include "run.h"
 
 #include <exception>
 #include <iostream>
 #include <variant>
 
+#include <unistd.h>
+
 int main(int argc, char** argv)
 {
+    // OpenCV reads its pixel limit from the environment when it is loaded, before main: the
+    // program starts once more when the limit had to be added.
+    if (tarvek::imageio::limitDecoderPixels())
+        execv("/proc/self/exe", argv);
     auto parsed = tarvek::cli::parseArguments(argc, argv);
     if (const int* status = std::get_if<int>(&parsed))
         return *status;

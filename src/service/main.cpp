@@ -2,6 +2,7 @@
 
 #include "file_log_handler.h"
 #include "http_server.h"
+#include "imageio.h"
 #include "logger.h"
 #include "memory_policy.h"
 #include "page.h"
@@ -13,12 +14,19 @@
 #include <clocale>
 #include <string>
 
+#include <unistd.h>
+
 int main(int argc, char* argv[])
 {
     using namespace tarvek;
     using http::LogLevel;
 
+    // OpenCV reads its pixel limit from the environment when it is loaded, before main: the
+    // huge-page restart carries the limit along, or the program restarts for it alone.
+    const bool pixelLimitAdded = imageio::limitDecoderPixels();
     service::restartWithHugePageAdvice(argv);
+    if (pixelLimitAdded)
+        execv("/proc/self/exe", argv);
     std::setlocale(LC_ALL, "");
     service::keepLargeBlocksWhileBusy();
 

@@ -1,7 +1,7 @@
 #include "recognition.h"
 
 #include "base64.h"
-#include "image_input.h"
+#include "imageio.h"
 #include "json_text.h"
 #include "logger.h"
 
@@ -122,19 +122,21 @@ BodyKind readBody(const std::string& body, std::string& bytes)
 }
 
 // Decodes the bytes as a colour image; false when the decoder raises (an empty
-// buffer included) or the header declares more than maxImagePixels. Bytes of
-// other formats are not decoded and, like bytes no decoder recognises, give no
-// image, which is accepted.
+// buffer included), or when the headers do not declare the size or count more
+// than imageio::maxImagePixels. Bytes of other formats are not decoded and,
+// like bytes no decoder recognises, give no image, which is accepted.
 bool decodesAsImage(const std::string& bytes)
 {
-    switch (checkImageBytes(bytes)) {
+    using imageio::ImageCheck;
+    switch (imageio::checkImageBytes(bytes)) {
     case ImageCheck::otherFormat: return true;
+    case ImageCheck::sizeUnknown:
     case ImageCheck::tooManyPixels: return false;
     case ImageCheck::empty:
     case ImageCheck::decodable: break;
     }
     try {
-        decodeImage(bytes, cv::IMREAD_COLOR);
+        imageio::decodeImage(bytes, cv::IMREAD_COLOR);
         return true;
     } catch (const cv::Exception&) {
         return false;

@@ -2,7 +2,7 @@
 
 #include "base64.h"
 #include "client_error.h"
-#include "image_input.h"
+#include "imageio.h"
 
 #include <boost/algorithm/string.hpp>
 #include <boost/json/parse.hpp>
@@ -119,18 +119,21 @@ void ToolRequest::readJsonBody(boost::json::value& json)
 
 cv::Mat ToolRequest::photo()
 {
-    switch (checkImageBytes(bytes_)) {
+    using imageio::ImageCheck;
+    switch (imageio::checkImageBytes(bytes_)) {
     case ImageCheck::empty: throw ClientError(400, "not_an_image", "no image was sent");
     case ImageCheck::otherFormat:
         throw ClientError(415, "unsupported_media_type", "the image must be a JPEG, PNG, BMP, WebP or TIFF file");
+    case ImageCheck::sizeUnknown:
+        throw ClientError(400, "not_an_image", "the image header does not declare the image's size");
     case ImageCheck::tooManyPixels:
         throw ClientError(413, "image_too_large",
-                          "the image declares more than " + std::to_string(maxImagePixels) + " pixels");
+                          "the image declares more than " + std::to_string(imageio::maxImagePixels) + " pixels");
     case ImageCheck::decodable: break;
     }
     cv::Mat image;
     try {
-        image = decodeImage(bytes_, cv::IMREAD_COLOR);
+        image = imageio::decodeImage(bytes_, cv::IMREAD_COLOR);
     } catch (const cv::Exception&) {
         // Some readers raise on damaged files instead of giving nothing; both are the same mistake.
     }

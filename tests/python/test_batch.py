@@ -52,7 +52,7 @@ def test_rectify_on_two_workers_gives_the_programs_pages_and_corners(cli, cli_co
     records = by_name(manifest(tmp_path / "batch"))
     assert {name: record["status"] for name, record in records.items()} == {
         **{f"page{n}.png": "done" for n in range(len(PAGES))}, "notes.txt": "skipped", "cut.jpg": "failed"}
-    assert "cut.jpg" in err and "decoded" in records["cut.jpg"]["error"]
+    assert "cut.jpg" in err and "does not declare" in records["cut.jpg"]["error"]
 
     cli("rectify", mixed_folder / "inner", "--out", tmp_path / "cli", "--format", "png")
     for number in range(len(PAGES)):

@@ -1,4 +1,5 @@
 import itertools
+import os
 import subprocess
 import sys
 import textwrap
@@ -12,6 +13,13 @@ from numpy.lib.stride_tricks import as_strided
 
 import tarvek
 from photos import PAGES
+
+# A PNG header of 64 x 48 pixels and no image data.
+PNG_HEADER_ONLY = (b"\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR" + (64).to_bytes(4, "big") + (48).to_bytes(4, "big")
+                   + b"\x08\x02\0\0\0" + bytes(4))
+# A JPEG declaring 60000 x 16000 pixels behind a TEM marker (FF 01), which has no length.
+JPEG_TEM_HUGE = (b"\xff\xd8\xff\x01\xff\xc0\0\x11\x08" + (16000).to_bytes(2, "big") + (60000).to_bytes(2, "big")
+                 + b"\x03\x01\x11\0\x02\x11\0\x03\x11\0\xff\xda\0\x0c\x03\x01\0\x02\0\x03\0\0\x3f\0" + bytes(64))
 
 
 def image_of(folder, number):
@@ -96,7 +104,9 @@ def test_views_with_steps_are_copied_and_give_the_answer_of_a_contiguous_copy(ph
     (lambda: tarvek.rectify(np.zeros((40, 40), np.uint8), [[0, 0], [39, 0], [10, 10], [0, 39]]), ValueError,
      "convex"),
     (lambda: tarvek.decode_image(b"hello"), tarvek.NotAnImageError, "not a JPEG"),
-    (lambda: tarvek.decode_image(b"\x89PNG\r\n\x1a\n" + bytes(40)), ValueError, "decoded"),
+    (lambda: tarvek.decode_image(b"\x89PNG\r\n\x1a\n" + bytes(40)), ValueError, "does not declare"),
+    (lambda: tarvek.decode_image(PNG_HEADER_ONLY), ValueError, "decoded"),
+    (lambda: tarvek.decode_image(JPEG_TEM_HUGE), ValueError, "2\\^28"),
     (lambda: tarvek.encode_image(np.zeros((4, 4), np.uint8), "gif"), ValueError, "jpeg, png, webp"),
     (lambda: tarvek.unscramble(b"plain bytes"), ValueError, "built-in key"),
     (lambda: tarvek.scramble(b"data", b""), ValueError, "key is empty"),
@@ -195,3 +205,30 @@ def test_a_long_comparison_lets_other_threads_run(compare):
         counter.join()
         sys.setswitchinterval(interval)
     assert after > before
+
+
+DECODE_UNDER_THE_LIMIT = """
+import os, numpy, tarvek
+print(os.environ["OPENCV_IO_MAX_IMAGE_PIXELS"])
+try:
+    tarvek.decode_image(tarvek.encode_image(numpy.zeros((40, 40), numpy.uint8), "png"))
+    print("decoded")
+except ValueError:
+    print("refused")
+"""
+
+
+@pytest.mark.parametrize("given, limit, answer", [
+    (None, "268435456", "decoded"),
+    ("4294967296", "268435456", "decoded"),
+    ("not a number", "268435456", "decoded"),  # OpenCV itself would end the process on it
+    ("64KB", "64KB", "decoded"),
+    ("1000", "1000", "refused"),  # under the 40 x 40 pixels
+])
+def test_import_gives_opencv_its_pixel_limit_unless_a_lower_one_is_set(given, limit, answer):
+    environment = {name: value for name, value in os.environ.items() if name != "OPENCV_IO_MAX_IMAGE_PIXELS"}
+    if given is not None:
+        environment["OPENCV_IO_MAX_IMAGE_PIXELS"] = given
+    run = subprocess.run([sys.executable, "-c", DECODE_UNDER_THE_LIMIT], env=environment, capture_output=True,
+                         text=True, check=True)
+    assert run.stdout.split() == [limit, answer]
