@@ -1,0 +1,203 @@
+// Candidates of the page search: outlines of edge chains and of lightness
+// regions in the reduced photo, each reduced to a quadrangle.
+#include "documentarea/page_search.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+#include <opencv2/imgproc.hpp>
+
+namespace tarvek::documentarea::pagesearch {
+namespace {
+
+using Polygon = std::vector<cv::Point>;
+
+// Smallest share of the reduced photo that a candidate outline covers.
+constexpr double minAreaShare = 0.02;
+
+// Whether the segment a–b runs along one border of a photo of that size.
+bool alongTheBorder(cv::Point a, cv::Point b, cv::Size size)
+{
+    constexpr int margin = 2;
+    const int right = size.width - 1 - margin, bottom = size.height - 1 - margin;
+    return (a.x <= margin && b.x <= margin) || (a.y <= margin && b.y <= margin) ||
+           (a.x >= right && b.x >= right) || (a.y >= bottom && b.y >= bottom);
+}
+
+// Where the line through a1, a2 meets the line through b1, b2; nothing for (nearly) parallel lines.
+std::optional<cv::Point2f> crossing(cv::Point2f a1, cv::Point2f a2, cv::Point2f b1, cv::Point2f b2)
+{
+    const cv::Point2f da = a2 - a1, db = b2 - b1;
+    const double denominator = static_cast<double>(da.x) * db.y - static_cast<double>(da.y) * db.x;
+    if (std::abs(denominator) < 1e-6 * cv::norm(da) * cv::norm(db))
+        return std::nullopt;
+    const cv::Point2f d = b1 - a1;
+    const double t = (static_cast<double>(d.x) * db.y - static_cast<double>(d.y) * db.x) / denominator;
+    return cv::Point2f(static_cast<float>(a1.x + t * da.x), static_cast<float>(a1.y + t * da.y));
+}
+
+// The quadrangle of the four longest sides of a convex polygon that do not run along the photo's
+// border, taken in their order around it: cut corners and the parts beyond the border are restored
+// where those sides meet.
+std::optional<Quadrangle> fourLongestSides(const Polygon& polygon, cv::Size size)
+{
+    struct Side {
+        size_t from;
+        double length;
+    };
+    const size_t n = polygon.size();
+    std::vector<Side> sides;
+    for (size_t i = 0; i < n; ++i) {
+        const cv::Point a = polygon[i], b = polygon[(i + 1) % n];
+        if (!alongTheBorder(a, b, size))
+            sides.push_back({i, cv::norm(b - a)});
+    }
+    if (sides.size() < 4)
+        return std::nullopt;
+    std::partial_sort(sides.begin(), sides.begin() + 4, sides.end(),
+                      [](const Side& a, const Side& b) { return a.length > b.length; });
+    sides.resize(4);
+    std::sort(sides.begin(), sides.end(), [](const Side& a, const Side& b) { return a.from < b.from; });
+    Quadrangle q;
+    for (size_t k = 0; k < 4; ++k) {
+        const Side& s = sides[k];
+        const Side& t = sides[(k + 1) % 4];
+        const auto corner = crossing(polygon[s.from], polygon[(s.from + 1) % n], polygon[t.from],
+                                     polygon[(t.from + 1) % n]);
+        if (!corner)
+            return std::nullopt;
+        q[k] = *corner;
+    }
+    return inCornerOrder(q);
+}
+
+// Quadrangles of the convex outline of a contour at three simplification tolerances.
+void addOutlineCandidates(const Polygon& contour, cv::Size size, std::vector<Quadrangle>& out)
+{
+    const double minArea = minAreaShare * size.area();
+    if (cv::boundingRect(contour).area() < minArea)
+        return;
+    Polygon hull;
+    cv::convexHull(contour, hull);
+    if (cv::contourArea(hull) < minArea)
+        return;
+    const double perimeter = cv::arcLength(hull, true);
+    for (const double tolerance : {0.01, 0.02, 0.04}) {
+        Polygon simplified;
+        cv::approxPolyDP(hull, simplified, tolerance * perimeter, true);
+        const auto q = fourLongestSides(simplified, size);
+        if (q && plausibleShape(*q))
+            out.push_back(*q);
+    }
+}
+
+void addContourCandidates(const cv::Mat& binary, int mode, std::vector<Quadrangle>& out)
+{
+    std::vector<Polygon> contours;
+    cv::findContours(binary, contours, mode, cv::CHAIN_APPROX_SIMPLE);
+    for (const Polygon& contour : contours)
+        addOutlineCandidates(contour, binary.size(), out);
+}
+
+// Closed chains of Canny edges; the dilation bridges the gaps that blur and noise leave.
+void addEdgeCandidates(const cv::Mat& blurred, std::vector<Quadrangle>& out)
+{
+    const cv::Mat bridge = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3));
+    for (const double high : {30.0, 90.0}) {
+        cv::Mat edges;
+        cv::Canny(blurred, edges, high / 3, high);
+        cv::dilate(edges, edges, bridge);
+        addContourCandidates(edges, cv::RETR_LIST, out);
+    }
+}
+
+// Mean grey of the histogram's bins from..to-1; fallback when they hold nothing.
+double meanGrey(const cv::Mat& histogram, int from, int to, double fallback)
+{
+    double count = 0, sum = 0;
+    for (int g = from; g < to; ++g) {
+        const float n = histogram.at<float>(g);
+        count += n;
+        sum += n * g;
+    }
+    return count > 0 ? sum / count : fallback;
+}
+
+// Regions brighter and darker than Otsu's threshold and than thresholds halfway to the mean of
+// either class; the opening cuts thin bridges (cables, pens, shadows' tails) between regions.
+void addRegionCandidates(const cv::Mat& blurred, std::vector<Quadrangle>& out)
+{
+    cv::Mat ignored;
+    const double otsu = cv::threshold(blurred, ignored, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    cv::Mat histogram;
+    const int channels[] = {0}, bins[] = {256};
+    const float range[] = {0, 256};
+    const float* ranges[] = {range};
+    cv::calcHist(&blurred, 1, channels, cv::Mat(), histogram, 1, bins, ranges);
+    const int split = static_cast<int>(otsu) + 1;
+    const double darkMean = meanGrey(histogram, 0, split, otsu), brightMean = meanGrey(histogram, split, 256, otsu);
+    const cv::Mat opening = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(5, 5));
+    for (const double level : {otsu, (otsu + darkMean) / 2, (otsu + brightMean) / 2}) {
+        for (const int polarity : {cv::THRESH_BINARY, cv::THRESH_BINARY_INV}) {
+            cv::Mat region;
+            cv::threshold(blurred, region, level, 255, polarity);
+            cv::morphologyEx(region, region, cv::MORPH_OPEN, opening);
+            addContourCandidates(region, cv::RETR_EXTERNAL, out);
+        }
+    }
+}
+
+double cross(cv::Point2f a, cv::Point2f b) { return static_cast<double>(a.x) * b.y - static_cast<double>(a.y) * b.x; }
+
+double angleDegrees(cv::Point2f a, cv::Point2f b)
+{
+    return std::atan2(std::abs(cross(a, b)), static_cast<double>(a.dot(b))) * 180 / CV_PI;
+}
+
+}  // namespace
+
+Quadrangle inCornerOrder(Quadrangle corners)
+{
+    const cv::Point2f centre = (corners[0] + corners[1] + corners[2] + corners[3]) * 0.25f;
+    const auto angle = [&](const cv::Point2f& p) { return std::atan2(p.y - centre.y, p.x - centre.x); };
+    std::sort(corners.begin(), corners.end(),
+              [&](const cv::Point2f& a, const cv::Point2f& b) { return angle(a) < angle(b); });
+    const auto topLeft = std::min_element(corners.begin(), corners.end(), [](const cv::Point2f& a, const cv::Point2f& b) {
+        return std::make_pair(a.x + a.y, a.y) < std::make_pair(b.x + b.y, b.y);
+    });
+    std::rotate(corners.begin(), topLeft, corners.end());
+    return corners;
+}
+
+bool plausibleShape(const Quadrangle& q)
+{
+    int turns = 0;
+    for (int k = 0; k < 4; ++k) {
+        const cv::Point2f in = q[k] - q[(k + 3) % 4], out = q[(k + 1) % 4] - q[k];
+        const double angle = angleDegrees(-in, out);
+        if (!(angle > 25 && angle < 155))
+            return false;
+        turns += cross(in, out) > 0 ? 1 : -1;
+    }
+    if (std::abs(turns) != 4)
+        return false;
+    for (int k = 0; k < 2; ++k) {
+        const double a = cv::norm(q[k + 1] - q[k]), b = cv::norm(q[(k + 3) % 4] - q[k + 2]);
+        if (std::max(a, b) > 4 * std::min(a, b))
+            return false;
+    }
+    return true;
+}
+
+std::vector<Quadrangle> candidateQuadrangles(const cv::Mat& grey)
+{
+    cv::Mat blurred;
+    cv::GaussianBlur(grey, blurred, cv::Size(5, 5), 0);
+    std::vector<Quadrangle> candidates;
+    addEdgeCandidates(blurred, candidates);
+    addRegionCandidates(blurred, candidates);
+    return candidates;
+}
+
+}  // namespace tarvek::documentarea::pagesearch

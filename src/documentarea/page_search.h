@@ -1,0 +1,76 @@
+// The stages of findDocument (src/documentarea/page_*.cpp), shared by them and
+// their tests: quadrangle candidates from a reduced copy of the photo, their
+// ranking by edge support, and the sub-pixel fit of each side.
+#pragma once
+
+#include <array>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "documentarea.h"
+
+namespace tarvek::documentarea::pagesearch {
+
+// Four corners: top-left, top-right, bottom-right, bottom-left.
+using Quadrangle = std::array<cv::Point2f, 4>;
+
+// ---------------------------------------------------------------------------
+// Candidates (page_candidates.cpp)
+// ---------------------------------------------------------------------------
+
+// Quadrangles that may outline the page in the reduced 8-bit grey photo: the
+// convex outlines of Canny edge chains at two sensitivities and of lightness
+// regions at three thresholds, each reduced to its four longest sides. A side
+// that runs along the photo's border is not a page side; the corners beyond
+// it are where the neighbouring sides meet, outside the photo.
+std::vector<Quadrangle> candidateQuadrangles(const cv::Mat& grey);
+
+// The four points in corner order: clockwise around their centre, starting
+// at the smallest x + y.
+Quadrangle inCornerOrder(Quadrangle corners);
+
+// Whether the quadrangle can be a rectangle seen in perspective: convex,
+// every corner angle between 25 and 155 degrees, opposite sides no more than
+// four times longer than each other.
+bool plausibleShape(const Quadrangle& q);
+
+// ---------------------------------------------------------------------------
+// Edge fit (page_refinement.cpp)
+// ---------------------------------------------------------------------------
+
+// How well each side of a quadrangle is backed by an edge in the photo.
+struct SideFit {
+    std::array<double, 4> support{};  // share of the side's samples in the photo on its edge, 0 to 1
+    std::array<double, 4> contrast{}; // median grey step across the side at those samples
+};
+
+// A fitted quadrangle: the sides' lines re-fitted to the strongest grey step
+// across each of them within band pixels, and the corners where they meet.
+struct FittedQuadrangle {
+    Quadrangle corners;
+    SideFit fit;
+};
+
+// Fits each side of q to the grey steps of the 8-bit photo (one, three or
+// four channels; grey computed where sampled) within band pixels across it,
+// with sub-pixel precision; a side without enough edge points keeps its line.
+FittedQuadrangle fittedToEdges(const cv::Mat& photo, const Quadrangle& q, double band);
+
+// ---------------------------------------------------------------------------
+// Ranking (page_ranking.cpp)
+// ---------------------------------------------------------------------------
+
+// Score of a fitted quadrangle in a photo of that size, 0 when it cannot be
+// the page: edge support of its weakest and its average side, contrast, and
+// its share of the photo.
+double pageScore(const FittedQuadrangle& q, cv::Size photo, const FindOptions& options);
+
+// The confidence findDocument reports for a fitted quadrangle, 0 to 1.
+double confidence(const FittedQuadrangle& q);
+
+// Whether the rectangle that q shows in perspective in a photo of that size
+// has one of the options' height/width ratios (any ratio when none is given).
+bool fitsTheRatioHint(const Quadrangle& q, cv::Size photo, const FindOptions& options);
+
+}  // namespace tarvek::documentarea::pagesearch
