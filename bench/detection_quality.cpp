@@ -265,11 +265,13 @@ std::string noPageSummary(const std::string& name, const std::vector<Outcome>& o
            fixed(100.0 * missed / n, 1) + " %) | " + fixed(milliseconds / n, 1) + " |";
 }
 
-std::string detail(const std::string& name, const std::string& photo, const Outcome& o)
+std::string detail(const std::string& name, const Photo& photo, const Outcome& o)
 {
-    return name + "  " + photo + "  " +
-           (o.found ? "IoU " + fixed(o.iou, 3) + "  corner error " + fixed(o.cornerError, 1) + " px" : "not found") +
-           "  " + fixed(o.milliseconds, 1) + " ms";
+    const std::string result = !o.found           ? "not found"
+                               : photo.truth.empty() ? "found"
+                                                     : "IoU " + fixed(o.iou, 3) + "  corner error " +
+                                                           fixed(o.cornerError, 1) + " px";
+    return name + "  " + photo.path + "  " + result + "  " + fixed(o.milliseconds, 1) + " ms";
 }
 
 struct Arguments {
@@ -399,7 +401,7 @@ int main(int argc, char* argv[])
             for (size_t i = 0; i < photos.size(); ++i) {
                 outcomes.push_back(run(strategy, images[i], photos[i].truth));
                 if (args.verbose)
-                    std::cout << detail(strategy.name, photos[i].path, outcomes.back()) << '\n';
+                    std::cout << detail(strategy.name, photos[i], outcomes.back()) << '\n';
             }
             table.push_back(withPages ? summary(strategy.name, outcomes) : noPageSummary(strategy.name, outcomes));
             if (!args.sheet.empty())

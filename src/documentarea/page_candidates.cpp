@@ -13,8 +13,9 @@ namespace {
 
 using Polygon = std::vector<cv::Point>;
 
-// Smallest share of the reduced photo that a candidate outline covers.
-constexpr double minAreaShare = 0.02;
+// Smallest share of the reduced photo that a candidate outline covers: half the least a page
+// photographed on purpose covers, so that notes, cards and buttons beside it do not count.
+constexpr double minAreaShare = 0.04;
 
 // Whether the segment a–b runs along one border of a photo of that size.
 bool alongTheBorder(cv::Point a, cv::Point b, cv::Size size)
@@ -39,7 +40,7 @@ std::optional<cv::Point2f> crossing(cv::Point2f a1, cv::Point2f a2, cv::Point2f 
 
 // The quadrangle of the four longest sides of a convex polygon that do not run along the photo's
 // border, taken in their order around it: cut corners and the parts beyond the border are restored
-// where those sides meet.
+// where those sides meet. A page with one side beyond the border keeps the border as that side.
 std::optional<Quadrangle> fourLongestSides(const Polygon& polygon, cv::Size size)
 {
     struct Side {
@@ -47,16 +48,17 @@ std::optional<Quadrangle> fourLongestSides(const Polygon& polygon, cv::Size size
         double length;
     };
     const size_t n = polygon.size();
-    std::vector<Side> sides;
+    std::vector<Side> sides, border;
     for (size_t i = 0; i < n; ++i) {
         const cv::Point a = polygon[i], b = polygon[(i + 1) % n];
-        if (!alongTheBorder(a, b, size))
-            sides.push_back({i, cv::norm(b - a)});
+        (alongTheBorder(a, b, size) ? border : sides).push_back({i, cv::norm(b - a)});
     }
+    const auto longer = [](const Side& a, const Side& b) { return a.length > b.length; };
+    if (sides.size() == 3 && !border.empty())
+        sides.push_back(*std::min_element(border.begin(), border.end(), longer));
     if (sides.size() < 4)
         return std::nullopt;
-    std::partial_sort(sides.begin(), sides.begin() + 4, sides.end(),
-                      [](const Side& a, const Side& b) { return a.length > b.length; });
+    std::partial_sort(sides.begin(), sides.begin() + 4, sides.end(), longer);
     sides.resize(4);
     std::sort(sides.begin(), sides.end(), [](const Side& a, const Side& b) { return a.from < b.from; });
     Quadrangle q;
@@ -148,11 +150,122 @@ void addRegionCandidates(const cv::Mat& blurred, std::vector<Quadrangle>& out)
     }
 }
 
+// A straight line gathered from collinear line segments.
+struct GatheredLine {
+    cv::Point2f point, direction;          // direction of unit length
+    std::vector<std::pair<float, float>> spans;  // the segments, as positions along the direction
+    double length = 0;                     // their total length
+
+    float position(cv::Point2f p) const { return (p - point).dot(direction); }
+    double distance(cv::Point2f p) const { return std::abs((p - point).cross(direction)); }
+
+    // Share of the stretch from a to b that the segments cover.
+    double coverage(cv::Point2f a, cv::Point2f b) const
+    {
+        const float from = std::min(position(a), position(b)), to = std::max(position(a), position(b));
+        double covered = 0;
+        for (const auto& [start, end] : spans)
+            covered += std::max(0.0f, std::min(end, to) - std::max(start, from));
+        return covered / std::max(to - from, 1.0f);
+    }
+};
+
+// Line segments of the photo (Von Gioi's detector) gathered into lines: a segment joins a line when
+// it runs within 2 degrees of it and both its ends lie within 1.5 pixels of it. The longest lines.
+std::vector<GatheredLine> gatheredLines(const cv::Mat& blurred)
+{
+    constexpr size_t kept = 30;
+    const float minSegment = 0.03f * std::min(blurred.cols, blurred.rows);
+    std::vector<cv::Vec4f> segments;
+    cv::createLineSegmentDetector(cv::LSD_REFINE_NONE)->detect(blurred, segments);
+    const auto length = [](const cv::Vec4f& s) { return std::hypot(s[2] - s[0], s[3] - s[1]); };
+    std::sort(segments.begin(), segments.end(),
+              [&](const cv::Vec4f& a, const cv::Vec4f& b) { return length(a) > length(b); });
+    const double maxTurn = std::sin(2 * CV_PI / 180);
+    std::vector<GatheredLine> lines;
+    for (const cv::Vec4f& s : segments) {
+        const float l = length(s);
+        if (l < minSegment)
+            break;
+        const cv::Point2f a(s[0], s[1]), b(s[2], s[3]), direction = (b - a) / l;
+        auto line = std::find_if(lines.begin(), lines.end(), [&](const GatheredLine& g) {
+            return std::abs(g.direction.cross(direction)) < maxTurn && g.distance(a) < 1.5 && g.distance(b) < 1.5;
+        });
+        if (line == lines.end()) {
+            lines.push_back({(a + b) * 0.5f, direction, {}, 0});
+            line = lines.end() - 1;
+        }
+        const float p = line->position(a), q = line->position(b);
+        line->spans.emplace_back(std::min(p, q), std::max(p, q));
+        line->length += l;
+    }
+    std::sort(lines.begin(), lines.end(), [](const GatheredLine& a, const GatheredLine& b) { return a.length > b.length; });
+    if (lines.size() > kept)
+        lines.resize(kept);
+    return lines;
+}
+
 double cross(cv::Point2f a, cv::Point2f b) { return static_cast<double>(a.x) * b.y - static_cast<double>(a.y) * b.x; }
 
 double angleDegrees(cv::Point2f a, cv::Point2f b)
 {
     return std::atan2(std::abs(cross(a, b)), static_cast<double>(a.dot(b))) * 180 / CV_PI;
+}
+
+// Quadrangles of two pairs of gathered lines, each pair nearly parallel (as opposite sides in
+// perspective are) and crossing the other pair steeply, whose segments cover every side well: the
+// outline even where clutter crosses it and no contour closes around the page.
+void addLineCandidates(const cv::Mat& blurred, std::vector<Quadrangle>& out)
+{
+    constexpr size_t kept = 12;
+    const std::vector<GatheredLine> lines = gatheredLines(blurred);
+    const double minGap = 0.1 * std::min(blurred.cols, blurred.rows);
+    const double maxOpposite = std::sin(40 * CV_PI / 180), minCrossing = std::sin(30 * CV_PI / 180);
+    std::vector<std::pair<size_t, size_t>> opposite;
+    for (size_t i = 0; i < lines.size(); ++i)
+        for (size_t j = i + 1; j < lines.size(); ++j)
+            if (std::abs(lines[i].direction.cross(lines[j].direction)) < maxOpposite &&
+                lines[i].distance(lines[j].point) > minGap)
+                opposite.emplace_back(i, j);
+    const auto steep = [&](size_t i, size_t j) {
+        return std::abs(lines[i].direction.cross(lines[j].direction)) > minCrossing;
+    };
+    std::vector<std::pair<double, Quadrangle>> scored;
+    for (size_t p = 0; p < opposite.size(); ++p)
+        for (size_t q = p + 1; q < opposite.size(); ++q) {
+            const auto [a, c] = opposite[p];
+            const auto [b, d] = opposite[q];
+            if (!steep(a, b) || !steep(a, d) || !steep(c, b) || !steep(c, d))
+                continue;
+            const std::array<size_t, 4> cycle = {a, b, c, d};
+            Quadrangle corners;
+            bool crossed = true;
+            for (size_t k = 0; k < 4 && crossed; ++k) {
+                const GatheredLine& s = lines[cycle[k]];
+                const GatheredLine& t = lines[cycle[(k + 1) % 4]];
+                const auto corner = crossing(s.point, s.point + s.direction, t.point, t.point + t.direction);
+                crossed = corner.has_value();
+                if (corner)
+                    corners[k] = *corner;
+            }
+            if (!crossed || !plausibleShape(corners))
+                continue;
+            double weakest = 1, total = 0;
+            for (size_t k = 0; k < 4; ++k) {
+                const double covered = lines[cycle[k]].coverage(corners[(k + 3) % 4], corners[k]);
+                weakest = std::min(weakest, covered);
+                total += covered;
+            }
+            if (weakest > 0.25)
+                scored.emplace_back(total * weakest, inCornerOrder(corners));
+        }
+    const size_t count = std::min(kept, scored.size());
+    std::partial_sort(scored.begin(), scored.begin() + count, scored.end(),
+                      [](const auto& x, const auto& y) { return x.first > y.first; });
+    for (size_t k = 0; k < count; ++k)
+        if (cv::contourArea(std::vector<cv::Point2f>(scored[k].second.begin(), scored[k].second.end())) >=
+            minAreaShare * blurred.size().area())
+            out.push_back(scored[k].second);
 }
 
 }  // namespace
@@ -197,6 +310,7 @@ std::vector<Quadrangle> candidateQuadrangles(const cv::Mat& grey)
     std::vector<Quadrangle> candidates;
     addEdgeCandidates(blurred, candidates);
     addRegionCandidates(blurred, candidates);
+    addLineCandidates(blurred, candidates);
     return candidates;
 }
 

@@ -17,16 +17,53 @@ constexpr double minSideSupport = 0.3;
 // A grey step of this many levels per pixel across the sides counts as a clear edge.
 constexpr double clearContrast = 6;
 
-double meanSupport(const SideFit& fit) { return std::accumulate(fit.support.begin(), fit.support.end(), 0.0) / 4; }
+// Supports of the sides in the photo.
+std::vector<double> seenSupport(const SideFit& fit)
+{
+    std::vector<double> support;
+    for (int k = 0; k < 4; ++k)
+        if (fit.seen[k])
+            support.push_back(fit.support[k]);
+    return support;
+}
 
-double weakestSupport(const SideFit& fit) { return *std::min_element(fit.support.begin(), fit.support.end()); }
+double mean(const std::vector<double>& values)
+{
+    return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
+}
 
-// Median of the sides' contrasts, relative to a clear edge, at most 1.
+double weakest(const std::vector<double>& values) { return *std::min_element(values.begin(), values.end()); }
+
+// Median of the seen sides' contrasts, relative to a clear edge, at most 1.
 double contrastShare(const SideFit& fit)
 {
-    std::array<double, 4> contrast = fit.contrast;
+    std::vector<double> contrast;
+    for (int k = 0; k < 4; ++k)
+        if (fit.seen[k])
+            contrast.push_back(fit.contrast[k]);
     std::sort(contrast.begin(), contrast.end());
-    return std::min(1.0, (contrast[1] + contrast[2]) / 2 / clearContrast);
+    const size_t n = contrast.size();
+    const double median = n % 2 ? contrast[n / 2] : (contrast[n / 2 - 1] + contrast[n / 2]) / 2;
+    return std::min(1.0, median / clearContrast);
+}
+
+// Whether the side from a to b lies along the border of a photo of that size, or beyond it: the
+// edge of the picture, not of a page.
+bool alongTheFrame(cv::Point2f a, cv::Point2f b, cv::Size photo)
+{
+    const float margin = std::max(3.0f, 0.01f * std::min(photo.width, photo.height));
+    const float right = static_cast<float>(photo.width - 1) - margin, bottom = static_cast<float>(photo.height - 1) - margin;
+    return (a.x < margin && b.x < margin) || (a.y < margin && b.y < margin) || (a.x > right && b.x > right) ||
+           (a.y > bottom && b.y > bottom);
+}
+
+// Whether a side in the photo runs along its border.
+bool seenAlongTheFrame(const FittedQuadrangle& q, cv::Size photo)
+{
+    for (int k = 0; k < 4; ++k)
+        if (q.fit.seen[k] && alongTheFrame(q.corners[k], q.corners[(k + 1) % 4], photo))
+            return true;
+    return false;
 }
 
 std::vector<cv::Point> rounded(const Quadrangle& q)
@@ -55,18 +92,22 @@ bool fitsTheRatioHint(const Quadrangle& q, cv::Size photo, const FindOptions& op
 
 double pageScore(const FittedQuadrangle& q, cv::Size photo, const FindOptions& options)
 {
-    const double weakest = weakestSupport(q.fit);
-    if (weakest < minSideSupport || !plausibleShape(q.corners) || !fitsTheRatioHint(q.corners, photo, options))
+    const std::vector<double> support = seenSupport(q.fit);
+    if (support.size() < 3 || weakest(support) < minSideSupport || !plausibleShape(q.corners) ||
+        seenAlongTheFrame(q, photo) || !fitsTheRatioHint(q.corners, photo, options))
         return 0;
     const std::vector<cv::Point2f> outline(q.corners.begin(), q.corners.end());
     const double share = std::min(1.0, cv::contourArea(outline) / photo.area());
     // Of two well-backed outlines the larger one is the page rather than a printed frame on it.
-    return meanSupport(q.fit) * std::sqrt(weakest) * contrastShare(q.fit) * std::pow(share, 0.25);
+    return mean(support) * std::sqrt(weakest(support)) * contrastShare(q.fit) * std::sqrt(share);
 }
 
 double confidence(const FittedQuadrangle& q)
 {
-    return std::clamp((meanSupport(q.fit) + weakestSupport(q.fit)) / 2 * contrastShare(q.fit), 0.0, 1.0);
+    const std::vector<double> support = seenSupport(q.fit);
+    if (support.size() < 3)
+        return 0;
+    return std::clamp((mean(support) + weakest(support)) / 2 * contrastShare(q.fit), 0.0, 1.0);
 }
 
 }  // namespace tarvek::documentarea::pagesearch

@@ -1,4 +1,4 @@
-// Sub-pixel fit of the page's sides: along each side, the strongest grey step
+// Sub-pixel fit of the page's sides: along each side, the strongest steps of a tone
 // across it within a band, then a robust line through those steps; the
 // corners are where neighbouring lines meet.
 #include "documentarea/page_search.h"
@@ -12,11 +12,14 @@
 namespace tarvek::documentarea::pagesearch {
 namespace {
 
-// Bilinear grey values of an 8-bit photo of one, three or four channels (BGR order), a colour pixel
-// weighted as cv::cvtColor weights it. Only the sampled pixels are read: no grey copy of the photo.
-class GreySampler {
+// Bilinear values of a tone of an 8-bit photo of one, three or four channels (BGR order); only the
+// sampled pixels are read, no copy of the photo is made.
+class ToneSampler {
 public:
-    explicit GreySampler(const cv::Mat& photo) : photo_(photo), channels_(photo.channels()) {}
+    ToneSampler(const cv::Mat& photo, const Tone& tone)
+        : photo_(photo), channels_(photo.channels()), tone_(photo.channels() == 1 ? Tone{1, 0, 0, 0} : tone)
+    {
+    }
 
     // Whether p can be interpolated: its four neighbours lie in the photo.
     bool covers(cv::Point2f p) const
@@ -30,28 +33,30 @@ public:
         const float fx = p.x - x, fy = p.y - y;
         const uchar* upper = photo_.ptr<uchar>(y);
         const uchar* lower = photo_.ptr<uchar>(y + 1);
-        const float top = grey(upper, x) * (1 - fx) + grey(upper, x + 1) * fx;
-        const float bottom = grey(lower, x) * (1 - fx) + grey(lower, x + 1) * fx;
+        const float top = value(upper, x) * (1 - fx) + value(upper, x + 1) * fx;
+        const float bottom = value(lower, x) * (1 - fx) + value(lower, x + 1) * fx;
         return top * (1 - fy) + bottom * fy;
     }
 
 private:
-    float grey(const uchar* row, int x) const
+    // The tone unsaturated: only differences between values matter here.
+    float value(const uchar* row, int x) const
     {
-        if (channels_ == 1)
-            return row[x];
         const uchar* pixel = row + x * channels_;
-        return 0.114f * pixel[0] + 0.587f * pixel[1] + 0.299f * pixel[2];
+        if (channels_ == 1)
+            return pixel[0];
+        return tone_.blue * pixel[0] + tone_.green * pixel[1] + tone_.red * pixel[2];
     }
 
     const cv::Mat& photo_;
     int channels_;
+    Tone tone_;
 };
 
-// A grey step across a side: where the grey profile across it changes fastest locally.
+// A step across a side: where the profile across it changes fastest locally.
 struct Step {
     cv::Point2f position;
-    float slope;  // grey change per pixel along the outward normal
+    float slope;  // change of the tone per pixel along the outward normal
     int sample;   // the place along the side whose profile holds it
 };
 
@@ -63,19 +68,19 @@ constexpr int minSamples = 8;
 // a shadow beside it), but it is among the strongest few.
 constexpr size_t stepsPerProfile = 3;
 
-// Steps weaker than this (grey levels per pixel) are noise, not an edge.
+// Steps weaker than this (levels per pixel) are noise, not an edge.
 constexpr float minSlope = 1.5f;
 
-// The strongest local steps of the grey profile through p along the normal, band pixels either way,
+// The strongest local steps of the profile through p along the normal, band pixels either way,
 // each placed between samples by a parabola; nothing where the profile leaves the photo.
-void addProfileSteps(const GreySampler& grey, cv::Point2f p, cv::Point2f normal, int band, int sample,
+void addProfileSteps(const ToneSampler& tone, cv::Point2f p, cv::Point2f normal, int band, int sample,
                      std::vector<float>& profile, std::vector<Step>& steps)
 {
     const cv::Point2f first = p - normal * static_cast<float>(band);
     const int n = 2 * band + 1;
     profile.resize(n);
     for (int i = 0; i < n; ++i)
-        profile[i] = grey(first + normal * static_cast<float>(i));
+        profile[i] = tone(first + normal * static_cast<float>(i));
     const auto slope = [&](int i) { return 0.5f * (profile[i + 1] - profile[i - 1]); };
     const size_t before = steps.size();
     for (int i = 1; i + 1 < n; ++i) {
@@ -114,10 +119,11 @@ struct Side {
     Line line;
     double support = 0;
     double contrast = 0;
+    bool seen = false;  // enough of its samples lie in the photo
 };
 
 // The steps across the side from a to b; samples counts the places whose profile lies in the photo.
-std::vector<Step> sideSteps(const GreySampler& grey, cv::Point2f a, cv::Point2f b, cv::Point2f outward, int band,
+std::vector<Step> sideSteps(const ToneSampler& tone, cv::Point2f a, cv::Point2f b, cv::Point2f outward, int band,
                             int& samples)
 {
     const double length = cv::norm(b - a);
@@ -129,9 +135,9 @@ std::vector<Step> sideSteps(const GreySampler& grey, cv::Point2f a, cv::Point2f 
     samples = 0;
     for (int i = 0; i < count; ++i) {
         const cv::Point2f p = a + (b - a) * static_cast<float>(margin + (1 - 2 * margin) * (i + 0.5) / count);
-        if (!grey.covers(p - outward * static_cast<float>(band)) || !grey.covers(p + outward * static_cast<float>(band)))
+        if (!tone.covers(p - outward * static_cast<float>(band)) || !tone.covers(p + outward * static_cast<float>(band)))
             continue;
-        addProfileSteps(grey, p, outward, band, samples++, profile, steps);
+        addProfileSteps(tone, p, outward, band, samples++, profile, steps);
     }
     return steps;
 }
@@ -194,13 +200,14 @@ Line leastSquaresLine(const std::vector<const Step*>& steps)
     return {{fit[2], fit[3]}, {fit[0], fit[1]}};
 }
 
-Side fittedSide(const GreySampler& grey, cv::Point2f a, cv::Point2f b, cv::Point2f outward, double band)
+Side fittedSide(const ToneSampler& tone, cv::Point2f a, cv::Point2f b, cv::Point2f outward, double band)
 {
     const cv::Point2f along = (b - a) / static_cast<float>(std::max(cv::norm(b - a), 1e-9));
     Side side{{a, along}};
     int samples = 0;
     const int profileBand = std::max(2, static_cast<int>(std::ceil(band)));
-    const std::vector<Step> steps = sideSteps(grey, a, b, outward, profileBand, samples);
+    const std::vector<Step> steps = sideSteps(tone, a, b, outward, profileBand, samples);
+    side.seen = samples >= minSamples / 2;
     // A sheet's edge is seldom quite straight: the tolerance grows with the side.
     const double tolerance = 1 + 0.003 * cv::norm(b - a);
     const auto seed = steps.size() >= 2 ? bestSupportedLine(steps, along, cv::norm(b - a), profileBand, tolerance)
@@ -227,9 +234,9 @@ Side fittedSide(const GreySampler& grey, cv::Point2f a, cv::Point2f b, cv::Point
 
 }  // namespace
 
-FittedQuadrangle fittedToEdges(const cv::Mat& photo, const Quadrangle& q, double band)
+FittedQuadrangle fittedToEdges(const cv::Mat& photo, const Quadrangle& q, double band, const Tone& tone)
 {
-    const GreySampler grey(photo);
+    const ToneSampler sampler(photo, tone);
     const cv::Point2f centre = (q[0] + q[1] + q[2] + q[3]) * 0.25f;
     std::array<Side, 4> sides;
     FittedQuadrangle fitted{q, {}};
@@ -239,8 +246,9 @@ FittedQuadrangle fittedToEdges(const cv::Mat& photo, const Quadrangle& q, double
         cv::Point2f outward(along.y, -along.x);
         if (outward.dot((a + b) * 0.5f - centre) < 0)
             outward = -outward;
-        sides[k] = fittedSide(grey, a, b, outward, band);
+        sides[k] = fittedSide(sampler, a, b, outward, band);
         fitted.fit.support[k] = sides[k].support;
+        fitted.fit.seen[k] = sides[k].seen;
         fitted.fit.contrast[k] = sides[k].contrast;
     }
     Quadrangle corners;

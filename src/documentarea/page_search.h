@@ -15,11 +15,24 @@ namespace tarvek::documentarea::pagesearch {
 // Four corners: top-left, top-right, bottom-right, bottom-left.
 using Quadrangle = std::array<cv::Point2f, 4>;
 
+// A tone of a colour photo in which a page may stand out from what it lies on: a weighted sum
+// of the blue, green and red values plus an offset, saturated to 0..255. A photo of one channel
+// has its grey value only.
+struct Tone {
+    float blue, green, red, offset;
+};
+
+// Lightness (weighted as cv::cvtColor weights grey), and the blue-yellow and red-green opposites
+// at twice the scale: a white sheet on a white desk differs in tint more than in lightness.
+constexpr Tone lightness{0.114f, 0.587f, 0.299f, 0};
+constexpr Tone blueYellow{2, -1, -1, 128};
+constexpr Tone redGreen{0, -2, 2, 128};
+
 // ---------------------------------------------------------------------------
 // Candidates (page_candidates.cpp)
 // ---------------------------------------------------------------------------
 
-// Quadrangles that may outline the page in the reduced 8-bit grey photo: the
+// Quadrangles that may outline the page in a tone of the reduced photo: the
 // convex outlines of Canny edge chains at two sensitivities and of lightness
 // regions at three thresholds, each reduced to its four longest sides. A side
 // that runs along the photo's border is not a page side; the corners beyond
@@ -42,7 +55,8 @@ bool plausibleShape(const Quadrangle& q);
 // How well each side of a quadrangle is backed by an edge in the photo.
 struct SideFit {
     std::array<double, 4> support{};  // share of the side's samples in the photo on its edge, 0 to 1
-    std::array<double, 4> contrast{}; // median grey step across the side at those samples
+    std::array<double, 4> contrast{}; // median step of the tone across the side at those samples
+    std::array<bool, 4> seen{};       // false for a side (nearly) wholly outside the photo
 };
 
 // A fitted quadrangle: the sides' lines re-fitted to the strongest grey step
@@ -52,10 +66,11 @@ struct FittedQuadrangle {
     SideFit fit;
 };
 
-// Fits each side of q to the grey steps of the 8-bit photo (one, three or
-// four channels; grey computed where sampled) within band pixels across it,
-// with sub-pixel precision; a side without enough edge points keeps its line.
-FittedQuadrangle fittedToEdges(const cv::Mat& photo, const Quadrangle& q, double band);
+// Fits each side of q to the steps of the tone of the 8-bit photo (one,
+// three or four channels; the tone computed where sampled) within band pixels
+// across it, with sub-pixel precision; a side without enough edge points
+// keeps its line.
+FittedQuadrangle fittedToEdges(const cv::Mat& photo, const Quadrangle& q, double band, const Tone& tone = lightness);
 
 // ---------------------------------------------------------------------------
 // Ranking (page_ranking.cpp)
@@ -63,7 +78,8 @@ FittedQuadrangle fittedToEdges(const cv::Mat& photo, const Quadrangle& q, double
 
 // Score of a fitted quadrangle in a photo of that size, 0 when it cannot be
 // the page: edge support of its weakest and its average side, contrast, and
-// its share of the photo.
+// its share of the photo. Sides outside the photo do not count; three must be
+// in it.
 double pageScore(const FittedQuadrangle& q, cv::Size photo, const FindOptions& options);
 
 // The confidence findDocument reports for a fitted quadrangle, 0 to 1.
