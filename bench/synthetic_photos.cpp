@@ -7,7 +7,7 @@
 // with --receipts, receipt scans (the .jpg files of DIR and its sub-folders that
 // are cut to the receipt: more than twice as high as wide).
 // Each covers 8 % to 95 % of the photo, turned by up to 45 degrees and seen in
-// perspective; about one in eight reaches beyond the photo's edge. Desks are
+// perspective; about one in eight reaches across one edge of the photo. Desks are
 // wood-like, fabric-like, plain, close to the paper's tone or dark, with other
 // rectangles, round objects, pens and cables on them. Then come uneven light, a
 // shadow, an object across one side of the page, blur, noise and JPEG at
@@ -340,14 +340,20 @@ Quadrangle placed(cv::RNG& rng, cv::Size photo, cv::Size page, bool mayLeaveTheP
             left = std::min(left, q[k].x), right = std::max(right, q[k].x);
             top = std::min(top, q[k].y), bottom = std::max(bottom, q[k].y);
         }
-        // Beyond the photo's edge by up to a tenth of the page when allowed.
-        const float slackX = mayLeaveThePhoto ? static_cast<float>(0.1 * width) : 0;
-        const float slackY = mayLeaveThePhoto ? static_cast<float>(0.1 * height) : 0;
-        const float freeX = photo.width - 2 - (right - left) + 2 * slackX;
-        const float freeY = photo.height - 2 - (bottom - top) + 2 * slackY;
+        const float freeX = photo.width - 2 - (right - left), freeY = photo.height - 2 - (bottom - top);
         if (freeX > 0 && freeY > 0) {
-            const cv::Point2f shift(1 - left - slackX + static_cast<float>(rng.uniform(0.0, 1.0)) * freeX,
-                                    1 - top - slackY + static_cast<float>(rng.uniform(0.0, 1.0)) * freeY);
+            cv::Point2f shift(1 - left + static_cast<float>(rng.uniform(0.0, 1.0)) * freeX,
+                              1 - top + static_cast<float>(rng.uniform(0.0, 1.0)) * freeY);
+            if (mayLeaveThePhoto) {
+                // Across one edge of the photo by 3 % to 15 % of the page's extent.
+                const float over = static_cast<float>(rng.uniform(0.03, 0.15));
+                switch (rng.uniform(0, 4)) {
+                case 0: shift.x = -left - over * (right - left); break;
+                case 1: shift.y = -top - over * (bottom - top); break;
+                case 2: shift.x = photo.width - 1 - right + over * (right - left); break;
+                default: shift.y = photo.height - 1 - bottom + over * (bottom - top);
+                }
+            }
             for (cv::Point2f& p : q)
                 p += shift;
             return q;

@@ -38,33 +38,22 @@ std::optional<cv::Point2f> crossing(cv::Point2f a1, cv::Point2f a2, cv::Point2f 
     return cv::Point2f(static_cast<float>(a1.x + t * da.x), static_cast<float>(a1.y + t * da.y));
 }
 
-// The quadrangle of the four longest sides of a convex polygon that do not run along the photo's
-// border, taken in their order around it: cut corners and the parts beyond the border are restored
-// where those sides meet. A page with one side beyond the border keeps the border as that side.
-std::optional<Quadrangle> fourLongestSides(const Polygon& polygon, cv::Size size)
+// A side of a polygon: from its point `from` to the next, and its length.
+struct PolygonSide {
+    size_t from;
+    double length;
+};
+
+// The quadrangle of four sides of the polygon, taken in their order around it, with corners
+// where they meet: cut corners and the parts beyond the photo's border are restored.
+std::optional<Quadrangle> quadrangleOfSides(const Polygon& polygon, std::vector<PolygonSide> sides)
 {
-    struct Side {
-        size_t from;
-        double length;
-    };
+    std::sort(sides.begin(), sides.end(), [](const PolygonSide& a, const PolygonSide& b) { return a.from < b.from; });
     const size_t n = polygon.size();
-    std::vector<Side> sides, border;
-    for (size_t i = 0; i < n; ++i) {
-        const cv::Point a = polygon[i], b = polygon[(i + 1) % n];
-        (alongTheBorder(a, b, size) ? border : sides).push_back({i, cv::norm(b - a)});
-    }
-    const auto longer = [](const Side& a, const Side& b) { return a.length > b.length; };
-    if (sides.size() == 3 && !border.empty())
-        sides.push_back(*std::min_element(border.begin(), border.end(), longer));
-    if (sides.size() < 4)
-        return std::nullopt;
-    std::partial_sort(sides.begin(), sides.begin() + 4, sides.end(), longer);
-    sides.resize(4);
-    std::sort(sides.begin(), sides.end(), [](const Side& a, const Side& b) { return a.from < b.from; });
     Quadrangle q;
     for (size_t k = 0; k < 4; ++k) {
-        const Side& s = sides[k];
-        const Side& t = sides[(k + 1) % 4];
+        const PolygonSide& s = sides[k];
+        const PolygonSide& t = sides[(k + 1) % 4];
         const auto corner = crossing(polygon[s.from], polygon[(s.from + 1) % n], polygon[t.from],
                                      polygon[(t.from + 1) % n]);
         if (!corner)
@@ -72,6 +61,32 @@ std::optional<Quadrangle> fourLongestSides(const Polygon& polygon, cv::Size size
         q[k] = *corner;
     }
     return inCornerOrder(q);
+}
+
+// Quadrangles of a convex polygon: its four longest sides that do not run along the photo's
+// border, and, for a page with one side beyond the border, its three longest such sides with the
+// longest one along the border.
+void addLongestSides(const Polygon& polygon, cv::Size size, std::vector<Quadrangle>& out)
+{
+    std::vector<PolygonSide> sides, border;
+    for (size_t i = 0; i < polygon.size(); ++i) {
+        const cv::Point a = polygon[i], b = polygon[(i + 1) % polygon.size()];
+        (alongTheBorder(a, b, size) ? border : sides).push_back({i, cv::norm(b - a)});
+    }
+    const auto longer = [](const PolygonSide& a, const PolygonSide& b) { return a.length > b.length; };
+    std::sort(sides.begin(), sides.end(), longer);
+    std::vector<std::vector<PolygonSide>> choices;
+    if (sides.size() >= 4)
+        choices.emplace_back(sides.begin(), sides.begin() + 4);
+    if (sides.size() >= 3 && !border.empty()) {
+        choices.emplace_back(sides.begin(), sides.begin() + 3);
+        choices.back().push_back(*std::min_element(border.begin(), border.end(), longer));
+    }
+    for (const auto& choice : choices) {
+        const auto q = quadrangleOfSides(polygon, choice);
+        if (q && plausibleShape(*q))
+            out.push_back(*q);
+    }
 }
 
 // Quadrangles of the convex outline of a contour at three simplification tolerances.
@@ -88,9 +103,7 @@ void addOutlineCandidates(const Polygon& contour, cv::Size size, std::vector<Qua
     for (const double tolerance : {0.01, 0.02, 0.04}) {
         Polygon simplified;
         cv::approxPolyDP(hull, simplified, tolerance * perimeter, true);
-        const auto q = fourLongestSides(simplified, size);
-        if (q && plausibleShape(*q))
-            out.push_back(*q);
+        addLongestSides(simplified, size, out);
     }
 }
 

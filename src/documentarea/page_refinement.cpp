@@ -71,22 +71,39 @@ constexpr size_t stepsPerProfile = 3;
 // Steps weaker than this (levels per pixel) are noise, not an edge.
 constexpr float minSlope = 1.5f;
 
-// The strongest local steps of the profile through p along the normal, band pixels either way,
-// each placed between samples by a parabola; nothing where the profile leaves the photo.
+// Whether the step at i of the profile (cumulative sums in sums, sums[0] = 0) separates two
+// regions: the mean beyond it differs from the mean before it, in the step's direction, by at least
+// half the rise across it. Not so for the stripes of a weave, wood grain or print, which rise and
+// fall again.
+bool separatesRegions(const std::vector<float>& profile, const std::vector<float>& sums, int i)
+{
+    const int n = static_cast<int>(profile.size());
+    const float before = sums[i - 1] / static_cast<float>(i - 1);
+    const float beyond = (sums[n] - sums[i + 2]) / static_cast<float>(n - i - 2);
+    const float rise = profile[i + 1] - profile[i - 1];
+    return (beyond - before) * rise >= 0.5f * rise * rise;
+}
+
+// The strongest local steps between regions of the profile through p along the normal, band
+// pixels either way, each placed between samples by a parabola.
 void addProfileSteps(const ToneSampler& tone, cv::Point2f p, cv::Point2f normal, int band, int sample,
-                     std::vector<float>& profile, std::vector<Step>& steps)
+                     std::vector<float>& profile, std::vector<float>& sums, std::vector<Step>& steps)
 {
     const cv::Point2f first = p - normal * static_cast<float>(band);
     const int n = 2 * band + 1;
     profile.resize(n);
-    for (int i = 0; i < n; ++i)
+    sums.resize(n + 1);
+    sums[0] = 0;
+    for (int i = 0; i < n; ++i) {
         profile[i] = tone(first + normal * static_cast<float>(i));
+        sums[i + 1] = sums[i] + profile[i];
+    }
     const auto slope = [&](int i) { return 0.5f * (profile[i + 1] - profile[i - 1]); };
     const size_t before = steps.size();
-    for (int i = 1; i + 1 < n; ++i) {
+    for (int i = 2; i + 2 < n; ++i) {
         const float here = std::abs(slope(i));
-        const float previous = i > 1 ? std::abs(slope(i - 1)) : 0, next = i + 2 < n ? std::abs(slope(i + 1)) : 0;
-        if (here < minSlope || here < previous || here <= next)
+        const float previous = std::abs(slope(i - 1)), next = std::abs(slope(i + 1));
+        if (here < minSlope || here < previous || here <= next || !separatesRegions(profile, sums, i))
             continue;
         const float curvature = previous - 2 * here + next;
         const float offset = curvature < 0 ? 0.5f * (previous - next) / curvature : 0;
@@ -131,13 +148,13 @@ std::vector<Step> sideSteps(const ToneSampler& tone, cv::Point2f a, cv::Point2f 
     // Near the corners the band would reach the neighbouring sides.
     const double margin = std::min(0.25, std::max(0.05, 1.5 * band / std::max(length, 1.0)));
     std::vector<Step> steps;
-    std::vector<float> profile;
+    std::vector<float> profile, sums;
     samples = 0;
     for (int i = 0; i < count; ++i) {
         const cv::Point2f p = a + (b - a) * static_cast<float>(margin + (1 - 2 * margin) * (i + 0.5) / count);
         if (!tone.covers(p - outward * static_cast<float>(band)) || !tone.covers(p + outward * static_cast<float>(band)))
             continue;
-        addProfileSteps(tone, p, outward, band, samples++, profile, steps);
+        addProfileSteps(tone, p, outward, band, samples++, profile, sums, steps);
     }
     return steps;
 }
