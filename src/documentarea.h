@@ -128,7 +128,7 @@ struct FindOptions {
     // page either way up); empty: any shape. A quadrangle that shows none of them is not the page.
     std::vector<float> pageRatios;
     // Long side, in pixels, of the reduced copy that the candidates come from.
-    int workingSide = 512;
+    int workingSide = 400;
 };
 
 struct FoundDocument {

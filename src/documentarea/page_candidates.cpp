@@ -190,7 +190,7 @@ std::vector<GatheredLine> gatheredLines(const cv::Mat& blurred)
     constexpr size_t kept = 30;
     const float minSegment = 0.03f * std::min(blurred.cols, blurred.rows);
     std::vector<cv::Vec4f> segments;
-    cv::createLineSegmentDetector(cv::LSD_REFINE_NONE)->detect(blurred, segments);
+    cv::createLineSegmentDetector(cv::LSD_REFINE_NONE, 0.5)->detect(blurred, segments);
     const auto length = [](const cv::Vec4f& s) { return std::hypot(s[2] - s[0], s[3] - s[1]); };
     std::sort(segments.begin(), segments.end(),
               [&](const cv::Vec4f& a, const cv::Vec4f& b) { return length(a) > length(b); });

@@ -177,32 +177,45 @@ std::vector<const Step*> stepsOnLine(const std::vector<Step>& steps, const Line&
     return on;
 }
 
-// The line through two steps of one sign that the most profiles back, among the lines that stay
-// within the band along the side (length long, band wide either way). A seeded generator keeps
-// the result repeatable.
-std::optional<std::pair<Line, bool>> bestSupportedLine(const std::vector<Step>& steps, cv::Point2f along,
-                                                       double length, int band, double tolerance)
+// The line of one step sign that the most steps lie near, found by voting: each step votes, for
+// each of a few tilts against the side from a (direction along), for the offset across the side
+// its line would have; tilts stay within the band over the side's length. Bins are half the
+// tolerance wide and a line takes the votes of three neighbouring bins.
+std::optional<std::pair<Line, bool>> bestSupportedLine(const std::vector<Step>& steps, cv::Point2f a,
+                                                       cv::Point2f along, double length, int band,
+                                                       double tolerance)
 {
-    constexpr int attempts = 80;
+    const cv::Point2f across(-along.y, along.x);
     const double maxTilt = (2 * band + 2 * tolerance) / std::max(length, 1.0);
-    cv::RNG random(0x5eed);
+    const int tilts = std::clamp(static_cast<int>(std::ceil(maxTilt * length / tolerance)), 1, 8);
+    const double binWidth = tolerance / 2, reach = band + maxTilt * length + tolerance;
+    const int bins = static_cast<int>(std::ceil(2 * reach / binWidth)) + 3;
+    std::vector<int> votes(bins * 2);
+    int bestVotes = 0;
     std::optional<std::pair<Line, bool>> best;
-    size_t bestCount = 0;
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-        const Step& a = steps[random.uniform(0, static_cast<int>(steps.size()))];
-        const Step& b = steps[random.uniform(0, static_cast<int>(steps.size()))];
-        const cv::Point2f d = b.position - a.position;
-        const double length = cv::norm(d);
-        if (a.sample == b.sample || (a.slope > 0) != (b.slope > 0) || length < 1e-3)
-            continue;
-        const Line line{a.position, d / static_cast<float>(length)};
-        if (std::abs(line.direction.cross(along)) > maxTilt)
-            continue;
-        const size_t count = stepsOnLine(steps, line, a.slope > 0, tolerance).size();
-        if (count > bestCount) {
-            bestCount = count;
-            best = std::make_pair(line, a.slope > 0);
+    for (int t = -tilts; t <= tilts; ++t) {
+        const double tilt = maxTilt * t / tilts;
+        std::fill(votes.begin(), votes.end(), 0);
+        for (const Step& step : steps) {
+            const cv::Point2f p = step.position - a;
+            const double offset = p.dot(across) - tilt * p.dot(along);
+            const int bin = static_cast<int>((offset + reach) / binWidth) + 1;
+            if (bin >= 1 && bin + 1 < bins)
+                ++votes[(step.slope > 0 ? bins : 0) + bin];
         }
+        for (int sign = 0; sign < 2; ++sign)
+            for (int bin = 1; bin + 1 < bins; ++bin) {
+                const int* v = &votes[sign * bins + bin];
+                const int count = v[-1] + v[0] + v[1];
+                if (count <= bestVotes)
+                    continue;
+                bestVotes = count;
+                const double offset = (bin - 1 + 0.5) * binWidth - reach;
+                const cv::Point2f direction = along + across * static_cast<float>(tilt);
+                best = std::make_pair(Line{a + across * static_cast<float>(offset),
+                                           direction / static_cast<float>(cv::norm(direction))},
+                                      sign == 1);
+            }
     }
     return best;
 }
@@ -227,7 +240,7 @@ Side fittedSide(const ToneSampler& tone, cv::Point2f a, cv::Point2f b, cv::Point
     side.seen = samples >= minSamples / 2;
     // A sheet's edge is seldom quite straight: the tolerance grows with the side.
     const double tolerance = 1 + 0.003 * cv::norm(b - a);
-    const auto seed = steps.size() >= 2 ? bestSupportedLine(steps, along, cv::norm(b - a), profileBand, tolerance)
+    const auto seed = steps.size() >= 2 ? bestSupportedLine(steps, a, along, cv::norm(b - a), profileBand, tolerance)
                                         : std::nullopt;
     if (!seed)
         return side;

@@ -32,26 +32,35 @@ struct Ranked {
     Tone tone;  // the tone it was found and fitted in
 };
 
-// The photo reduced by a whole factor, colour photos as BGR: averaging whole blocks of pixels is
-// several times faster than any other reduction that keeps thin edges.
-cv::Mat reducedPhoto(const cv::Mat& photo, int factor)
+// The photo reduced by a whole factor: averaging whole blocks of pixels is several times faster
+// than any other reduction that keeps thin edges.
+cv::Mat reduced(const cv::Mat& photo, int factor)
 {
+    if (factor == 1)
+        return photo;
     cv::Mat small;
-    if (factor > 1)
-        cv::resize(photo, small, cv::Size(photo.cols / factor, photo.rows / factor), 0, 0, cv::INTER_AREA);
-    else
-        small = photo;
-    if (small.channels() == 4)
-        cv::cvtColor(small, small, cv::COLOR_BGRA2BGR);
+    cv::resize(photo, small, cv::Size(photo.cols / factor, photo.rows / factor), 0, 0, cv::INTER_AREA);
     return small;
 }
 
-cv::Mat toneOf(const cv::Mat& photo, const Tone& tone)
+// The lightness of the photo reduced by the factor; made grey first, the reduction has a third of
+// the values to average.
+cv::Mat reducedLightness(const cv::Mat& photo, int factor)
 {
     if (photo.channels() == 1)
-        return photo;
-    cv::Mat values;
-    cv::transform(photo, values, cv::Matx14f(tone.blue, tone.green, tone.red, tone.offset));
+        return reduced(photo, factor);
+    cv::Mat grey;
+    cv::cvtColor(photo, grey, photo.channels() == 4 ? cv::COLOR_BGRA2GRAY : cv::COLOR_BGR2GRAY);
+    return reduced(grey, factor);
+}
+
+// A tint of the photo reduced by the factor.
+cv::Mat reducedTint(const cv::Mat& photo, int factor, const Tone& tone)
+{
+    cv::Mat small = reduced(photo, factor), values;
+    if (small.channels() == 4)
+        cv::cvtColor(small, small, cv::COLOR_BGRA2BGR);
+    cv::transform(small, values, cv::Matx14f(tone.blue, tone.green, tone.red, tone.offset));
     return values;
 }
 
@@ -63,12 +72,16 @@ bool sameQuadrangle(const Quadrangle& a, const Quadrangle& b, double tolerance)
     return true;
 }
 
-// The candidates in a tone of the reduced copy, fitted there, without zero scores.
-void addRankedCandidates(const cv::Mat& small, const Tone& tone, const FindOptions& options,
+// The candidates in a tone of the reduced copy, fitted there, without zero scores; repeated
+// candidates (several thresholds find the same outline) are fitted once.
+void addRankedCandidates(const cv::Mat& values, const Tone& tone, const FindOptions& options,
                          std::vector<Ranked>& ranked)
 {
-    const cv::Mat values = toneOf(small, tone);
+    std::vector<Quadrangle> tried;
     for (const Quadrangle& candidate : candidateQuadrangles(values)) {
+        if (std::any_of(tried.begin(), tried.end(), [&](const Quadrangle& q) { return sameQuadrangle(q, candidate, 1); }))
+            continue;
+        tried.push_back(candidate);
         const FittedQuadrangle fitted = fittedToEdges(values, candidate, reducedBand);
         const double score = pageScore(fitted, values.size(), options);
         if (score > 0)
@@ -83,17 +96,17 @@ std::optional<Ranked> best(const std::vector<Ranked>& ranked)
     return found == ranked.end() ? std::nullopt : std::optional<Ranked>(*found);
 }
 
-// The best candidate in the lightness of the reduced copy or, where that finds no clear page, in
+// The best candidate in the lightness of the reduced photo or, where that finds no clear page, in
 // its tints as well.
-std::optional<Ranked> bestCandidate(const cv::Mat& small, const FindOptions& options)
+std::optional<Ranked> bestCandidate(const cv::Mat& photo, int factor, const FindOptions& options)
 {
     std::vector<Ranked> ranked;
-    addRankedCandidates(small, lightness, options, ranked);
+    addRankedCandidates(reducedLightness(photo, factor), lightness, options, ranked);
     const std::optional<Ranked> inLightness = best(ranked);
-    if (small.channels() == 1 || (inLightness && confidence(inLightness->quadrangle) >= clearConfidence))
+    if (photo.channels() == 1 || (inLightness && confidence(inLightness->quadrangle) >= clearConfidence))
         return inLightness;
     for (const Tone& tone : {blueYellow, redGreen})
-        addRankedCandidates(small, tone, options, ranked);
+        addRankedCandidates(reducedTint(photo, factor, tone), tone, options, ranked);
     return best(ranked);
 }
 
@@ -128,8 +141,7 @@ std::optional<FoundDocument> findDocument(const cv::Mat& photo, const FindOption
         return std::nullopt;
     const int longSide = std::max(photo.cols, photo.rows);
     const int factor = (longSide + options.workingSide - 1) / options.workingSide;
-    const cv::Mat small = reducedPhoto(photo, factor);
-    const std::optional<Ranked> best = bestCandidate(small, options);
+    const std::optional<Ranked> best = bestCandidate(photo, factor, options);
     if (!best)
         return std::nullopt;
     const double certainty = confidence(best->quadrangle);
