@@ -1,5 +1,6 @@
-// Candidates of the page search: outlines of edge chains and of lightness
-// regions in the reduced photo, each reduced to a quadrangle.
+// Candidates of the page search: outlines of edge chains and of regions in a
+// tone of the reduced photo, each reduced to a quadrangle, and quadrangles of
+// long straight lines.
 #include "documentarea/page_search.h"
 
 #include <algorithm>
@@ -183,8 +184,10 @@ struct GatheredLine {
     }
 };
 
-// Line segments of the photo (Von Gioi's detector) gathered into lines: a segment joins a line when
-// it runs within 2 degrees of it and both its ends lie within 1.5 pixels of it. The longest lines.
+// Line segments of the photo (OpenCV's line segment detector, on a copy it halves itself: the
+// page's sides are long, and half the pixels cost half the time) gathered into lines: a segment
+// joins a line when it runs within 2 degrees of it and both its ends lie within 1.5 pixels of
+// it. The longest lines.
 std::vector<GatheredLine> gatheredLines(const cv::Mat& blurred)
 {
     constexpr size_t kept = 30;
@@ -316,10 +319,10 @@ bool plausibleShape(const Quadrangle& q)
     return true;
 }
 
-std::vector<Quadrangle> candidateQuadrangles(const cv::Mat& grey)
+std::vector<Quadrangle> candidateQuadrangles(const cv::Mat& values)
 {
     cv::Mat blurred;
-    cv::GaussianBlur(grey, blurred, cv::Size(5, 5), 0);
+    cv::GaussianBlur(values, blurred, cv::Size(5, 5), 0);
     std::vector<Quadrangle> candidates;
     addEdgeCandidates(blurred, candidates);
     addRegionCandidates(blurred, candidates);

@@ -15,7 +15,7 @@ namespace {
 using namespace pagesearch;
 
 // Below this confidence a quadrangle is not reported as the page.
-constexpr double minConfidence = 0.75;
+constexpr double minConfidence = 0.55;
 
 // From this confidence on, a page found in the lightness is not looked for in the tints.
 constexpr double clearConfidence = 0.8;

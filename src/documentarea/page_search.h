@@ -33,11 +33,12 @@ constexpr Tone redGreen{0, -2, 2, 128};
 // ---------------------------------------------------------------------------
 
 // Quadrangles that may outline the page in a tone of the reduced photo: the
-// convex outlines of Canny edge chains at two sensitivities and of lightness
-// regions at three thresholds, each reduced to its four longest sides. A side
-// that runs along the photo's border is not a page side; the corners beyond
-// it are where the neighbouring sides meet, outside the photo.
-std::vector<Quadrangle> candidateQuadrangles(const cv::Mat& grey);
+// convex outlines of Canny edge chains at two sensitivities and of regions at
+// three thresholds, each reduced to its four longest sides, and quadrangles of
+// long straight lines gathered from line segments. A side that runs along the
+// photo's border is not a page side; the corners beyond it are where the
+// neighbouring sides meet, outside the photo.
+std::vector<Quadrangle> candidateQuadrangles(const cv::Mat& values);
 
 // The four points in corner order: clockwise around their centre, starting
 // at the smallest x + y.
