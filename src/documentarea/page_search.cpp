@@ -17,11 +17,14 @@ using namespace pagesearch;
 // Below this confidence a quadrangle is not reported as the page.
 constexpr double minConfidence = 0.55;
 
-// From this confidence on, a page found in the lightness is not looked for in the tints.
+// A page found in the lightness with this confidence, covering this share of the reduced photo, is
+// not looked for in the tints; a smaller one may be something printed on a page or card whose own
+// outline stands out in tint only.
 constexpr double clearConfidence = 0.8;
+constexpr double clearShare = 0.15;
 
 // Band, in pixels of the reduced copy, in which its candidates' sides are fitted.
-constexpr double reducedBand = 3;
+constexpr double reducedBand = 5;
 
 // Band, in pixels of the full photo, of the last fit.
 constexpr double finalBand = 2.5;
@@ -64,6 +67,8 @@ cv::Mat reducedTint(const cv::Mat& photo, int factor, const Tone& tone)
     return values;
 }
 
+double area(const Quadrangle& q) { return cv::contourArea(std::vector<cv::Point2f>(q.begin(), q.end())); }
+
 bool sameQuadrangle(const Quadrangle& a, const Quadrangle& b, double tolerance)
 {
     for (int k = 0; k < 4; ++k)
@@ -96,18 +101,38 @@ std::optional<Ranked> best(const std::vector<Ranked>& ranked)
     return found == ranked.end() ? std::nullopt : std::optional<Ranked>(*found);
 }
 
-// The best candidate in the lightness of the reduced photo or, where that finds no clear page, in
-// its tints as well.
+bool encloses(const Quadrangle& outer, const Quadrangle& inner)
+{
+    const std::vector<cv::Point2f> outline(outer.begin(), outer.end());
+    return std::all_of(inner.begin(), inner.end(),
+                       [&](const cv::Point2f& p) { return cv::pointPolygonTest(outline, p, false) >= 0; });
+}
+
+// The best candidate in the lightness of the reduced photo or, where that finds no clear page or a
+// small one, the best in its tints: unless the lightness was clear, only a tint candidate that
+// encloses the lightness's with a third more area replaces it (the lightness places sides more
+// precisely).
 std::optional<Ranked> bestCandidate(const cv::Mat& photo, int factor, const FindOptions& options)
 {
     std::vector<Ranked> ranked;
-    addRankedCandidates(reducedLightness(photo, factor), lightness, options, ranked);
+    const cv::Mat values = reducedLightness(photo, factor);
+    addRankedCandidates(values, lightness, options, ranked);
     const std::optional<Ranked> inLightness = best(ranked);
-    if (photo.channels() == 1 || (inLightness && confidence(inLightness->quadrangle) >= clearConfidence))
+    const bool clear = inLightness && confidence(inLightness->quadrangle) >= clearConfidence;
+    if (photo.channels() == 1 || (clear && area(inLightness->quadrangle.corners) >= clearShare * values.size().area()))
         return inLightness;
+    ranked.clear();
     for (const Tone& tone : {blueYellow, redGreen})
         addRankedCandidates(reducedTint(photo, factor, tone), tone, options, ranked);
-    return best(ranked);
+    const std::optional<Ranked> inTints = best(ranked);
+    if (!inTints || !inLightness)
+        return inLightness ? inLightness : inTints;
+    const Quadrangle& tint = inTints->quadrangle.corners;
+    const Quadrangle& light = inLightness->quadrangle.corners;
+    const bool larger = encloses(tint, light) && area(tint) > 1.33 * area(light);
+    if (clear)
+        return larger && confidence(inTints->quadrangle) >= clearConfidence ? inTints : inLightness;
+    return larger || inTints->score > inLightness->score ? inTints : inLightness;
 }
 
 // Corners of the reduced copy in the photo: pixel centres of the copy lie at block centres.
