@@ -24,7 +24,7 @@ constexpr double clearConfidence = 0.8;
 constexpr double clearShare = 0.15;
 
 // Band, in pixels of the reduced copy, in which its candidates' sides are fitted.
-constexpr double reducedBand = 5;
+constexpr double reducedBand = 4;
 
 // Band, in pixels of the full photo, of the last fit.
 constexpr double finalBand = 2.5;
@@ -109,9 +109,9 @@ bool encloses(const Quadrangle& outer, const Quadrangle& inner)
 }
 
 // The best candidate in the lightness of the reduced photo or, where that finds no clear page or a
-// small one, the best in its tints: unless the lightness was clear, only a tint candidate that
-// encloses the lightness's with a third more area replaces it (the lightness places sides more
-// precisely).
+// small one, the best in its tints. The lightness places sides more precisely: it keeps the page
+// that both find, and after a clear result only a tint candidate that encloses its quadrangle with
+// a third more area replaces it.
 std::optional<Ranked> bestCandidate(const cv::Mat& photo, int factor, const FindOptions& options)
 {
     std::vector<Ranked> ranked;
@@ -129,6 +129,8 @@ std::optional<Ranked> bestCandidate(const cv::Mat& photo, int factor, const Find
         return inLightness ? inLightness : inTints;
     const Quadrangle& tint = inTints->quadrangle.corners;
     const Quadrangle& light = inLightness->quadrangle.corners;
+    if (sameQuadrangle(tint, light, reducedBand))
+        return inLightness;
     const bool larger = encloses(tint, light) && area(tint) > 1.33 * area(light);
     if (clear)
         return larger && confidence(inTints->quadrangle) >= clearConfidence ? inTints : inLightness;
