@@ -16,6 +16,21 @@ using Corners = std::vector<cv::Point>;
 // The Hough-line searches answer 2 when nothing was found.
 bool houghFound(int code) { return code != 2; }
 
+// The page search with the kind's ratios as its hint; corners rounded to whole pixels.
+bool pageFound(const cv::Mat& photo, Corners& out, const Ratios& ratios)
+{
+    area::FindOptions options;
+    for (const float ratio : {ratios.aspect, ratios.portrait, ratios.landscape})
+        if (ratio > 0)
+            options.pageRatios.push_back(ratio);
+    const auto found = area::findDocument(photo, options);
+    if (!found)
+        return false;
+    for (const cv::Point2f& corner : found->corners)
+        out.emplace_back(cvRound(corner.x), cvRound(corner.y));
+    return true;
+}
+
 } // namespace
 
 const std::vector<DocumentKind> documentKinds = {
@@ -69,6 +84,7 @@ const std::vector<Strategy> strategies = {
          area::findUsingAnchorPoint(photo, out);
          return out.size() == 4;
      }},
+    {"auto", pageFound},
 };
 
 const Strategy* strategyNamed(const std::string& name)

@@ -6,6 +6,8 @@
 // bottom-left, in the photograph's pixels.
 #pragma once
 
+#include <array>
+#include <optional>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -114,6 +116,33 @@ void getBasicAspectRatio(int kind, float& aspectRatio, float& portraitRatio, flo
 
 // Orders components widest first.
 bool ccCompare(tarvek::ConnectedComponent a, tarvek::ConnectedComponent b);
+
+// ---------------------------------------------------------------------------
+// The page search: candidates at a reduced scale, ranked by how well edges of
+// the full photo back their sides, each side then fitted to the grey step
+// across it with sub-pixel precision.
+// ---------------------------------------------------------------------------
+
+struct FindOptions {
+    // Height/width ratios the page may have as a flat rectangle (e.g. 1.414 and 0.707 for an A4
+    // page either way up); empty: any shape. A quadrangle that shows none of them is not the page.
+    std::vector<float> pageRatios;
+    // Long side, in pixels, of the reduced copy that the candidates come from.
+    int workingSide = 400;
+};
+
+struct FoundDocument {
+    // Top-left, top-right, bottom-right, bottom-left, in the photo's pixels with sub-pixel
+    // precision; a page cut by the photo's edge has corners outside it.
+    std::array<cv::Point2f, 4> corners;
+    // How clearly edges in the photo back the four sides, 0 to 1.
+    double confidence = 0;
+};
+
+// The page in the photo, or nothing when no quadrangle is backed well enough by edges. Photos
+// the other searches do not read (empty, not 8-bit, not of one, three or four channels, too
+// small or too elongated) give nothing.
+std::optional<FoundDocument> findDocument(const cv::Mat& photo, const FindOptions& options = {});
 
 // ---------------------------------------------------------------------------
 // Validation. W and H are the photograph's width and height; portraitRatio

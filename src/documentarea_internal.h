@@ -86,6 +86,14 @@ public:
     static T angle(const Vector2D& a, const Vector2D& b) { return std::acos((a * b) / (b.norm() * a.norm())); }
 };
 
+namespace tarvek::documentarea {
+
+// Whether the photograph is one the searches read: 8-bit with one, three or four channels, at
+// least 16 pixels on each side and at most 20 times longer than wide.
+bool searchable(const cv::Mat& img);
+
+}  // namespace tarvek::documentarea
+
 // ---------------------------------------------------------------------------
 // Line and point geometry. Lines are (rho, theta) with
 // x*cos(theta) + y*sin(theta) = rho, theta in [0, pi).

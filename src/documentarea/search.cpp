@@ -18,17 +18,13 @@ namespace documentarea {
 
 namespace {
 
-const int FOUND = 1;
-const int NOT_FOUND = 2;
-const int REJECTED = 3;
-
 // Smallest side of a photograph that can show a document, and the most elongated shape: beyond it
 // the 320-pixel copy would be less than MIN_SIDE pixels across.
 const int MIN_SIDE = 16;
 const int MAX_ELONGATION = 20;
 
-// Whether the photograph is one the searches read: 8-bit with one, three or four channels, at
-// least MIN_SIDE pixels on each side and at most MAX_ELONGATION times longer than wide.
+}  // namespace
+
 bool searchable(const cv::Mat& img)
 {
     if (img.empty() || img.depth() != CV_8U || !(img.channels() == 1 || img.channels() == 3 || img.channels() == 4))
@@ -36,6 +32,12 @@ bool searchable(const cv::Mat& img)
     const int shortSide = std::min(img.cols, img.rows);
     return shortSide >= MIN_SIDE && std::max(img.cols, img.rows) / shortSide <= MAX_ELONGATION;
 }
+
+namespace {
+
+const int FOUND = 1;
+const int NOT_FOUND = 2;
+const int REJECTED = 3;
 
 // The photograph resized to size, or false when the size has no pixels.
 bool reduced(const cv::Mat& img, cv::Size size, cv::Mat& small)
