@@ -58,12 +58,13 @@ search::Ratios ratiosNamed(const std::string& kind)
     return search::ratiosOfKind(named(search::kindNamed(kind), "kind", kind, namesOf(search::documentKinds)).kind);
 }
 
+// The search's corners rounded to whole pixels, outside the image where the page is cut by its edge.
 std::optional<Corners> detect(cv::Mat& image, const search::Strategy& strategy, const search::Ratios& ratios)
 {
-    Corners corners;
-    if (!strategy.find(image, corners, ratios) || corners.size() != 4)
+    const auto found = strategy.find(image, ratios);
+    if (!found)
         return std::nullopt;
-    return corners;
+    return search::wholePixels(found->corners);
 }
 
 std::optional<py::array> findDocument(const py::array& image, const std::string& strategy, const std::string& kind)
@@ -270,10 +271,10 @@ PYBIND11_MODULE(_tarvek, module)
         "OpenCV's own threads inside each call (as cv2.setNumThreads). Set 1 when photos run on several\n"
         "Python threads or processes at once, as the tarvek program does with more than one job, so that\n"
         "they do not compete with OpenCV's thread pool.");
-    module.def("find_document", &findDocument, arg("image"), arg("strategy") = "compare", arg("kind") = "any",
+    module.def("find_document", &findDocument, arg("image"), arg("strategy") = search::defaultStrategy, arg("kind") = "any",
                "The corners of the document in the photo as a 4 x 2 int32 array of (x, y): top-left, top-right,\n"
                "bottom-right, bottom-left. None when no document is found.");
-    module.def("rectify", &rectify, arg("image"), arg("corners") = py::none(), arg("strategy") = "compare",
+    module.def("rectify", &rectify, arg("image"), arg("corners") = py::none(), arg("strategy") = search::defaultStrategy,
                arg("kind") = "any",
                "The document flattened: as wide as the longer of its top and bottom sides, as high as its\n"
                "height/width ratio (the kind's preset closest to it, if a kind is given). The corners are\n"

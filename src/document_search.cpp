@@ -16,8 +16,8 @@ using Corners = std::vector<cv::Point>;
 // The Hough-line searches answer 2 when nothing was found.
 bool houghFound(int code) { return code != 2; }
 
-// The page search with the kind's ratios as its hint; corners rounded to whole pixels.
-bool pageFound(const cv::Mat& photo, Corners& out, const Ratios& ratios)
+// The page search with the kind's ratios as its hint.
+std::optional<Detection> pageFound(const cv::Mat& photo, const Ratios& ratios)
 {
     area::FindOptions options;
     for (const float ratio : {ratios.aspect, ratios.portrait, ratios.landscape})
@@ -25,10 +25,21 @@ bool pageFound(const cv::Mat& photo, Corners& out, const Ratios& ratios)
             options.pageRatios.push_back(ratio);
     const auto found = area::findDocument(photo, options);
     if (!found)
-        return false;
-    for (const cv::Point2f& corner : found->corners)
-        out.emplace_back(cvRound(corner.x), cvRound(corner.y));
-    return true;
+        return std::nullopt;
+    return Detection{{found->corners.begin(), found->corners.end()}, found->confidence};
+}
+
+// A search that appends whole-pixel corners and says by its result whether it found any.
+using WholePixelSearch = std::function<bool(cv::Mat&, Corners&, const Ratios&)>;
+
+std::function<std::optional<Detection>(cv::Mat&, const Ratios&)> ofWholePixels(WholePixelSearch search)
+{
+    return [search = std::move(search)](cv::Mat& photo, const Ratios& ratios) -> std::optional<Detection> {
+        Corners corners;
+        if (!search(photo, corners, ratios) || corners.size() != 4)
+            return std::nullopt;
+        return Detection{{corners.begin(), corners.end()}, std::nullopt};
+    };
 }
 
 } // namespace
@@ -47,43 +58,45 @@ Ratios ratiosOfKind(int kind)
     return ratios;
 }
 
+std::vector<cv::Point> wholePixels(const std::vector<cv::Point2f>& corners)
+{
+    Corners whole;
+    for (const cv::Point2f& corner : corners)
+        whole.emplace_back(cvRound(corner.x), cvRound(corner.y));
+    return whole;
+}
+
 const std::vector<Strategy> strategies = {
-    {"compare",
-     [](cv::Mat& photo, Corners& out, const Ratios& r) {
+    {"compare", ofWholePixels([](cv::Mat& photo, Corners& out, const Ratios& r) {
          return houghFound(area::find_compare_grayCanny_hsvCanny(photo, out, r.aspect, r.portrait, r.landscape, false,
                                                                   false, false));
-     }},
-    {"compare-groups",
-     [](cv::Mat& photo, Corners& out, const Ratios& r) {
+     })},
+    {"compare-groups", ofWholePixels([](cv::Mat& photo, Corners& out, const Ratios& r) {
          return houghFound(area::find_compare_grayCanny_hsvCanny_IDCardVertices(photo, out, r.aspect, r.portrait,
                                                                                  r.landscape, false, false, false));
-     }},
-    {"gray",
-     [](cv::Mat& photo, Corners& out, const Ratios& r) {
+     })},
+    {"gray", ofWholePixels([](cv::Mat& photo, Corners& out, const Ratios& r) {
          float accuracy, whRatio, angleDiff;
          return houghFound(area::find_using_gray_canny(photo, out, r.aspect, r.portrait, r.landscape, accuracy, whRatio,
                                                        angleDiff, false, false, false));
-     }},
-    {"hsv",
-     [](cv::Mat& photo, Corners& out, const Ratios& r) {
+     })},
+    {"hsv", ofWholePixels([](cv::Mat& photo, Corners& out, const Ratios& r) {
          float accuracy, whRatio, angleDiff;
          return houghFound(area::find_using_hsv_canny(photo, out, r.aspect, r.portrait, r.landscape, accuracy, whRatio,
                                                       angleDiff, false, false, false));
-     }},
-    {"watershed",
-     [](cv::Mat& photo, Corners& out, const Ratios&) {
+     })},
+    {"watershed", ofWholePixels([](cv::Mat& photo, Corners& out, const Ratios&) {
          float accuracy, whRatio, angleDiff;
          return area::find_using_watershed_canny(photo, out, accuracy, whRatio, angleDiff);
-     }},
-    {"bands-0", [](cv::Mat& photo, Corners& out, const Ratios&) { return area::find(photo, 0, out); }},
-    {"bands-1", [](cv::Mat& photo, Corners& out, const Ratios&) { return area::find(photo, 1, out); }},
-    {"bands-2", [](cv::Mat& photo, Corners& out, const Ratios&) { return area::find(photo, 2, out); }},
-    {"bands-3", [](cv::Mat& photo, Corners& out, const Ratios&) { return area::find(photo, 3, out); }},
-    {"anchors",
-     [](cv::Mat& photo, Corners& out, const Ratios&) {
+     })},
+    {"bands-0", ofWholePixels([](cv::Mat& photo, Corners& out, const Ratios&) { return area::find(photo, 0, out); })},
+    {"bands-1", ofWholePixels([](cv::Mat& photo, Corners& out, const Ratios&) { return area::find(photo, 1, out); })},
+    {"bands-2", ofWholePixels([](cv::Mat& photo, Corners& out, const Ratios&) { return area::find(photo, 2, out); })},
+    {"bands-3", ofWholePixels([](cv::Mat& photo, Corners& out, const Ratios&) { return area::find(photo, 3, out); })},
+    {"anchors", ofWholePixels([](cv::Mat& photo, Corners& out, const Ratios&) {
          area::findUsingAnchorPoint(photo, out);
          return out.size() == 4;
-     }},
+     })},
     {"auto", pageFound},
 };
 

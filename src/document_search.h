@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,14 +30,27 @@ struct Ratios {
 // The height/width ratios getBasicAspectRatio presets for the kind.
 Ratios ratiosOfKind(int kind);
 
-struct Strategy {
-    const char* name;
-    // Appends the corners it finds to out; true when four corners were found.
-    std::function<bool(cv::Mat&, std::vector<cv::Point>&, const Ratios&)> find;
+// What a search found in a photo.
+struct Detection {
+    // Top-left, top-right, bottom-right, bottom-left in the photo's pixels: sub-pixel where the
+    // search refines them, and outside the photo where the page is cut by its edge.
+    std::vector<cv::Point2f> corners;
+    std::optional<double> confidence; // the page search's, in [0, 1]; none from the other searches
 };
 
-// Every search with its general bounds, no equalisation and Canny edges.
+// Corners rounded to whole pixels.
+std::vector<cv::Point> wholePixels(const std::vector<cv::Point2f>& corners);
+
+struct Strategy {
+    const char* name;
+    // Four corners, or nothing when the search finds none.
+    std::function<std::optional<Detection>(cv::Mat&, const Ratios&)> find;
+};
+
+// Every search with its general bounds, no equalisation and Canny edges, and
+// the page search "auto", which every interface uses unless told otherwise.
 extern const std::vector<Strategy> strategies;
+constexpr const char* defaultStrategy = "auto";
 
 // The entry of a table above by name; null when no entry has it.
 const Strategy* strategyNamed(const std::string& name);

@@ -128,18 +128,23 @@ TEST_F(TarvekProgram, DetectWritesTheLibrarysCornersAsJsonLines)
         EXPECT_TRUE(byPath.at(path).contains("error")) << path;
     for (const auto& [name, size] : photos_) {
         const boost::json::object& answer = byPath.at("in/" + name);
-        cv::Mat photo = cv::imread((root_ / "in" / name).string());
-        std::vector<cv::Point> corners;
-        tarvek::documentarea::find_compare_grayCanny_hsvCanny(photo, corners, 0, 0, 0, false, false, false);
-        ASSERT_EQ(corners.size(), 4u) << name;
+        const cv::Mat photo = cv::imread((root_ / "in" / name).string());
+        const auto found = tarvek::documentarea::findDocument(photo);
+        ASSERT_TRUE(found) << name;
         boost::json::array expected;
-        for (const cv::Point& corner : corners)
-            expected.push_back(boost::json::array{corner.x, corner.y});
+        for (const cv::Point2f& corner : found->corners)
+            expected.push_back(boost::json::array{cvRound(corner.x), cvRound(corner.y)});
         EXPECT_EQ(answer.at("corners").as_array(), expected) << name;
+        const boost::json::array& subpixel = answer.at("corners_subpixel").as_array();
+        for (std::size_t k = 0; k < 4; ++k) {
+            EXPECT_NEAR(subpixel.at(k).at(0).as_double(), found->corners[k].x, 1e-3) << name;
+            EXPECT_NEAR(subpixel.at(k).at(1).as_double(), found->corners[k].y, 1e-3) << name;
+        }
+        EXPECT_NEAR(answer.at("confidence").as_double(), found->confidence, 1e-9) << name;
         EXPECT_EQ(answer.at("found"), true);
         EXPECT_EQ(answer.at("width"), size.width);
         EXPECT_EQ(answer.at("height"), size.height);
-        EXPECT_EQ(answer.at("strategy"), "compare");
+        EXPECT_EQ(answer.at("strategy"), "auto");
     }
     EXPECT_NE(run.err.find("skipped in/notes.txt: not an image file"), std::string::npos) << run.err;
 }

@@ -86,10 +86,14 @@ protected:
 TEST_F(DocumentTools, DetectFindsThePageInEitherBodyForm)
 {
     const double tolerance = 0.03 * std::hypot(photoSize.width, photoSize.height);
-    for (const auto& [target, body] : std::vector<std::pair<std::string, std::string>>{
-             {"/v1/document/detect", photo()},
-             {"/v1/document/detect?strategy=gray&kind=any", photo()},
-             {"/v1/document/detect", withImage(photo(), {{"strategy", "hsv"}})}}) {
+    struct Case {
+        std::string target, body, strategy;
+    };
+    for (const auto& [target, body, strategy] : std::vector<Case>{
+             {"/v1/document/detect", photo(), "auto"},
+             {"/v1/document/detect?strategy=gray&kind=any", photo(), "gray"},
+             {"/v1/document/detect", withImage(photo(), {{"strategy", "hsv"}}), "hsv"},
+             {"/v1/document/detect", withImage(photo()), "auto"}}) {
         const auto reply = post(target, body);
         ASSERT_EQ(reply.result_int(), 200) << target << reply.body();
         EXPECT_EQ(reply[bhttp::field::content_type], "application/json");
@@ -98,6 +102,18 @@ TEST_F(DocumentTools, DetectFindsThePageInEitherBodyForm)
         EXPECT_EQ(answer.at("width"), photoSize.width);
         EXPECT_EQ(answer.at("height"), photoSize.height);
         EXPECT_TRUE(answer.at("elapsed_ms").is_int64());
+        EXPECT_EQ(answer.at("strategy").as_string(), strategy);
+        // Only the page search rates its corners, and refines them to sub-pixel precision.
+        EXPECT_EQ(answer.contains("confidence"), strategy == "auto");
+        if (strategy == "auto") {
+            const double confidence = answer.at("confidence").as_double();
+            EXPECT_TRUE(confidence > 0 && confidence <= 1) << confidence;
+            for (std::size_t k = 0; k < 4; ++k)
+                for (std::size_t axis = 0; axis < 2; ++axis)
+                    EXPECT_LE(std::abs(answer.at("corners_subpixel").at(k).at(axis).as_double() -
+                                       answer.at("corners").at(k).at(axis).as_int64()),
+                              0.5);
+        }
         const auto& corners = answer.at("corners").as_array();
         ASSERT_EQ(corners.size(), 4u);
         for (std::size_t k = 0; k < 4; ++k) {

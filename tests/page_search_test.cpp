@@ -243,18 +243,22 @@ TEST(PageSearch, UnsearchablePhotosGiveNothingAndStayUntouched)
     }
 }
 
-TEST(PageSearch, TheAutoStrategyRoundsTheCorners)
+TEST(PageSearch, TheAutoStrategyAnswersTheSearchsCornersAndConfidence)
 {
     const Scene scene{"page", Desk::Mottled, pageAt(0.3, 1.414, 10, 0.1, kCentre)};
     cv::Mat photo = photographed(scene);
     const tarvek::documentsearch::Strategy* strategy = tarvek::documentsearch::strategyNamed("auto");
     ASSERT_NE(strategy, nullptr);
-    std::vector<cv::Point> corners;
-    ASSERT_TRUE(strategy->find(photo, corners, {}));
+    const auto detection = strategy->find(photo, {});
     const auto found = findDocument(photo);
-    ASSERT_EQ(corners.size(), 4u);
-    for (int k = 0; k < 4; ++k)
-        EXPECT_EQ(corners[k], cv::Point(cvRound(found->corners[k].x), cvRound(found->corners[k].y)));
+    ASSERT_TRUE(detection && found);
+    ASSERT_EQ(detection->corners.size(), 4u);
+    EXPECT_EQ(detection->confidence, found->confidence);
+    const auto whole = tarvek::documentsearch::wholePixels(detection->corners);
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(detection->corners[k], found->corners[k]);
+        EXPECT_EQ(whole[k], cv::Point(cvRound(found->corners[k].x), cvRound(found->corners[k].y)));
+    }
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ def arguments(argv: List[str]) -> argparse.Namespace:
     parser.add_argument("--scheduler", help="address of a Dask scheduler (default: a local cluster)")
     parser.add_argument("--workers", type=int, default=os.cpu_count(),
                         help="worker processes of the local cluster (default: the number of cores)")
-    parser.add_argument("--strategy", choices=strategies, default="compare")
+    parser.add_argument("--strategy", choices=strategies, default="auto")
     parser.add_argument("--kind", choices=kinds, default="any")
     parser.add_argument("--method", choices=methods, default="sauvola")
     parser.add_argument("--window", type=int, help="sauvola 15, multiscale-sauvola 16 by default")

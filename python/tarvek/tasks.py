@@ -21,7 +21,7 @@ class Photo(NamedTuple):
 
 
 class Options(NamedTuple):
-    strategy: str = "compare"
+    strategy: str = "auto"
     kind: str = "any"
     method: str = "sauvola"
     window: Optional[int] = None  # None: the method's default
@@ -58,7 +58,9 @@ def result_of(action: str, photo, options: Options, record: Record):
             return None
         if corners is None:
             raise ValueError("no document found")
-        return tarvek.rectify(photo, corners, options.strategy, options.kind)
+        # Searched again rather than given back: corners given are checked to lie inside the photo,
+        # and a page cut by the photo's edge has its own corners outside it.
+        return tarvek.rectify(photo, None, options.strategy, options.kind)
     if action == "binarize":
         return tarvek.binarize(photo, options.method, options.window, options.k, options.block)
     return tarvek.clean(photo)

@@ -2,7 +2,6 @@
 
 #include "binarization_methods.h"
 #include "document_search.h"
-#include "documentarea.h"
 #include "encryption.h"
 #include "imageio.h"
 #include "imageprocessing.h"
@@ -20,7 +19,6 @@
 
 namespace tarvek::cli {
 namespace fs = std::filesystem;
-namespace da = tarvek::documentarea;
 namespace {
 
 // Thrown for a file that is passed over rather than failed.
@@ -83,34 +81,44 @@ cv::Mat readPhoto(const Task& task)
     return decodePhoto(readFile(task.input.path), task.input.named);
 }
 
-struct Detection {
-    std::vector<cv::Point> corners;
+struct Timed {
+    std::optional<documentsearch::Detection> found;
     double milliseconds = 0;
 };
 
-Detection detect(cv::Mat& photo, const Settings& settings)
+Timed detect(cv::Mat& photo, const Settings& settings)
 {
-    Detection detection;
     const auto start = std::chrono::steady_clock::now();
-    const bool found = named(documentsearch::strategies, settings.strategy).find(photo, detection.corners, ratiosOf(settings));
-    detection.milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    if (!found || detection.corners.size() != 4)
-        detection.corners.clear();
-    return detection;
+    Timed timed{named(documentsearch::strategies, settings.strategy).find(photo, ratiosOf(settings))};
+    timed.milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return timed;
 }
 
-std::string detectionJson(const Task& task, const Settings& settings, const cv::Mat& photo, const Detection& found)
+template <typename Point>
+boost::json::array pointsJson(const std::vector<Point>& points)
 {
-    boost::json::array corners;
-    for (const cv::Point& corner : found.corners)
-        corners.push_back(boost::json::array{corner.x, corner.y});
-    return boost::json::serialize(boost::json::object{{"path", validUtf8(task.input.path.string())},
-                                                      {"found", !found.corners.empty()},
-                                                      {"corners", std::move(corners)},
-                                                      {"strategy", settings.strategy},
-                                                      {"width", photo.cols},
-                                                      {"height", photo.rows},
-                                                      {"milliseconds", found.milliseconds}});
+    boost::json::array array;
+    for (const Point& point : points)
+        array.push_back(boost::json::array{point.x, point.y});
+    return array;
+}
+
+std::string detectionJson(const Task& task, const Settings& settings, const cv::Mat& photo, const Timed& timed)
+{
+    boost::json::object line{{"path", validUtf8(task.input.path.string())}, {"found", timed.found.has_value()}};
+    if (timed.found) {
+        line["corners"] = pointsJson(documentsearch::wholePixels(timed.found->corners));
+        line["corners_subpixel"] = pointsJson(timed.found->corners);
+        if (timed.found->confidence)
+            line["confidence"] = *timed.found->confidence;
+    } else {
+        line["corners"] = boost::json::array();
+    }
+    line["strategy"] = settings.strategy;
+    line["width"] = photo.cols;
+    line["height"] = photo.rows;
+    line["milliseconds"] = timed.milliseconds;
+    return boost::json::serialize(line);
 }
 
 std::string failureJson(const Task& task, const std::string& reason)
@@ -120,14 +128,17 @@ std::string failureJson(const Task& task, const std::string& reason)
 
 cv::Mat rectified(cv::Mat& photo, const Settings& settings)
 {
-    const Detection found = detect(photo, settings);
-    if (found.corners.empty())
+    const Timed timed = detect(photo, settings);
+    if (!timed.found)
         throw std::runtime_error("no document found");
-    const cv::Size size = documentsearch::pageSize(found.corners, photo.size(), ratiosOf(settings));
+    // The search's corners as they are, also outside a photo that cuts the page.
+    const std::vector<cv::Point> corners = documentsearch::wholePixels(timed.found->corners);
+    const cv::Size size = documentsearch::pageSize(corners, photo.size(), ratiosOf(settings));
     if (size.empty())
         throw std::runtime_error("the corners give no usable page size");
-    cv::Mat page;
-    da::getPerspectiveImage(photo, page, found.corners, size.width, size.height);
+    if (!documentsearch::fitsTheWarp(corners, photo.size()))
+        throw std::runtime_error("the corners span too large a region of the photo to flatten");
+    const cv::Mat page = documentsearch::flattenedPage(photo, corners, size);
     if (page.empty())
         throw std::runtime_error("the corners found do not form a convex quadrangle");
     return page;

@@ -67,7 +67,7 @@ void addPhotoPaths(CLI::App& command, Settings& settings)
 
 void addSearchOptions(CLI::App& command, Settings& settings)
 {
-    settings.strategy = "compare";
+    settings.strategy = documentsearch::defaultStrategy;
     command.add_option("--strategy", settings.strategy, "Document search")
         ->check(CLI::IsMember(namesOf(documentsearch::strategies)))
         ->capture_default_str();

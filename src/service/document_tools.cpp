@@ -52,18 +52,11 @@ Ratios ratiosOf(const ToolRequest& request)
     return ratiosOfKind(chosen(request, "kind", documentKinds, "any").kind);
 }
 
-std::optional<Corners> detect(cv::Mat& photo, const Strategy& strategy, const Ratios& ratios)
-{
-    Corners corners;
-    if (!strategy.find(photo, corners, ratios) || corners.size() != 4)
-        return std::nullopt;
-    return corners;
-}
-
-boost::json::array toJson(const Corners& corners)
+template <typename Point>
+boost::json::array toJson(const std::vector<Point>& corners)
 {
     boost::json::array points;
-    for (const cv::Point& p : corners)
+    for (const Point& p : corners)
         points.push_back(boost::json::array{p.x, p.y});
     return points;
 }
@@ -248,20 +241,24 @@ http::Response detectDocument(const http::Request& request)
     meter.start();
     ToolRequest options(request);
     options.allowOnly({"strategy", "kind"});
-    const Strategy& strategy = chosen(options, "strategy", strategies, "compare");
+    const Strategy& strategy = chosen(options, "strategy", strategies, documentsearch::defaultStrategy);
     const Ratios ratios = ratiosOf(options);
     cv::Mat photo = options.photo();
-    const auto corners = detect(photo, strategy, ratios);
+    const auto found = strategy.find(photo, ratios);
     meter.stop();
 
-    boost::json::object answer{{"found", corners.has_value()}};
-    if (corners)
-        answer["corners"] = toJson(*corners);
+    boost::json::object answer{{"found", found.has_value()}};
+    if (found) {
+        answer["corners"] = toJson(documentsearch::wholePixels(found->corners));
+        answer["corners_subpixel"] = toJson(found->corners);
+        if (found->confidence)
+            answer["confidence"] = *found->confidence;
+    }
     answer["strategy"] = strategy.name;
     answer["width"] = photo.cols;
     answer["height"] = photo.rows;
     answer["elapsed_ms"] = std::llround(meter.getTimeMilli());
-    logDone(std::string("detect: ") + (corners ? "found" : "nothing found") + " by " + strategy.name, meter);
+    logDone(std::string("detect: ") + (found ? "found" : "nothing found") + " by " + strategy.name, meter);
     return boost::json::value(std::move(answer));
 }
 
@@ -272,12 +269,18 @@ http::Response rectifyDocument(const http::Request& request)
     ToolRequest options(request);
     options.allowOnly({"corners", "format", "strategy", "kind"});
     const OutputFormat format = outputFormatOf(options, request);
-    const Strategy& strategy = chosen(options, "strategy", strategies, "compare");
+    const Strategy& strategy = chosen(options, "strategy", strategies, documentsearch::defaultStrategy);
     const Ratios ratios = ratiosOf(options);
     cv::Mat photo = options.photo();
 
+    // The search's own corners are taken as they are, also outside a photo that cuts the page;
+    // the warp fills what lies outside. Corners a client gives are checked.
     const boost::json::value* given = options.option("corners");
-    std::optional<Corners> corners = given ? givenCorners(*given, photo.size()) : detect(photo, strategy, ratios);
+    std::optional<Corners> corners;
+    if (given)
+        corners = givenCorners(*given, photo.size());
+    else if (const auto found = strategy.find(photo, ratios))
+        corners = documentsearch::wholePixels(found->corners);
     if (!corners)
         throw noDocument();
     if (!documentsearch::fitsTheWarp(*corners, photo.size())) {
