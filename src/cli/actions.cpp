@@ -1,6 +1,7 @@
 #include "actions.h"
 
 #include "binarization_methods.h"
+#include "detection_json.h"
 #include "document_search.h"
 #include "encryption.h"
 #include "imageio.h"
@@ -94,26 +95,13 @@ Timed detect(cv::Mat& photo, const Settings& settings)
     return timed;
 }
 
-template <typename Point>
-boost::json::array pointsJson(const std::vector<Point>& points)
-{
-    boost::json::array array;
-    for (const Point& point : points)
-        array.push_back(boost::json::array{point.x, point.y});
-    return array;
-}
-
 std::string detectionJson(const Task& task, const Settings& settings, const cv::Mat& photo, const Timed& timed)
 {
     boost::json::object line{{"path", validUtf8(task.input.path.string())}, {"found", timed.found.has_value()}};
-    if (timed.found) {
-        line["corners"] = pointsJson(documentsearch::wholePixels(timed.found->corners));
-        line["corners_subpixel"] = pointsJson(timed.found->corners);
-        if (timed.found->confidence)
-            line["confidence"] = *timed.found->confidence;
-    } else {
+    if (timed.found)
+        documentsearch::addDetection(line, *timed.found);
+    else
         line["corners"] = boost::json::array();
-    }
     line["strategy"] = settings.strategy;
     line["width"] = photo.cols;
     line["height"] = photo.rows;

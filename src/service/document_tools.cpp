@@ -2,6 +2,7 @@
 
 #include "binarization_methods.h"
 #include "client_error.h"
+#include "detection_json.h"
 #include "document_search.h"
 #include "imageprocessing.h"
 #include "logger.h"
@@ -50,15 +51,6 @@ const Entry& chosen(const ToolRequest& request, const std::string& option, const
 Ratios ratiosOf(const ToolRequest& request)
 {
     return ratiosOfKind(chosen(request, "kind", documentKinds, "any").kind);
-}
-
-template <typename Point>
-boost::json::array toJson(const std::vector<Point>& corners)
-{
-    boost::json::array points;
-    for (const Point& p : corners)
-        points.push_back(boost::json::array{p.x, p.y});
-    return points;
 }
 
 void logDone(const std::string& what, const cv::TickMeter& meter)
@@ -248,12 +240,8 @@ http::Response detectDocument(const http::Request& request)
     meter.stop();
 
     boost::json::object answer{{"found", found.has_value()}};
-    if (found) {
-        answer["corners"] = toJson(documentsearch::wholePixels(found->corners));
-        answer["corners_subpixel"] = toJson(found->corners);
-        if (found->confidence)
-            answer["confidence"] = *found->confidence;
-    }
+    if (found)
+        documentsearch::addDetection(answer, *found);
     answer["strategy"] = strategy.name;
     answer["width"] = photo.cols;
     answer["height"] = photo.rows;
