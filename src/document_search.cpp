@@ -97,7 +97,7 @@ const std::vector<Strategy> strategies = {
          area::findUsingAnchorPoint(photo, out);
          return out.size() == 4;
      })},
-    {"auto", pageFound},
+    {"auto", pageFound, true},
 };
 
 const Strategy* strategyNamed(const std::string& name)

@@ -45,6 +45,9 @@ struct Strategy {
     const char* name;
     // Four corners, or nothing when the search finds none.
     std::function<std::optional<Detection>(cv::Mat&, const Ratios&)> find;
+    // Whether the search finds the page as well on a photo reduced to about
+    // a thousand pixels on its longer side (and its corners then scale up).
+    bool takesReducedPhotos = false;
 };
 
 // Every search with its general bounds, no equalisation and Canny edges, and

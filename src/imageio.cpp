@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <utility>
 
 namespace tarvek::imageio {
 namespace {
@@ -81,7 +82,7 @@ bool startsFrame(unsigned marker)
 bool isProgressive(unsigned marker) { return marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE; }
 
 struct JpegFrame {
-    std::uint64_t pixels;
+    std::uint64_t width, height;
     unsigned components;
     bool progressive;
 };
@@ -92,14 +93,21 @@ struct JpegFrame {
 // frame counts its pixels once per component.
 std::uint64_t jpegCount(const JpegFrame& frame, unsigned firstScanComponents)
 {
+    const std::uint64_t pixels = area(frame.width, frame.height);
     const bool keptWhole = frame.progressive || firstScanComponents < frame.components;
-    return keptWhole ? frame.pixels * frame.components : frame.pixels;
+    return keptWhole ? pixels * frame.components : pixels;
 }
 
-// The frame header and the first scan header, both read before libjpeg
-// allocates anything. Only the first frame header counts: libjpeg refuses a
-// second one.
-std::optional<std::uint64_t> jpegPixels(const Bytes& bytes)
+// What libjpeg reads before it allocates anything: the frame header and the
+// first scan header's component count (0 when the headers end before a scan).
+struct JpegHeaders {
+    JpegFrame frame;
+    unsigned firstScanComponents;
+};
+
+// Only the first frame header counts: libjpeg refuses a second one. Nothing
+// when no frame header comes before the first scan.
+std::optional<JpegHeaders> jpegHeaders(const Bytes& bytes)
 {
     std::optional<JpegFrame> frame;
     std::uint64_t at = 2; // past the start-of-image marker
@@ -109,21 +117,27 @@ std::optional<std::uint64_t> jpegPixels(const Bytes& bytes)
         if (*marker == startOfScan) {
             if (!frame) // libjpeg refuses a scan before the frame header
                 return std::nullopt;
-            return jpegCount(*frame, bytes.holds(at, 3) ? bytes.byte(at + 2) : 0);
+            return JpegHeaders{*frame, bytes.holds(at, 3) ? bytes.byte(at + 2) : 0u};
         }
         if (*marker == startOfImage || *marker == endOfImage || !bytes.holds(at, 2))
             break;
         if (!frame && startsFrame(*marker)) {
             if (!bytes.holds(at, 8))
                 break;
-            frame = JpegFrame{area(bytes.bigEndian(at + 3, 2), bytes.bigEndian(at + 5, 2)), bytes.byte(at + 7),
+            frame = JpegFrame{bytes.bigEndian(at + 5, 2), bytes.bigEndian(at + 3, 2), bytes.byte(at + 7),
                               isProgressive(*marker)};
         }
         // A length below 2 skips nothing past the length field itself, as in libjpeg.
         at += std::max<std::uint64_t>(bytes.bigEndian(at, 2), 2);
     }
     // The headers end before any scan: nothing is decoded, and a frame counts as kept whole.
-    return frame ? std::optional(jpegCount(*frame, 0)) : std::nullopt;
+    return frame ? std::optional(JpegHeaders{*frame, 0}) : std::nullopt;
+}
+
+std::optional<std::uint64_t> jpegPixels(const Bytes& bytes)
+{
+    const auto headers = jpegHeaders(bytes);
+    return headers ? std::optional(jpegCount(headers->frame, headers->firstScanComponents)) : std::nullopt;
 }
 
 // --- PNG ---
@@ -425,6 +439,30 @@ cv::Mat decodeImage(std::string_view bytes, int flags)
     // form; the decoder only reads them.
     const cv::Mat buffer(1, static_cast<int>(bytes.size()), CV_8UC1, const_cast<char*>(bytes.data()));
     return cv::imdecode(buffer, flags);
+}
+
+std::optional<cv::Size> jpegSize(std::string_view text)
+{
+    if (imageFormatOf(text) != ImageFormat::jpeg)
+        return std::nullopt;
+    const auto headers = jpegHeaders(Bytes(text));
+    if (!headers)
+        return std::nullopt;
+    return cv::Size(static_cast<int>(headers->frame.width), static_cast<int>(headers->frame.height));
+}
+
+ReducedImage decodeReduced(std::string_view bytes, int minSide)
+{
+    // IMREAD_REDUCED_COLOR_2, _4 and _8 have libjpeg scale its IDCT down.
+    constexpr std::pair<int, int> reductions[] = {
+        {8, cv::IMREAD_REDUCED_COLOR_8}, {4, cv::IMREAD_REDUCED_COLOR_4}, {2, cv::IMREAD_REDUCED_COLOR_2}};
+    if (const auto size = jpegSize(bytes))
+        for (const auto& [scale, flags] : reductions)
+            if (std::max(size->width, size->height) / scale >= minSide)
+                return {decodeImage(bytes, flags), *size, scale};
+    cv::Mat whole = decodeImage(bytes, cv::IMREAD_COLOR);
+    const cv::Size size = whole.size();
+    return {std::move(whole), size, 1};
 }
 
 bool limitDecoderPixels()

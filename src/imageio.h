@@ -49,6 +49,23 @@ ImageCheck checkImageBytes(std::string_view bytes);
 // empty image.
 cv::Mat decodeImage(std::string_view bytes, int flags);
 
+// The width and height of a JPEG's frame header, nothing for other bytes or
+// headers that do not establish them.
+std::optional<cv::Size> jpegSize(std::string_view bytes);
+
+// An image decoded for a search that needs no more than minSide pixels on its
+// longer side: a JPEG at 1/8, 1/4 or 1/2 of its size, the largest reduction
+// that keeps minSide (libjpeg scales its inverse DCT down, a fraction of a full
+// decode's work); other formats and smaller JPEGs whole. One decoded pixel
+// spans scale x scale pixels of the full image. The bytes must have been
+// checked; the decoder's exceptions are let through.
+struct ReducedImage {
+    cv::Mat image;
+    cv::Size full;
+    int scale;
+};
+ReducedImage decodeReduced(std::string_view bytes, int minSide);
+
 // The decoder's own pixel limit, a second guard behind checkImageBytes: sets
 // OPENCV_IO_MAX_IMAGE_PIXELS to maxImagePixels unless the environment holds a
 // lower limit, and returns whether it changed the environment. OpenCV reads

@@ -123,6 +123,27 @@ TEST_F(DocumentTools, DetectFindsThePageInEitherBodyForm)
     }
 }
 
+// A large JPEG is searched at a reduced size: the answer is in the full photo's pixels.
+TEST_F(DocumentTools, DetectOfALargeJpegAnswersInTheFullPhotosPixels)
+{
+    const cv::Size large(3200, 2400);
+    Corners scaled;
+    for (const cv::Point& corner : page)
+        scaled.push_back(corner * 2);
+    const auto reply = post("/v1/document/detect", jpegOf(photographedPage(large, scaled)));
+    ASSERT_EQ(reply.result_int(), 200);
+    const json::object answer = json::parse(reply.body()).as_object();
+    EXPECT_EQ(answer.at("width"), large.width);
+    EXPECT_EQ(answer.at("height"), large.height);
+    ASSERT_TRUE(answer.at("found").as_bool()) << reply.body();
+    const double tolerance = 0.01 * std::hypot(large.width, large.height);
+    for (std::size_t k = 0; k < 4; ++k) {
+        const cv::Point2d found(answer.at("corners_subpixel").at(k).at(0).as_double(),
+                                answer.at("corners_subpixel").at(k).at(1).as_double());
+        EXPECT_LE(cv::norm(found - cv::Point2d(scaled[k])), tolerance) << "corner " << k;
+    }
+}
+
 TEST_F(DocumentTools, DetectAnswersNotFoundOnAnEmptyDesk)
 {
     const cv::Mat desk(600, 800, CV_8UC3, cv::Scalar(80, 90, 100));

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <limits>
 
 using namespace tarvek::imageio;
 
@@ -252,6 +253,39 @@ TEST(DecodeImage, DecodesEveryFormatTheCheckLetsThrough)
         ASSERT_EQ(checkImageBytes(file), ImageCheck::decodable) << extension;
         EXPECT_EQ(decodeImage(file, cv::IMREAD_COLOR).size(), cv::Size(64, 48)) << extension;
     }
+}
+
+TEST(DecodeReduced, TakesTheLargestJpegReductionThatKeepsTheLongerSide)
+{
+    const auto encoded = [](cv::Size size, const std::string& extension) {
+        std::vector<uchar> bytes;
+        cv::imencode(extension, cv::Mat(size, CV_8UC3, cv::Scalar(90, 160, 220)), bytes);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    struct Case {
+        cv::Size size;
+        std::string extension;
+        int minSide, scale;
+    };
+    for (const Case& c : std::vector<Case>{{{4000, 3000}, ".jpg", 960, 4},
+                                           {{1920, 1080}, ".jpg", 960, 2},
+                                           {{1080, 1919}, ".jpg", 960, 1}, // 1919 / 2 falls short
+                                           {{8001, 603}, ".jpg", 1000, 8},
+                                           {{4000, 3000}, ".png", 960, 1},
+                                           {{4000, 3000}, ".jpg", std::numeric_limits<int>::max(), 1}}) {
+        const std::string file = encoded(c.size, c.extension);
+        if (c.extension == ".jpg") {
+            EXPECT_EQ(jpegSize(file), c.size);
+        }
+        const ReducedImage reduced = decodeReduced(file, c.minSide);
+        EXPECT_EQ(reduced.full, c.size) << c.size;
+        EXPECT_EQ(reduced.scale, c.scale) << c.size;
+        // libjpeg rounds a reduced side up.
+        EXPECT_EQ(reduced.image.size(),
+                  cv::Size((c.size.width + c.scale - 1) / c.scale, (c.size.height + c.scale - 1) / c.scale));
+    }
+    EXPECT_FALSE(jpegSize(encodedImage(".png")));
+    EXPECT_FALSE(jpegSize(startOfImage + "\xff\xda"));
 }
 
 TEST(DecoderPixelLimit, SetsTheLimitUnlessALowerOneIsSet)

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <sstream>
 #include <vector>
@@ -227,6 +228,25 @@ binarization::MethodOptions methodOptionsOf(const ToolRequest& request, const bi
 
 } // namespace
 
+namespace {
+
+// A search that takes reduced photos gets a large JPEG decoded at 1/2, 1/4 or
+// 1/8 of its size, no smaller than this on its longer side: a fraction of a
+// full decode, and its sides are still refined to well under a pixel of it.
+constexpr int searchSide = 960;
+
+// Corners found in a photo decoded at 1/scale, in the full photo's pixels: a
+// decoded pixel spans scale x scale of them, centre to centre.
+documentsearch::Detection inFullPixels(documentsearch::Detection found, int scale)
+{
+    const cv::Point2f half(0.5f, 0.5f);
+    for (cv::Point2f& corner : found.corners)
+        corner = (corner + half) * static_cast<float>(scale) - half;
+    return found;
+}
+
+} // namespace
+
 http::Response detectDocument(const http::Request& request)
 {
     cv::TickMeter meter;
@@ -235,16 +255,19 @@ http::Response detectDocument(const http::Request& request)
     options.allowOnly({"strategy", "kind"});
     const Strategy& strategy = chosen(options, "strategy", strategies, documentsearch::defaultStrategy);
     const Ratios ratios = ratiosOf(options);
-    cv::Mat photo = options.photo();
-    const auto found = strategy.find(photo, ratios);
+    imageio::ReducedImage photo =
+        options.photoForSearch(strategy.takesReducedPhotos ? searchSide : std::numeric_limits<int>::max());
+    auto found = strategy.find(photo.image, ratios);
+    if (found)
+        found = inFullPixels(*found, photo.scale);
     meter.stop();
 
     boost::json::object answer{{"found", found.has_value()}};
     if (found)
         documentsearch::addDetection(answer, *found);
     answer["strategy"] = strategy.name;
-    answer["width"] = photo.cols;
-    answer["height"] = photo.rows;
+    answer["width"] = photo.full.width;
+    answer["height"] = photo.full.height;
     answer["elapsed_ms"] = std::llround(meter.getTimeMilli());
     logDone(std::string("detect: ") + (found ? "found" : "nothing found") + " by " + strategy.name, meter);
     return boost::json::value(std::move(answer));

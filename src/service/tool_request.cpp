@@ -117,7 +117,7 @@ void ToolRequest::readJsonBody(boost::json::value& json)
         options_[std::string(name)] = std::move(value);
 }
 
-cv::Mat ToolRequest::photo()
+void ToolRequest::checkPhoto() const
 {
     using imageio::ImageCheck;
     switch (imageio::checkImageBytes(bytes_)) {
@@ -131,15 +131,39 @@ cv::Mat ToolRequest::photo()
                           "the image declares more than " + std::to_string(imageio::maxImagePixels) + " pixels");
     case ImageCheck::decodable: break;
     }
-    cv::Mat image;
+}
+
+namespace {
+
+const cv::Mat& imageOf(const cv::Mat& image) { return image; }
+const cv::Mat& imageOf(const imageio::ReducedImage& reduced) { return reduced.image; }
+
+} // namespace
+
+template <typename Decode>
+auto ToolRequest::decoded(Decode decode) const
+{
+    decltype(decode()) result;
     try {
-        image = imageio::decodeImage(bytes_, cv::IMREAD_COLOR);
+        result = decode();
     } catch (const cv::Exception&) {
         // Some readers raise on damaged files instead of giving nothing; both are the same mistake.
     }
-    if (image.empty())
+    if (imageOf(result).empty())
         throw ClientError(400, "not_an_image", "the image file does not decode");
-    return image;
+    return result;
+}
+
+cv::Mat ToolRequest::photo()
+{
+    checkPhoto();
+    return decoded([this] { return imageio::decodeImage(bytes_, cv::IMREAD_COLOR); });
+}
+
+imageio::ReducedImage ToolRequest::photoForSearch(int minSide)
+{
+    checkPhoto();
+    return decoded([this, minSide] { return imageio::decodeReduced(bytes_, minSide); });
 }
 
 const boost::json::value* ToolRequest::option(const std::string& name) const

@@ -6,6 +6,7 @@
 // name). Every mistake is thrown as a ClientError.
 
 #include "http_server.h"
+#include "imageio.h"
 
 #include <boost/json/value.hpp>
 #include <opencv2/core/mat.hpp>
@@ -35,6 +36,9 @@ public:
     // The photo decoded in colour: 400 for no image, 413 over the pixel
     // limit, 415 for a format the decoder is not given.
     cv::Mat photo();
+    // The same for a search that needs no more than minSide pixels on the
+    // photo's longer side: a large JPEG is decoded at a reduced size.
+    imageio::ReducedImage photoForSearch(int minSide);
 
     // The option's value, nullptr when it is not given. Query parameters
     // arrive as strings.
@@ -46,6 +50,11 @@ public:
     double number(const std::string& name, double fallback, double least, double most) const;
 
 private:
+    // The ClientError of bytes that are not to be decoded.
+    void checkPhoto() const;
+    // Decodes checked bytes; 400 when they do not decode.
+    template <typename Decode>
+    auto decoded(Decode decode) const;
     void readJsonBody(boost::json::value& json);
     void readQuery(const http::Request& request);
 
