@@ -61,16 +61,21 @@ py::array arrayOf(cv::Mat image)
     return py::array(py::dtype::of<std::uint8_t>(), shape, held.data, keeper);
 }
 
-py::array cornersArray(const std::vector<cv::Point>& corners)
+template <typename Number>
+py::array pointsArray(const std::vector<cv::Point_<Number>>& corners)
 {
-    py::array_t<std::int32_t> array({static_cast<py::ssize_t>(corners.size()), py::ssize_t{2}});
-    auto cells = array.mutable_unchecked<2>();
+    py::array_t<Number> array({static_cast<py::ssize_t>(corners.size()), py::ssize_t{2}});
+    auto cells = array.template mutable_unchecked<2>();
     for (std::size_t i = 0; i < corners.size(); ++i) {
         cells(i, 0) = corners[i].x;
         cells(i, 1) = corners[i].y;
     }
     return array;
 }
+
+py::array cornersArray(const std::vector<cv::Point>& corners) { return pointsArray(corners); }
+
+py::array cornersArray(const std::vector<cv::Point2f>& corners) { return pointsArray(corners); }
 
 std::vector<cv::Point> cornersOf(const py::handle& object, cv::Size image)
 {

@@ -26,8 +26,10 @@ Photo photoOf(py::array array);
 // The image as a new array that owns its pixels (no copy: the array holds on to the Mat's buffer).
 py::array arrayOf(cv::Mat image);
 
-// Four corners as a 4 x 2 int32 array (x, y), top-left, top-right, bottom-right, bottom-left.
+// Four corners as a 4 x 2 array (x, y), top-left, top-right, bottom-right, bottom-left: int32 for
+// whole pixels, float32 for sub-pixel corners.
 py::array cornersArray(const std::vector<cv::Point>& corners);
+py::array cornersArray(const std::vector<cv::Point2f>& corners);
 
 // Four [x, y] points inside a width x height image, rounded to whole pixels as the HTTP route rounds them. ValueError otherwise.
 std::vector<cv::Point> cornersOf(const py::handle& object, cv::Size image);

@@ -67,19 +67,34 @@ std::optional<Corners> detect(cv::Mat& image, const search::Strategy& strategy, 
     return search::wholePixels(found->corners);
 }
 
-std::optional<py::array> findDocument(const py::array& image, const std::string& strategy, const std::string& kind)
+std::optional<search::Detection> searched(const py::array& image, const std::string& strategy, const std::string& kind)
 {
     const search::Strategy& search = strategyNamed(strategy);
     const search::Ratios ratios = ratiosNamed(kind);
     Photo photo = photoOf(image);
-    std::optional<Corners> corners;
-    {
-        py::gil_scoped_release unlocked;
-        corners = detect(photo.image, search, ratios);
-    }
-    if (!corners)
+    py::gil_scoped_release unlocked;
+    return search.find(photo.image, ratios);
+}
+
+std::optional<py::array> findDocument(const py::array& image, const std::string& strategy, const std::string& kind)
+{
+    const auto found = searched(image, strategy, kind);
+    if (!found)
         return std::nullopt;
-    return cornersArray(*corners);
+    return cornersArray(search::wholePixels(found->corners));
+}
+
+// The members of the detect route's answer: corners, corners_subpixel, confidence.
+std::optional<py::dict> detectDocument(const py::array& image, const std::string& strategy, const std::string& kind)
+{
+    const auto found = searched(image, strategy, kind);
+    if (!found)
+        return std::nullopt;
+    py::dict detection;
+    detection["corners"] = cornersArray(search::wholePixels(found->corners));
+    detection["corners_subpixel"] = cornersArray(found->corners);
+    detection["confidence"] = found->confidence ? py::object(py::float_(*found->confidence)) : py::none();
+    return detection;
 }
 
 py::array rectify(const py::array& image, const py::object& given, const std::string& strategy,
@@ -274,6 +289,11 @@ PYBIND11_MODULE(_tarvek, module)
     module.def("find_document", &findDocument, arg("image"), arg("strategy") = search::defaultStrategy, arg("kind") = "any",
                "The corners of the document in the photo as a 4 x 2 int32 array of (x, y): top-left, top-right,\n"
                "bottom-right, bottom-left. None when no document is found.");
+    module.def("detect_document", &detectDocument, arg("image"), arg("strategy") = search::defaultStrategy,
+               arg("kind") = "any",
+               "What the search found, as the HTTP detect route answers it: a dict of \"corners\" (4 x 2 int32),\n"
+               "\"corners_subpixel\" (4 x 2 float32, as the search found them) and \"confidence\" (0 to 1 from the\n"
+               "page search auto, None from the others). None when no document is found.");
     module.def("rectify", &rectify, arg("image"), arg("corners") = py::none(), arg("strategy") = search::defaultStrategy,
                arg("kind") = "any",
                "The document flattened: as wide as the longer of its top and bottom sides, as high as its\n"

@@ -35,10 +35,12 @@ def _limit_decoder_pixels():
 
 _limit_decoder_pixels()
 
-from ._tarvek import (NotAnImageError, alignment, binarize, clean, decode_image, edit_distance, encode_image,
-                      find_document, kinds, methods, rectify, scramble, set_num_threads, strategies, unscramble)
+from ._tarvek import (NotAnImageError, alignment, binarize, clean, decode_image, detect_document, edit_distance,
+                      encode_image, find_document, kinds, methods, rectify, scramble, set_num_threads, strategies,
+                      unscramble)
 
-__all__ = ["NotAnImageError", "alignment", "binarize", "clean", "decode_image", "edit_distance", "encode_image",
+__all__ = ["NotAnImageError", "alignment", "binarize", "clean", "decode_image", "detect_document", "edit_distance",
+           "encode_image",
            "find_document", "kinds", "methods", "read_image", "rectify", "scramble", "set_num_threads", "strategies",
            "unscramble"]
 

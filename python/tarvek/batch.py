@@ -5,7 +5,7 @@
 Without --scheduler a local cluster of worker processes is started on this machine; with it the
 photos go to an existing cluster whose workers see the same paths. One task per photo (small
 photos share one). The client alone writes DIR/manifest.jsonl, one JSON line per photo (input,
-output, corners, status, error) as results arrive, so a task that Dask runs again after its
+output, corners, status, error; corners_subpixel and confidence where a page was found) as results arrive, so a task that Dask runs again after its
 worker died adds no second line. A re-run passes over every photo already in the manifest.
 """
 

@@ -50,13 +50,17 @@ def corners_list(corners) -> List[List[int]]:
 
 
 def result_of(action: str, photo, options: Options, record: Record):
-    """The image the action makes, None for detect; records the corners it finds."""
+    """The image the action makes, None for detect; records the corners it finds (whole pixels, as the
+    search found them, and the page search's confidence)."""
     if action in ("detect", "rectify"):
-        corners = tarvek.find_document(photo, options.strategy, options.kind)
-        record["corners"] = corners_list(corners)
+        found = tarvek.detect_document(photo, options.strategy, options.kind)
+        record["corners"] = corners_list(found and found["corners"])
+        if found:
+            record["corners_subpixel"] = found["corners_subpixel"].round(2).tolist()
+            record["confidence"] = found["confidence"]
         if action == "detect":
             return None
-        if corners is None:
+        if found is None:
             raise ValueError("no document found")
         # Searched again rather than given back: corners given are checked to lie inside the photo,
         # and a page cut by the photo's edge has its own corners outside it.

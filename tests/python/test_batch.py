@@ -58,6 +58,8 @@ def test_rectify_on_two_workers_gives_the_programs_pages_and_corners(cli, cli_co
     for number in range(len(PAGES)):
         record = records[f"page{number}.png"]
         assert record["corners"] == cli_corners[f"page{number}.png"]
+        assert np.abs(np.array(record["corners_subpixel"]) - record["corners"]).max() <= 0.51
+        assert 0 < record["confidence"] <= 1
         assert record["output"] == str(tmp_path / "batch" / "inner" / f"page{number}.png")
         assert open(record["output"], "rb").read() == (tmp_path / "cli" / f"page{number}.png").read_bytes()
     assert not [name for name in os.listdir(tmp_path / "batch" / "inner") if name.endswith(".tmp")]

@@ -34,6 +34,20 @@ def test_find_document_gives_the_known_corners_and_the_programs_answer(photo_fol
     assert np.abs(corners - np.array(PAGES[number])).max() <= 8
 
 
+@pytest.mark.parametrize("strategy", ["auto", "compare"])
+def test_detect_document_answers_as_the_detect_route(photo_folder, strategy):
+    photo = image_of(photo_folder, 0)
+    found = tarvek.detect_document(photo, strategy)
+    np.testing.assert_array_equal(found["corners"], tarvek.find_document(photo, strategy))
+    assert found["corners_subpixel"].dtype == np.float32
+    assert np.abs(found["corners_subpixel"] - found["corners"]).max() <= 0.5
+    if strategy == "auto":  # only the page search rates what it finds
+        assert 0 < found["confidence"] <= 1
+    else:
+        assert found["confidence"] is None
+    assert tarvek.detect_document(np.full((300, 400, 3), 90, np.uint8)) is None
+
+
 @pytest.mark.parametrize("args", [
     ["rectify", "--format", "png"],
     ["rectify", "--format", "png", "--kind", "a4"],
