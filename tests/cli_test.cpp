@@ -137,10 +137,10 @@ TEST_F(TarvekProgram, DetectWritesTheLibrarysCornersAsJsonLines)
         EXPECT_EQ(answer.at("corners").as_array(), expected) << name;
         const boost::json::array& subpixel = answer.at("corners_subpixel").as_array();
         for (std::size_t k = 0; k < 4; ++k) {
-            EXPECT_NEAR(subpixel.at(k).at(0).as_double(), found->corners[k].x, 1e-3) << name;
-            EXPECT_NEAR(subpixel.at(k).at(1).as_double(), found->corners[k].y, 1e-3) << name;
+            EXPECT_NEAR(subpixel.at(k).at(0).to_number<double>(), found->corners[k].x, 1e-3) << name;
+            EXPECT_NEAR(subpixel.at(k).at(1).to_number<double>(), found->corners[k].y, 1e-3) << name;
         }
-        EXPECT_NEAR(answer.at("confidence").as_double(), found->confidence, 1e-9) << name;
+        EXPECT_NEAR(answer.at("confidence").to_number<double>(), found->confidence, 1e-9) << name;
         EXPECT_EQ(answer.at("found"), true);
         EXPECT_EQ(answer.at("width"), size.width);
         EXPECT_EQ(answer.at("height"), size.height);

@@ -106,11 +106,11 @@ TEST_F(DocumentTools, DetectFindsThePageInEitherBodyForm)
         // Only the page search rates its corners, and refines them to sub-pixel precision.
         EXPECT_EQ(answer.contains("confidence"), strategy == "auto");
         if (strategy == "auto") {
-            const double confidence = answer.at("confidence").as_double();
+            const double confidence = answer.at("confidence").to_number<double>();
             EXPECT_TRUE(confidence > 0 && confidence <= 1) << confidence;
             for (std::size_t k = 0; k < 4; ++k)
                 for (std::size_t axis = 0; axis < 2; ++axis)
-                    EXPECT_LE(std::abs(answer.at("corners_subpixel").at(k).at(axis).as_double() -
+                    EXPECT_LE(std::abs(answer.at("corners_subpixel").at(k).at(axis).to_number<double>() -
                                        answer.at("corners").at(k).at(axis).as_int64()),
                               0.5);
         }
@@ -138,8 +138,8 @@ TEST_F(DocumentTools, DetectOfALargeJpegAnswersInTheFullPhotosPixels)
     ASSERT_TRUE(answer.at("found").as_bool()) << reply.body();
     const double tolerance = 0.01 * std::hypot(large.width, large.height);
     for (std::size_t k = 0; k < 4; ++k) {
-        const cv::Point2d found(answer.at("corners_subpixel").at(k).at(0).as_double(),
-                                answer.at("corners_subpixel").at(k).at(1).as_double());
+        const cv::Point2d found(answer.at("corners_subpixel").at(k).at(0).to_number<double>(),
+                                answer.at("corners_subpixel").at(k).at(1).to_number<double>());
         EXPECT_LE(cv::norm(found - cv::Point2d(scaled[k])), tolerance) << "corner " << k;
     }
 }

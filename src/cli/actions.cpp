@@ -6,6 +6,7 @@
 #include "encryption.h"
 #include "imageio.h"
 #include "imageprocessing.h"
+#include "plain_json.h"
 #include "printable.h"
 
 #include <boost/json.hpp>
@@ -106,7 +107,7 @@ std::string detectionJson(const Task& task, const Settings& settings, const cv::
     line["width"] = photo.cols;
     line["height"] = photo.rows;
     line["milliseconds"] = timed.milliseconds;
-    return boost::json::serialize(line);
+    return plainJson(line);
 }
 
 std::string failureJson(const Task& task, const std::string& reason)

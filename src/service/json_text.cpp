@@ -1,5 +1,7 @@
 #include "json_text.h"
 
+#include "plain_json.h"
+
 #include <boost/json/serialize.hpp>
 
 #include <string_view>
@@ -29,6 +31,24 @@ std::size_t textSizeOf(const boost::json::value& json)
     }
 }
 
+bool containsDouble(const boost::json::value& json)
+{
+    switch (json.kind()) {
+    case boost::json::kind::double_: return true;
+    case boost::json::kind::array:
+        for (const auto& element : json.get_array())
+            if (containsDouble(element))
+                return true;
+        return false;
+    case boost::json::kind::object:
+        for (const auto& member : json.get_object())
+            if (containsDouble(member.value()))
+                return true;
+        return false;
+    default: return false;
+    }
+}
+
 // Below this estimated length an answer, or a part of one, is left to the
 // library's serialiser whole.
 constexpr std::size_t largeText = 4096;
@@ -46,7 +66,10 @@ bool needsEscapes(std::string_view text)
 void appendJson(const boost::json::value& json, std::string& text)
 {
     if (textSizeOf(json) < largeText) {
-        text += boost::json::serialize(json);
+        if (containsDouble(json))
+            appendPlainJson(json, text);
+        else
+            text += boost::json::serialize(json);
         return;
     }
     switch (json.kind()) {
@@ -77,6 +100,7 @@ void appendJson(const boost::json::value& json, std::string& text)
         text.back() = '}';
         return;
     }
+    case boost::json::kind::double_: appendPlainNumber(json.get_double(), text); return;
     default: break;
     }
     text += boost::json::serialize(json);
@@ -87,7 +111,7 @@ void appendJson(const boost::json::value& json, std::string& text)
 std::string jsonText(const boost::json::value& json)
 {
     const std::size_t estimate = textSizeOf(json);
-    if (estimate < largeText)
+    if (estimate < largeText && !containsDouble(json))
         return boost::json::serialize(json);
     std::string text;
     text.reserve(estimate);

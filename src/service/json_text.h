@@ -1,6 +1,7 @@
 #pragma once
 
-// The JSON text of an answer, byte for byte as Boost.JSON serialises it, but
+// The JSON text of an answer, byte for byte as Boost.JSON serialises it (but
+// numbers with a fraction in plain decimal, as plain_json.h writes them), and
 // written once into a string reserved at about its length. A large answer (a
 // photo in Base64) would otherwise be grown by doubling and looked at one
 // character at a time.
