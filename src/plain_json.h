@@ -27,38 +27,51 @@ inline void appendPlainNumber(double number, std::string& text)
     text.append(digits, end);
 }
 
-inline void appendPlainJson(const boost::json::value& json, std::string& text)
+// Over the comma after the last element, or after the opening bracket of an empty container.
+inline void closeContainer(std::string& text, char bracket)
 {
-    switch (json.kind()) {
-    case boost::json::kind::double_: appendPlainNumber(json.get_double(), text); return;
-    case boost::json::kind::array: {
+    if (text.back() == ',')
+        text.back() = bracket;
+    else
+        text += bracket;
+}
+
+// Appends an array's or an object's text with each element or member value
+// written by append(value, text); false, and nothing appended, for other values.
+template <typename Append>
+bool appendContainer(const boost::json::value& json, std::string& text, Append append)
+{
+    if (const auto* array = json.if_array()) {
         text += '[';
-        for (const auto& element : json.get_array()) {
-            appendPlainJson(element, text);
+        for (const auto& element : *array) {
+            append(element, text);
             text += ',';
         }
-        if (text.back() == ',')
-            text.back() = ']';
-        else
-            text += ']';
-        return;
+        closeContainer(text, ']');
+        return true;
     }
-    case boost::json::kind::object: {
+    if (const auto* object = json.if_object()) {
         text += '{';
-        for (const auto& member : json.get_object()) {
+        for (const auto& member : *object) {
             text += boost::json::serialize(member.key());
             text += ':';
-            appendPlainJson(member.value(), text);
+            append(member.value(), text);
             text += ',';
         }
-        if (text.back() == ',')
-            text.back() = '}';
-        else
-            text += '}';
+        closeContainer(text, '}');
+        return true;
+    }
+    return false;
+}
+
+inline void appendPlainJson(const boost::json::value& json, std::string& text)
+{
+    if (appendContainer(json, text, appendPlainJson))
         return;
-    }
-    default: text += boost::json::serialize(json);
-    }
+    if (json.is_double())
+        appendPlainNumber(json.get_double(), text);
+    else
+        text += boost::json::serialize(json);
 }
 
 inline std::string plainJson(const boost::json::value& json)

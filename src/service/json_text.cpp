@@ -80,26 +80,8 @@ void appendJson(const boost::json::value& json, std::string& text)
         text.append(1, '"').append(string).append(1, '"');
         return;
     }
-    case boost::json::kind::array: {
-        text += '[';
-        for (const auto& element : json.get_array()) {
-            appendJson(element, text);
-            text += ',';
-        }
-        text.back() = ']'; // over the last comma; an empty array is no large text
-        return;
-    }
-    case boost::json::kind::object: {
-        text += '{';
-        for (const auto& member : json.get_object()) {
-            text += boost::json::serialize(member.key());
-            text += ':';
-            appendJson(member.value(), text);
-            text += ',';
-        }
-        text.back() = '}';
-        return;
-    }
+    case boost::json::kind::array:
+    case boost::json::kind::object: appendContainer(json, text, appendJson); return;
     case boost::json::kind::double_: appendPlainNumber(json.get_double(), text); return;
     default: break;
     }
