@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "document_search.h"
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -33,20 +35,6 @@ namespace {
 using Quadrangle = std::array<cv::Point2f, 4>;  // top-left, top-right, bottom-right, bottom-left
 
 const cv::Size photoSizes[] = {{1920, 1080}, {1600, 1200}, {1280, 960}, {1080, 1920}, {1200, 1600}};
-
-// The corners in the order the CSV gives them: clockwise around their centre, starting at the
-// smallest x + y (the upper one of a tie).
-Quadrangle inCornerOrder(Quadrangle q)
-{
-    const cv::Point2f centre = (q[0] + q[1] + q[2] + q[3]) * 0.25f;
-    const auto angle = [&](const cv::Point2f& p) { return std::atan2(p.y - centre.y, p.x - centre.x); };
-    std::sort(q.begin(), q.end(), [&](const cv::Point2f& a, const cv::Point2f& b) { return angle(a) < angle(b); });
-    const auto topLeft = std::min_element(q.begin(), q.end(), [](const cv::Point2f& a, const cv::Point2f& b) {
-        return std::make_pair(a.x + a.y, a.y) < std::make_pair(b.x + b.y, b.y);
-    });
-    std::rotate(q.begin(), topLeft, q.end());
-    return q;
-}
 
 cv::Scalar randomColour(cv::RNG& rng, int low, int high)
 {
@@ -468,7 +456,8 @@ void writePagePhoto(unsigned seed, int i, const std::vector<fs::path>& scans, co
     addLight(rng, photo);
     writeFile(folder / photoName(i), photographed(rng, photo));
     csv << photoName(i);
-    for (const cv::Point2f& p : inCornerOrder(q))
+    // The corners in the order the CSV gives them, as the services order corners a client gives.
+    for (const cv::Point2f& p : tarvek::documentsearch::inCornerOrder(std::vector<cv::Point2f>(q.begin(), q.end())))
         csv << ',' << p.x << ',' << p.y;
     csv << '\n';
 }

@@ -145,20 +145,30 @@ cv::Size pageSize(const Corners& corners, cv::Size photo, const Ratios& presets)
 }
 
 
-std::vector<cv::Point> inCornerOrder(std::vector<cv::Point> points)
+namespace {
+
+template <typename Point>
+std::vector<Point> cornersInOrder(std::vector<Point> points)
 {
     if (points.size() != 4)
         return points;
     // Around their centre by angle; with y pointing down, increasing angles go clockwise.
-    const cv::Point2d centre = cv::Point2d(points[0] + points[1] + points[2] + points[3]) * 0.25;
-    const auto angle = [&](const cv::Point& p) { return std::atan2(p.y - centre.y, p.x - centre.x); };
-    std::sort(points.begin(), points.end(), [&](const cv::Point& a, const cv::Point& b) { return angle(a) < angle(b); });
-    const auto topLeft = std::min_element(points.begin(), points.end(), [](const cv::Point& a, const cv::Point& b) {
+    const cv::Point2d centre = (cv::Point2d(points[0]) + cv::Point2d(points[1]) + cv::Point2d(points[2]) +
+                                cv::Point2d(points[3])) * 0.25;
+    const auto angle = [&](const Point& p) { return std::atan2(p.y - centre.y, p.x - centre.x); };
+    std::sort(points.begin(), points.end(), [&](const Point& a, const Point& b) { return angle(a) < angle(b); });
+    const auto topLeft = std::min_element(points.begin(), points.end(), [](const Point& a, const Point& b) {
         return std::make_pair(a.x + a.y, a.y) < std::make_pair(b.x + b.y, b.y);
     });
     std::rotate(points.begin(), topLeft, points.end());
     return points;
 }
+
+} // namespace
+
+std::vector<cv::Point> inCornerOrder(std::vector<cv::Point> points) { return cornersInOrder(std::move(points)); }
+
+std::vector<cv::Point2f> inCornerOrder(std::vector<cv::Point2f> points) { return cornersInOrder(std::move(points)); }
 
 namespace {
 

@@ -75,6 +75,7 @@ cv::Size pageSize(const std::vector<cv::Point>& corners, cv::Size photo, const R
 // counter-clockwise or crosswise would otherwise flatten to a mirrored or
 // folded page. Other than four points are handed back as they are.
 std::vector<cv::Point> inCornerOrder(std::vector<cv::Point> points);
+std::vector<cv::Point2f> inCornerOrder(std::vector<cv::Point2f> points);
 
 // The warp addresses photo pixels with 16-bit coordinates: the region that
 // holds the corners must be narrower and lower than this.

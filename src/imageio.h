@@ -62,7 +62,7 @@ std::optional<cv::Size> jpegSize(std::string_view bytes);
 struct ReducedImage {
     cv::Mat image;
     cv::Size full;
-    int scale;
+    int scale = 1;
 };
 ReducedImage decodeReduced(std::string_view bytes, int minSide);
 

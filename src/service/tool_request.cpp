@@ -16,6 +16,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <optional>
 
 namespace tarvek::service {
@@ -133,37 +134,20 @@ void ToolRequest::checkPhoto() const
     }
 }
 
-namespace {
-
-const cv::Mat& imageOf(const cv::Mat& image) { return image; }
-const cv::Mat& imageOf(const imageio::ReducedImage& reduced) { return reduced.image; }
-
-} // namespace
-
-template <typename Decode>
-auto ToolRequest::decoded(Decode decode) const
-{
-    decltype(decode()) result;
-    try {
-        result = decode();
-    } catch (const cv::Exception&) {
-        // Some readers raise on damaged files instead of giving nothing; both are the same mistake.
-    }
-    if (imageOf(result).empty())
-        throw ClientError(400, "not_an_image", "the image file does not decode");
-    return result;
-}
-
-cv::Mat ToolRequest::photo()
-{
-    checkPhoto();
-    return decoded([this] { return imageio::decodeImage(bytes_, cv::IMREAD_COLOR); });
-}
+cv::Mat ToolRequest::photo() { return photoForSearch(std::numeric_limits<int>::max()).image; }
 
 imageio::ReducedImage ToolRequest::photoForSearch(int minSide)
 {
     checkPhoto();
-    return decoded([this, minSide] { return imageio::decodeReduced(bytes_, minSide); });
+    imageio::ReducedImage photo;
+    try {
+        photo = imageio::decodeReduced(bytes_, minSide);
+    } catch (const cv::Exception&) {
+        // Some readers raise on damaged files instead of giving nothing; both are the same mistake.
+    }
+    if (photo.image.empty())
+        throw ClientError(400, "not_an_image", "the image file does not decode");
+    return photo;
 }
 
 const boost::json::value* ToolRequest::option(const std::string& name) const

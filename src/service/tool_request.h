@@ -37,7 +37,8 @@ public:
     // limit, 415 for a format the decoder is not given.
     cv::Mat photo();
     // The same for a search that needs no more than minSide pixels on the
-    // photo's longer side: a large JPEG is decoded at a reduced size.
+    // photo's longer side: a large JPEG is decoded at a reduced size
+    // (INT_MAX: the whole photo).
     imageio::ReducedImage photoForSearch(int minSide);
 
     // The option's value, nullptr when it is not given. Query parameters
@@ -52,9 +53,6 @@ public:
 private:
     // The ClientError of bytes that are not to be decoded.
     void checkPhoto() const;
-    // Decodes checked bytes; 400 when they do not decode.
-    template <typename Decode>
-    auto decoded(Decode decode) const;
     void readJsonBody(boost::json::value& json);
     void readQuery(const http::Request& request);
 
