@@ -157,6 +157,19 @@ TEST(PageSearch, APageCutByThePhotosEdgeHasCornersOutsideIt)
     }
 }
 
+TEST(PageSearch, APageFromEdgeToEdgeOfThePhotoIsFoundByItsTwoOtherSides)
+{
+    // A receipt as high as the photo: its top and bottom lie along the frame, where no step across
+    // them can be measured.
+    Scene scene{"receipt from edge to edge", Desk::Mottled, pageAt(0.232, 3.2, 0, 0.02, kCentre), 1.0};
+    ASSERT_LT(scene.page[0].y, 4);
+    ASSERT_GT(scene.page[2].y, kPhoto.height - 5);
+    const auto found = findDocument(photographed(scene));
+    ASSERT_TRUE(found.has_value());
+    for (int k = 0; k < 4; ++k)
+        EXPECT_LT(cv::norm(found->corners[k] - scene.page[k]), 0.01 * diagonal()) << "corner " << k;
+}
+
 TEST(PageSearch, SidesAreFittedToSubpixelPrecision)
 {
     // A bright quadrangle with known fractional corners, drawn eight times larger and reduced by

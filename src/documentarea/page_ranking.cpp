@@ -14,18 +14,15 @@ namespace {
 // A side with less support than this is not a side of the page.
 constexpr double minSideSupport = 0.3;
 
+// A page with two sides in view needs both backed this well, and is reported this much less
+// certain than one with the same sides and more of them in view.
+constexpr double minTwoSideSupport = 0.6;
+constexpr double twoSideCertainty = 0.85;
+
+using Sides = std::array<bool, 4>;
+
 // A grey step of this many levels per pixel across the sides counts as a clear edge.
 constexpr double clearContrast = 6;
-
-// Supports of the sides in the photo.
-std::vector<double> seenSupport(const SideFit& fit)
-{
-    std::vector<double> support;
-    for (int k = 0; k < 4; ++k)
-        if (fit.seen[k])
-            support.push_back(fit.support[k]);
-    return support;
-}
 
 double mean(const std::vector<double>& values)
 {
@@ -34,12 +31,12 @@ double mean(const std::vector<double>& values)
 
 double weakest(const std::vector<double>& values) { return *std::min_element(values.begin(), values.end()); }
 
-// Median of the seen sides' contrasts, relative to a clear edge, at most 1.
-double contrastShare(const SideFit& fit)
+// Median of the evident sides' contrasts, relative to a clear edge, at most 1.
+double contrastShare(const SideFit& fit, const Sides& evident)
 {
     std::vector<double> contrast;
     for (int k = 0; k < 4; ++k)
-        if (fit.seen[k])
+        if (evident[k])
             contrast.push_back(fit.contrast[k]);
     std::sort(contrast.begin(), contrast.end());
     const size_t n = contrast.size();
@@ -57,13 +54,34 @@ bool alongTheFrame(cv::Point2f a, cv::Point2f b, cv::Size photo)
            (a.y > bottom && b.y > bottom);
 }
 
-// Whether a side in the photo runs along its border.
-bool seenAlongTheFrame(const FittedQuadrangle& q, cv::Size photo)
+// The sides whose edge the photo shows: in it, and not along its border, where no step across
+// them can be measured (a page that fills the frame) or the border itself is the step (the outline
+// of a region cut by the frame).
+Sides evidentSides(const FittedQuadrangle& q, cv::Size photo)
 {
+    Sides evident{};
     for (int k = 0; k < 4; ++k)
-        if (q.fit.seen[k] && alongTheFrame(q.corners[k], q.corners[(k + 1) % 4], photo))
-            return true;
-    return false;
+        evident[k] = q.fit.seen[k] && !alongTheFrame(q.corners[k], q.corners[(k + 1) % 4], photo);
+    return evident;
+}
+
+std::vector<double> evidentSupport(const SideFit& fit, const Sides& evident)
+{
+    std::vector<double> support;
+    for (int k = 0; k < 4; ++k)
+        if (evident[k])
+            support.push_back(fit.support[k]);
+    return support;
+}
+
+// Whether the evident sides are enough to tell a page: three or four of them, or two opposite
+// ones backed along most of their length (a page that reaches across the photo, the frame
+// cutting off or hugging its other two sides).
+bool enoughSides(const Sides& evident, const std::vector<double>& support)
+{
+    if (support.size() >= 3)
+        return weakest(support) >= minSideSupport;
+    return support.size() == 2 && evident[0] == evident[2] && weakest(support) >= minTwoSideSupport;
 }
 
 std::vector<cv::Point> rounded(const Quadrangle& q)
@@ -93,22 +111,24 @@ bool fitsTheRatioHint(const Quadrangle& q, cv::Size photo, const FindOptions& op
 
 double pageScore(const FittedQuadrangle& q, cv::Size photo, const FindOptions& options)
 {
-    const std::vector<double> support = seenSupport(q.fit);
-    if (support.size() < 3 || weakest(support) < minSideSupport || !plausibleShape(q.corners) ||
-        seenAlongTheFrame(q, photo) || !fitsTheRatioHint(q.corners, photo, options))
+    const Sides evident = evidentSides(q, photo);
+    const std::vector<double> support = evidentSupport(q.fit, evident);
+    if (!enoughSides(evident, support) || !plausibleShape(q.corners) || !fitsTheRatioHint(q.corners, photo, options))
         return 0;
     const std::vector<cv::Point2f> outline(q.corners.begin(), q.corners.end());
     const double share = std::min(1.0, cv::contourArea(outline) / photo.area());
     // Of two well-backed outlines the larger one is the page rather than a printed frame on it.
-    return mean(support) * std::sqrt(weakest(support)) * contrastShare(q.fit) * std::sqrt(share);
+    return mean(support) * std::sqrt(weakest(support)) * contrastShare(q.fit, evident) * std::sqrt(share);
 }
 
-double confidence(const FittedQuadrangle& q)
+double confidence(const FittedQuadrangle& q, cv::Size photo)
 {
-    const std::vector<double> support = seenSupport(q.fit);
-    if (support.size() < 3)
+    const Sides evident = evidentSides(q, photo);
+    const std::vector<double> support = evidentSupport(q.fit, evident);
+    if (!enoughSides(evident, support))
         return 0;
-    return std::clamp((mean(support) + weakest(support)) / 2 * contrastShare(q.fit), 0.0, 1.0);
+    const double certainty = (mean(support) + weakest(support)) / 2 * contrastShare(q.fit, evident);
+    return std::clamp(support.size() == 2 ? certainty * twoSideCertainty : certainty, 0.0, 1.0);
 }
 
 }  // namespace tarvek::documentarea::pagesearch

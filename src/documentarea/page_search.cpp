@@ -17,11 +17,8 @@ using namespace pagesearch;
 // Below this confidence a quadrangle is not reported as the page.
 constexpr double minConfidence = 0.55;
 
-// A page found in the lightness with this confidence, covering this share of the reduced photo, is
-// not looked for in the tints; a smaller one may be something printed on a page or card whose own
-// outline stands out in tint only.
+// A page found with this confidence is clear: a candidate in another tone must do more to replace it.
 constexpr double clearConfidence = 0.8;
-constexpr double clearShare = 0.15;
 
 // Band, in pixels of the reduced copy, in which its candidates' sides are fitted.
 constexpr double reducedBand = 4;
@@ -35,6 +32,8 @@ struct Ranked {
     Tone tone;  // the tone it was found and fitted in
 };
 
+cv::Size reducedSize(const cv::Mat& photo, int factor) { return {photo.cols / factor, photo.rows / factor}; }
+
 // The photo reduced by a whole factor: averaging whole blocks of pixels is several times faster
 // than any other reduction that keeps thin edges.
 cv::Mat reduced(const cv::Mat& photo, int factor)
@@ -42,7 +41,7 @@ cv::Mat reduced(const cv::Mat& photo, int factor)
     if (factor == 1)
         return photo;
     cv::Mat small;
-    cv::resize(photo, small, cv::Size(photo.cols / factor, photo.rows / factor), 0, 0, cv::INTER_AREA);
+    cv::resize(photo, small, reducedSize(photo, factor), 0, 0, cv::INTER_AREA);
     return small;
 }
 
@@ -105,21 +104,60 @@ bool encloses(const Quadrangle& outer, const Quadrangle& inner)
 {
     const std::vector<cv::Point2f> outline(outer.begin(), outer.end());
     return std::all_of(inner.begin(), inner.end(),
-                       [&](const cv::Point2f& p) { return cv::pointPolygonTest(outline, p, false) >= 0; });
+                       [&](const cv::Point2f& p) { return cv::pointPolygonTest(outline, p, true) >= -reducedBand; });
 }
 
-// The best candidate in the lightness of the reduced photo or, where that finds no clear page or a
-// small one, the best in its tints. The lightness places sides more precisely: it keeps the page
-// that both find, and after a clear result only a tint candidate that encloses its quadrangle with
-// a third more area replaces it.
+// Whether the sides in the photo are backed by steps of like strength, as a sheet's are all round; a
+// quadrangle that borrows two sides from a sheet and two from the grain or pattern of a desk is not.
+bool evenContrast(const SideFit& fit)
+{
+    double weakest = HUGE_VAL, strongest = 0;
+    for (int k = 0; k < 4; ++k)
+        if (fit.seen[k]) {
+            weakest = std::min(weakest, fit.contrast[k]);
+            strongest = std::max(strongest, fit.contrast[k]);
+        }
+    return weakest >= 0.4 * strongest;
+}
+
+cv::Point2f unitVector(cv::Point2f v) { return v / static_cast<float>(std::max(cv::norm(v), 1e-9)); }
+
+// Whether the side from p to q lies on the line of the side from a to b: nearly parallel, both
+// ends within twice the fit's band of it.
+bool onTheSide(cv::Point2f p, cv::Point2f q, cv::Point2f a, cv::Point2f b)
+{
+    const double maxTurn = std::sin(3 * CV_PI / 180);
+    const cv::Point2f side = unitVector(b - a);
+    return std::abs(side.cross(unitVector(q - p))) < maxTurn && std::abs((p - a).cross(side)) < 2 * reducedBand &&
+           std::abs((q - a).cross(side)) < 2 * reducedBand;
+}
+
+// How many sides of b lie on a side of a.
+int sharedSides(const Quadrangle& a, const Quadrangle& b)
+{
+    int shared = 0;
+    for (int k = 0; k < 4; ++k)
+        for (int j = 0; j < 4; ++j)
+            if (onTheSide(b[k], b[(k + 1) % 4], a[j], a[(j + 1) % 4])) {
+                ++shared;
+                break;
+            }
+    return shared;
+}
+
+// The best candidate in the lightness of the reduced photo or in its tints. The lightness places
+// sides more precisely: it keeps the page that both find. After a clear result in the lightness only
+// a tint candidate that encloses it with a third more area, backed evenly all round, replaces it:
+// one clear in its own right, or one that shares two or more sides with it and scores higher (the
+// lightness found a part of the sheet, bounded by a printed rule or a fold, on a desk of its tone).
 std::optional<Ranked> bestCandidate(const cv::Mat& photo, int factor, const FindOptions& options)
 {
     std::vector<Ranked> ranked;
     const cv::Mat values = reducedLightness(photo, factor);
     addRankedCandidates(values, lightness, options, ranked);
     const std::optional<Ranked> inLightness = best(ranked);
-    const bool clear = inLightness && confidence(inLightness->quadrangle) >= clearConfidence;
-    if (photo.channels() == 1 || (clear && area(inLightness->quadrangle.corners) >= clearShare * values.size().area()))
+    const bool clear = inLightness && confidence(inLightness->quadrangle, values.size()) >= clearConfidence;
+    if (photo.channels() == 1)
         return inLightness;
     ranked.clear();
     for (const Tone& tone : {blueYellow, redGreen})
@@ -133,7 +171,11 @@ std::optional<Ranked> bestCandidate(const cv::Mat& photo, int factor, const Find
         return inLightness;
     const bool larger = encloses(tint, light) && area(tint) > 1.33 * area(light);
     if (clear)
-        return larger && confidence(inTints->quadrangle) >= clearConfidence ? inTints : inLightness;
+        return larger && evenContrast(inTints->quadrangle.fit) &&
+                       (confidence(inTints->quadrangle, values.size()) >= clearConfidence ||
+                        (sharedSides(tint, light) >= 2 && inTints->score >= inLightness->score))
+                   ? inTints
+                   : inLightness;
     return larger || inTints->score > inLightness->score ? inTints : inLightness;
 }
 
@@ -171,7 +213,7 @@ std::optional<FoundDocument> findDocument(const cv::Mat& photo, const FindOption
     const std::optional<Ranked> best = bestCandidate(photo, factor, options);
     if (!best)
         return std::nullopt;
-    const double certainty = confidence(best->quadrangle);
+    const double certainty = confidence(best->quadrangle, reducedSize(photo, factor));
     if (certainty < minConfidence)
         return std::nullopt;
     return FoundDocument{inCornerOrder(fittedOnThePhoto(photo, *best, factor)), certainty};

@@ -79,12 +79,13 @@ FittedQuadrangle fittedToEdges(const cv::Mat& photo, const Quadrangle& q, double
 
 // Score of a fitted quadrangle in a photo of that size, 0 when it cannot be
 // the page: edge support of its weakest and its average side, contrast, and
-// its share of the photo. Sides outside the photo do not count; three must be
-// in it.
+// its share of the photo. Sides outside the photo or along its border do not
+// count; three must be in it, or two opposite ones that are backed well.
 double pageScore(const FittedQuadrangle& q, cv::Size photo, const FindOptions& options);
 
-// The confidence findDocument reports for a fitted quadrangle, 0 to 1.
-double confidence(const FittedQuadrangle& q);
+// The confidence findDocument reports for a fitted quadrangle in a photo of
+// that size, 0 to 1.
+double confidence(const FittedQuadrangle& q, cv::Size photo);
 
 // Whether the rectangle that q shows in perspective in a photo of that size
 // has one of the options' height/width ratios (any ratio when none is given).
