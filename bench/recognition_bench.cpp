@@ -3,7 +3,7 @@
 
 #include "base64.h"
 #include "photo.h"
-#include "logger.h"
+#include "http/logger.h"
 #include "recognition.h"
 
 #include <benchmark/benchmark.h>

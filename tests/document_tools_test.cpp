@@ -4,7 +4,7 @@
 #include "base64.h"
 #include "binarization_methods.h"
 #include "http_client.h"
-#include "logger.h"
+#include "http/logger.h"
 #include "routes.h"
 #include "test_images.h"
 

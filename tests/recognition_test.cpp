@@ -2,7 +2,7 @@
 
 #include "base64.h"
 #include "http_client.h"
-#include "logger.h"
+#include "http/logger.h"
 #include "recognition.h"
 #include "routes.h"
 #include "test_images.h"

@@ -5,7 +5,7 @@
 #include "detection_json.h"
 #include "document_search.h"
 #include "imageprocessing.h"
-#include "logger.h"
+#include "http/logger.h"
 #include "tool_request.h"
 
 #include <boost/algorithm/string.hpp>

@@ -1,9 +1,9 @@
 // tarvek-server [port]: the document-recognition HTTP service.
 
-#include "file_log_handler.h"
-#include "http_server.h"
+#include "http/file_log_handler.h"
+#include "http/http_server.h"
 #include "imageio.h"
-#include "logger.h"
+#include "http/logger.h"
 #include "memory_policy.h"
 #include "page.h"
 #include "routes.h"

@@ -2,8 +2,8 @@
 
 #include "base64.h"
 #include "imageio.h"
-#include "json_text.h"
-#include "logger.h"
+#include "http/json_text.h"
+#include "http/logger.h"
 
 #include <boost/json/parse.hpp>
 #include <boost/locale/encoding_utf.hpp>
