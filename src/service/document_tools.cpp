@@ -4,8 +4,8 @@
 #include "client_error.h"
 #include "detection_json.h"
 #include "document_search.h"
-#include "imageprocessing.h"
 #include "http/logger.h"
+#include "imageprocessing.h"
 #include "tool_request.h"
 
 #include <boost/algorithm/string.hpp>

@@ -138,6 +138,12 @@ def test_unscramble_inverts_scramble(data, key):
     assert scrambled != data or not data
 
 
+def test_version_is_the_programs():
+    shown = subprocess.run([os.environ["TARVEK_CLI"], "--version"], check=True, capture_output=True, text=True).stdout
+    assert shown == f"tarvek {tarvek.__version__}\n"
+    assert tarvek.__version__.count(".") == 2
+
+
 @pytest.mark.parametrize("a, b, distance, steps", [
     ("", "", 0, []),
     ("abc", "abc", 0, ["match"] * 3),
