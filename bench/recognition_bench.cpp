@@ -2,8 +2,8 @@
 // cv::imdecode alone on the same bytes.
 
 #include "base64.h"
+#include "http/logger.h"
 #include "photo.h"
-#include "logger.h"
 #include "recognition.h"
 
 #include <benchmark/benchmark.h>

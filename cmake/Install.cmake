@@ -15,7 +15,10 @@ set(TARVEK_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tarvek)
 install(EXPORT tarvekTargets NAMESPACE tarvek:: DESTINATION ${TARVEK_PACKAGE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/tarvekConfig.cmake.in
                               ${CMAKE_BINARY_DIR}/tarvekConfig.cmake INSTALL_DESTINATION ${TARVEK_PACKAGE_DIR})
-install(FILES ${CMAKE_BINARY_DIR}/tarvekConfig.cmake ${CMAKE_CURRENT_LIST_DIR}/TarvekOpenCV.cmake
+# Any release of the same major version satisfies find_package(tarvek 0.2 CONFIG).
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/tarvekConfigVersion.cmake COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/tarvekConfig.cmake ${CMAKE_BINARY_DIR}/tarvekConfigVersion.cmake
+              ${CMAKE_CURRENT_LIST_DIR}/TarvekOpenCV.cmake
         DESTINATION ${TARVEK_PACKAGE_DIR})
 
 # The .pc file finds its prefix from its own place, so that an install with --prefix works.

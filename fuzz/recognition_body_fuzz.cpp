@@ -2,7 +2,7 @@
 // end in one of the four status documents or in one of the two errors that
 // the server answers 500; and the Base64 codec must round-trip the bytes.
 #include "base64.h"
-#include "logger.h"
+#include "http/logger.h"
 #include "recognition.h"
 
 #include <boost/json.hpp>

@@ -9,6 +9,7 @@
 #include "imageio.h"
 #include "imageprocessing.h"
 #include "named_table.h"
+#include "version.h"
 #include "weighted_edit_distance.h"
 
 #include <opencv2/imgcodecs.hpp>
@@ -277,6 +278,7 @@ PYBIND11_MODULE(_tarvek, module)
 
     py::register_exception<NotAnImage>(module, "NotAnImageError", PyExc_ValueError);
 
+    module.attr("__version__") = tarvek::version();
     module.attr("strategies") = py::tuple(py::cast(tarvek::namesOf(search::strategies)));
     module.attr("kinds") = py::tuple(py::cast(tarvek::namesOf(search::documentKinds)));
     module.attr("methods") = py::tuple(py::cast(tarvek::namesOf(tarvek::binarization::methods)));

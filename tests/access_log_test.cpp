@@ -1,7 +1,7 @@
 // The access-log handler on the real file system.
 
-#include "file_log_handler.h"
-#include "logger.h"
+#include "http/file_log_handler.h"
+#include "http/logger.h"
 
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>

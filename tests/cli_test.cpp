@@ -4,6 +4,7 @@
 #include "../bench/photo.h"
 #include "documentarea.h"
 #include "test_images.h"
+#include "version.h"
 
 #include <boost/json.hpp>
 #include <gtest/gtest.h>
@@ -174,6 +175,7 @@ TEST_F(TarvekProgram, ExitStatus)
         {{"detect", "in/p1.jpg", "--jobs", "0"}, 2},
         {{"detect", "in/notes.txt"}, 1},  // named, so not an image is a failure, not a skip
         {{"detect", "--help"}, 0},
+        {{"--version"}, 0},
         {{}, 2},
         {{"detect"}, 2},
         {{"detect", "in", "--strategy", "guess"}, 2},
@@ -187,6 +189,7 @@ TEST_F(TarvekProgram, ExitStatus)
     for (const auto& [arguments, status] : cases)
         EXPECT_EQ(runTarvek(arguments).status, status) << testing::PrintToString(arguments);
     EXPECT_EQ(readFile(root_ / "stderr.txt"), "tarvek: refusing to write in/p1.jpg, which is one of the inputs\n");
+    EXPECT_EQ(runTarvek({"--version"}).out, "tarvek " + std::string(tarvek::version()) + "\n");
 }
 
 // Files whose headers declare more than 2^28 pixels, or no size before the image data, fail

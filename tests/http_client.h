@@ -3,8 +3,8 @@
 // Loopback HTTP helpers for the service tests: a synchronous Beast client,
 // a raw socket for hand-written requests, and an in-process server fixture.
 
-#include "http_server.h"
-#include "logger.h"
+#include "http/http_server.h"
+#include "http/logger.h"
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>

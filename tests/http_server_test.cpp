@@ -1,7 +1,7 @@
 // The HTTP layer over real loopback connections.
 
+#include "http/logger.h"
 #include "http_client.h"
-#include "logger.h"
 #include "plain_json.h"
 
 #include <boost/json.hpp>

@@ -1,8 +1,8 @@
 // The recognition routes over real HTTP on loopback, with real image decoding.
 
 #include "base64.h"
+#include "http/logger.h"
 #include "http_client.h"
-#include "logger.h"
 #include "recognition.h"
 #include "routes.h"
 #include "test_images.h"

@@ -1,6 +1,6 @@
 // The head the server writes itself, against Beast's own writer of the same header.
 
-#include "response_head.h"
+#include "http/response_head.h"
 
 #include <boost/beast/http/write.hpp> // Beast's writer, behind operator<<
 #include <gtest/gtest.h>

@@ -3,6 +3,7 @@
 
 #include "http_client.h"
 #include "test_images.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
@@ -50,8 +51,8 @@ public:
                 _exit(126);
             if (chdir(directory.c_str()) != 0)
                 _exit(127);
-            const int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(err, STDERR_FILENO);
+            dup2(open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+            dup2(open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
             std::vector<char*> argv{const_cast<char*>(TARVEK_SERVER_BINARY)};
             for (auto& argument : arguments)
                 argv.push_back(argument.data());
@@ -68,6 +69,7 @@ public:
         }
     }
 
+    std::string standardOutput() const { return readFile(directory_ / "stdout.txt"); }
     std::string standardError() const { return readFile(directory_ / "stderr.txt"); }
 
     // The port of the start line, or 0 when the process ended without one.
@@ -223,6 +225,24 @@ TEST_F(ServerProgram, PortArgumentWrapsToSixteenBits)
     if (port == 0 && server.standardError().find("ddress already in use") != std::string::npos)
         GTEST_SKIP() << "port 4464 is taken on this machine";
     EXPECT_EQ(port, 4464);
+}
+
+// Either option answers alone, wherever the port would stand, and serves nothing.
+TEST_F(ServerProgram, VersionAndHelpAnswerOnStandardOutputAndExit)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--version"}, "tarvek-server " + std::string(tarvek::version()) + "\n"},
+        {{"--help", "8080"}, "Usage: tarvek-server [PORT]\n"},
+        {{"-h"}, "Usage: tarvek-server [PORT]\n"},
+    };
+    for (const auto& [arguments, start] : cases) {
+        ServerProcess server(directory, arguments);
+        const int status = server.wait();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << arguments[0];
+        EXPECT_EQ(server.standardOutput().rfind(start, 0), 0u) << server.standardOutput();
+        EXPECT_EQ(server.standardError(), "") << arguments[0];
+        EXPECT_FALSE(fs::exists(directory / "access.log")) << arguments[0];
+    }
 }
 
 TEST_F(ServerProgram, NonNumericPortEndsTheProcessBeforeAnyLogFile)

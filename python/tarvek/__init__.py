@@ -35,7 +35,7 @@ def _limit_decoder_pixels():
 
 _limit_decoder_pixels()
 
-from ._tarvek import (NotAnImageError, alignment, binarize, clean, decode_image, detect_document, edit_distance,
+from ._tarvek import (__version__, NotAnImageError, alignment, binarize, clean, decode_image, detect_document, edit_distance,
                       encode_image, find_document, kinds, methods, rectify, scramble, set_num_threads, strategies,
                       unscramble)
 

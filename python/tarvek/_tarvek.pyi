@@ -6,6 +6,7 @@ import numpy.typing
 Image = numpy.ndarray
 Corners = Union[numpy.ndarray, numpy.typing.ArrayLike]
 
+__version__: str
 strategies: Tuple[str, ...]
 kinds: Tuple[str, ...]
 methods: Tuple[str, ...]

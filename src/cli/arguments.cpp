@@ -5,6 +5,7 @@
 #include "document_search.h"
 #include "named_table.h"
 #include "printable.h"
+#include "version.h"
 
 #include <CLI/CLI.hpp>
 
@@ -154,6 +155,7 @@ std::variant<Settings, int> parseArguments(int argc, char** argv)
 
     CLI::App app("tarvek: find, flatten, binarize and clean photographed paper documents", "tarvek");
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("tarvek ") + version());
 
     CLI::App* detect =
         addPhotoCommand(app, settings, Action::detect, "detect", "Write one JSON line per photo with the document's corners");

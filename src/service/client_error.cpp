@@ -1,6 +1,6 @@
 #include "client_error.h"
 
-#include "logger.h"
+#include "http/logger.h"
 #include "printable.h"
 
 #include <boost/json/serialize.hpp>

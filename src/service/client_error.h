@@ -5,7 +5,7 @@
 // the mistake is found; the route wrapper turns it into the answer and logs it
 // at Warning, never at Error: the server is fine.
 
-#include "http_server.h"
+#include "http/http_server.h"
 
 #include <stdexcept>
 #include <string>

@@ -4,8 +4,8 @@
 #include "client_error.h"
 #include "detection_json.h"
 #include "document_search.h"
+#include "http/logger.h"
 #include "imageprocessing.h"
-#include "logger.h"
 #include "tool_request.h"
 
 #include <boost/algorithm/string.hpp>
@@ -113,14 +113,6 @@ Corners givenCorners(const boost::json::value& value, const cv::Size& size)
         corners.emplace_back(cvRound(x), cvRound(y));
     }
     return documentsearch::inCornerOrder(corners);
-}
-
-// The flattened page keeps the longer of each pair of opposite sides.
-cv::Size flattenedSize(const Corners& c)
-{
-    const double width = std::max(cv::norm(c[1] - c[0]), cv::norm(c[2] - c[3]));
-    const double height = std::max(cv::norm(c[3] - c[0]), cv::norm(c[2] - c[1]));
-    return {cvRound(width), cvRound(height)};
 }
 
 struct ImageFormat {
@@ -301,10 +293,12 @@ http::Response rectifyDocument(const http::Request& request)
                                       "pixels a side",
                                       region.width, region.height, documentsearch::warpRegionLimit));
     }
-    const cv::Mat page = documentsearch::flattenedPage(photo, *corners, flattenedSize(*corners));
+    // The size the command line and the Python package give the same corners.
+    const cv::Size size = documentsearch::pageSize(*corners, photo.size(), ratios);
+    const cv::Mat page = size.empty() ? cv::Mat() : documentsearch::flattenedPage(photo, *corners, size);
     if (page.empty()) {
         if (given)
-            throw badCorners("they do not form a convex quadrangle");
+            throw badCorners("they do not form a convex quadrangle of a usable page size");
         throw noDocument();
     }
     meter.stop();

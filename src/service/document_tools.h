@@ -5,7 +5,7 @@
 // options as ToolRequest reads them and throws ClientError for the client's
 // mistakes.
 
-#include "http_server.h"
+#include "http/http_server.h"
 
 namespace tarvek::service {
 

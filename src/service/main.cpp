@@ -1,25 +1,50 @@
-// tarvek-server [port]: the document-recognition HTTP service.
+// tarvek-server [PORT | --version | --help]: the document-recognition HTTP service.
 
-#include "file_log_handler.h"
-#include "http_server.h"
+#include "http/file_log_handler.h"
+#include "http/http_server.h"
+#include "http/logger.h"
 #include "imageio.h"
-#include "logger.h"
 #include "memory_policy.h"
 #include "page.h"
 #include "routes.h"
+#include "version.h"
 
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
 #include <clocale>
+#include <iostream>
 #include <string>
 
 #include <unistd.h>
+
+namespace {
+
+// Answers --version and --help on standard output; false for any other argument, the port.
+bool answeredOption(const std::string& argument)
+{
+    if (argument == "--version")
+        std::cout << "tarvek-server " << tarvek::version() << '\n';
+    else if (argument == "--help" || argument == "-h")
+        std::cout << "Usage: tarvek-server [PORT]\n"
+                     "Serves the document tools over HTTP on PORT (default 8080; 0 takes a free port),\n"
+                     "logging to standard error and access.log in the working folder.\n"
+                     "  --version  print the version and exit\n"
+                     "  --help     print this text and exit\n";
+    else
+        return false;
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
     using namespace tarvek;
     using http::LogLevel;
+
+    if (argc > 1 && answeredOption(argv[1]))
+        return 0;
 
     // OpenCV reads its pixel limit from the environment when it is loaded, before main: the
     // huge-page restart carries the limit along, or the program restarts for it alone.

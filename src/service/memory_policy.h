@@ -8,7 +8,7 @@
 // free memory once the server is quiet costs neither, and resident memory at
 // rest still comes back to where it was.
 
-#include "http_server.h"
+#include "http/http_server.h"
 
 #include <atomic>
 #include <chrono>

@@ -4,7 +4,7 @@
 // requests by route and status, a request-duration histogram per route, the
 // requests in flight and the body bytes received and sent.
 
-#include "http_server.h"
+#include "http/http_server.h"
 
 #include <array>
 #include <chrono>

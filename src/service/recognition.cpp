@@ -1,9 +1,9 @@
 #include "recognition.h"
 
 #include "base64.h"
+#include "http/json_text.h"
+#include "http/logger.h"
 #include "imageio.h"
-#include "json_text.h"
-#include "logger.h"
 
 #include <boost/json/parse.hpp>
 #include <boost/locale/encoding_utf.hpp>

@@ -4,7 +4,7 @@
 // or the raw file bytes), checks that it decodes as an image and answers the
 // status, the image back as Base64 and the recognised field values.
 
-#include "http_server.h"
+#include "http/http_server.h"
 
 #include <boost/json/value.hpp>
 

@@ -5,6 +5,7 @@
 #include "metrics.h"
 #include "page.h"
 #include "recognition.h"
+#include "version.h"
 
 #include <memory>
 
@@ -28,7 +29,7 @@ void addRoutes(http::App& app)
     app.pooledRoute(http::Method::post, "/v1/document/clean", answeringClientErrors(cleanDocument));
 
     app.route(http::Method::get, "/v1/health", [](const http::Request&) {
-        return boost::json::value{{"status", "ok"}, {"version", TARVEK_VERSION}};
+        return boost::json::value{{"status", "ok"}, {"version", tarvek::version()}};
     });
     auto metrics = std::make_shared<Metrics>();
     app.observe(metrics);

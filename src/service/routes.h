@@ -1,6 +1,6 @@
 #pragma once
 
-#include "http_server.h"
+#include "http/http_server.h"
 
 namespace tarvek::service {
 

@@ -5,7 +5,7 @@
 // members or query parameters (a JSON member wins over a parameter of the same
 // name). Every mistake is thrown as a ClientError.
 
-#include "http_server.h"
+#include "http/http_server.h"
 #include "imageio.h"
 
 #include <boost/json/value.hpp>

@@ -1,6 +1,7 @@
-# cmake -DBUILD=... -DWORK=... -DPHOTO=... [-DFLAGS=...] -P install_check.cmake
+# cmake -DBUILD=... -DWORK=... -DPHOTO=... -DVERSION=... [-DFLAGS=...] -P install_check.cmake
 # Installs the build tree into a fresh prefix, checks what the prefix holds,
-# then builds the consumer project against it and runs it on a photo.
+# then builds the consumer project against it and runs it on a photo; the
+# package, the pkg-config file and the library all report VERSION.
 file(REMOVE_RECURSE ${WORK})
 set(prefix ${WORK}/prefix)
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix} OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
@@ -20,12 +21,21 @@ execute_process(COMMAND ${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR} -B ${WORK}
                         -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS=${FLAGS}"
                 OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK}/build OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
-execute_process(COMMAND ${WORK}/build/consumer ${PHOTO} COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${WORK}/build/consumer ${PHOTO} OUTPUT_VARIABLE said COMMAND_ERROR_IS_FATAL ANY)
+if(NOT said MATCHES "^tarvek ${VERSION}: ")
+  message(FATAL_ERROR "the consumer reports \"${said}\", not version ${VERSION}")
+endif()
 
 # The same program built with nothing but the pkg-config file's flags.
 execute_process(COMMAND ${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${prefix}/lib/pkgconfig:${prefix}/lib/x86_64-linux-gnu/pkgconfig
                         pkg-config --cflags --libs tarvek
                 OUTPUT_VARIABLE pkgconfig_flags OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${prefix}/lib/pkgconfig:${prefix}/lib/x86_64-linux-gnu/pkgconfig
+                        pkg-config --modversion tarvek
+                OUTPUT_VARIABLE pkgconfig_version OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+if(NOT pkgconfig_version STREQUAL VERSION)
+  message(FATAL_ERROR "pkg-config reports version ${pkgconfig_version}, not ${VERSION}")
+endif()
 separate_arguments(pkgconfig_flags UNIX_COMMAND "${pkgconfig_flags}")
 separate_arguments(extra_flags UNIX_COMMAND "${FLAGS}")
 execute_process(COMMAND ${CXX} -std=c++17 ${extra_flags} ${CMAKE_CURRENT_LIST_DIR}/consumer.cpp ${pkgconfig_flags}

@@ -1,4 +1,5 @@
 import itertools
+import json
 import os
 import subprocess
 import sys
@@ -6,6 +7,8 @@ import textwrap
 import threading
 import time
 import tracemalloc
+import urllib.parse
+import urllib.request
 
 import numpy as np
 import pytest
@@ -69,6 +72,21 @@ def test_each_tool_gives_the_programs_image(cli, photo_folder, tmp_path, args):
     if result.ndim == 2:  # the program's PNG decodes to three equal channels
         result = np.repeat(result[:, :, None], 3, axis=2)
     np.testing.assert_array_equal(result, expected)
+
+
+# Each photo without a kind, and with a kind whose preset ratios the page search finds it with.
+@pytest.mark.parametrize("number, kind", [(n, "any") for n in range(len(PAGES))]
+                         + [(0, "a4"), (1, "a4"), (2, "card"), (3, "card")])
+def test_the_program_the_module_and_the_route_make_one_page_size(cli, photo_folder, server, tmp_path, number, kind):
+    photo = photo_folder / f"page{number}.png"
+    cli("rectify", photo, "--out", tmp_path, "--format", "png", "--kind", kind)
+    program = tarvek.read_image(tmp_path / photo.name).shape[:2]
+    corners = json.loads(cli("detect", photo, "--kind", kind))["corners"]
+    module = tarvek.rectify(tarvek.read_image(photo), corners, kind=kind).shape[:2]
+    query = urllib.parse.urlencode({"kind": kind, "format": "png", "corners": ",".join(map(str, np.ravel(corners)))})
+    with urllib.request.urlopen(f"{server}/v1/document/rectify?{query}", photo.read_bytes()) as reply:
+        served = tarvek.decode_image(reply.read()).shape[:2]
+    assert program == module == served
 
 
 def test_given_corners_and_found_corners_give_the_same_page(photo_folder):
@@ -136,6 +154,12 @@ def test_unscramble_inverts_scramble(data, key):
     scrambled = tarvek.scramble(data, key)
     assert tarvek.unscramble(scrambled, key) == data
     assert scrambled != data or not data
+
+
+def test_version_is_the_programs():
+    shown = subprocess.run([os.environ["TARVEK_CLI"], "--version"], check=True, capture_output=True, text=True).stdout
+    assert shown == f"tarvek {tarvek.__version__}\n"
+    assert tarvek.__version__.count(".") == 2
 
 
 @pytest.mark.parametrize("a, b, distance, steps", [
