@@ -195,6 +195,31 @@ TEST(PageSearch, SidesAreFittedToSubpixelPrecision)
     }
 }
 
+TEST(PageSearch, APartOfThePageCutOffByARuleGrowsToTheWholePage)
+{
+    // A sheet on a dark desk with a dark rule across it: the part above the rule is a quadrangle
+    // of its own, but its two sides go on as the sheet's edges beyond the rule; the sheet's own
+    // sides end there. A shadow across the right edge does not stop the growth.
+    cv::Mat photo(600, 800, CV_8UC3, cv::Scalar(50, 60, 70));
+    const Quadrangle sheet = {cv::Point2f(200, 80), {560, 90}, {550, 540}, {190, 530}};
+    cv::fillConvexPoly(photo, subpixel(sheet), cv::Scalar(225, 230, 232), cv::LINE_AA, 8);
+    cv::line(photo, {150, 250}, {610, 258}, cv::Scalar(30, 30, 30), 6, cv::LINE_AA);
+    cv::rectangle(photo, cv::Rect(500, 330, 120, 14), cv::Scalar(90, 100, 110), cv::FILLED);
+    cv::GaussianBlur(photo, photo, cv::Size(0, 0), 1.0);
+    const cv::Point2f leftOnRule(196.2f, 248), rightOnRule(556.4f, 254);
+    const Quadrangle part = {sheet[0], sheet[1], rightOnRule, leftOnRule};
+    const struct {
+        const char* name;
+        Quadrangle start;
+    } cases[] = {{"the part above the rule", part}, {"the whole sheet", sheet}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Quadrangle grown = pagesearch::extendedAlongItsSides(photo, c.start, pagesearch::lightness);
+        for (int k = 0; k < 4; ++k)
+            EXPECT_LT(cv::norm(grown[k] - sheet[k]), 12) << "corner " << k;
+    }
+}
+
 TEST(PageSearch, DesksWithoutAPageGiveNothing)
 {
     cv::Mat cluttered = desk(Desk::Mottled, kPhoto);

@@ -262,7 +262,116 @@ Side fittedSide(const ToneSampler& tone, cv::Point2f a, cv::Point2f b, cv::Point
     return side;
 }
 
+cv::Point2f unit(cv::Point2f v) { return v / static_cast<float>(std::max(cv::norm(v), 1e-9)); }
+
+// The edge a side follows: the sign of its steps along the outward normal, and the least slope of
+// a step that continues it.
+struct Edge {
+    bool positive;
+    float minSlope;
+};
+
+// The steps of a side from a to b that lie within a pixel of it, of one sign.
+std::vector<const Step*> stepsOnSegment(const std::vector<Step>& steps, cv::Point2f a, cv::Point2f b, bool positive)
+{
+    return stepsOnLine(steps, Line{a, unit(b - a)}, positive, 1.0);
+}
+
+// The edge along the side from a to b: the sign most of its steps have, and half their median
+// slope; nothing where too few steps back it.
+std::optional<Edge> edgeAlong(const ToneSampler& tone, cv::Point2f a, cv::Point2f b, cv::Point2f outward, int band)
+{
+    int samples = 0;
+    const std::vector<Step> steps = sideSteps(tone, a, b, outward, band, samples);
+    std::vector<const Step*> rising = stepsOnSegment(steps, a, b, true), falling = stepsOnSegment(steps, a, b, false);
+    const bool positive = rising.size() >= falling.size();
+    std::vector<const Step*>& on = positive ? rising : falling;
+    if (static_cast<int>(on.size()) < std::max(minSamples / 2, samples / 2))
+        return std::nullopt;
+    std::vector<float> slopes;
+    for (const Step* step : on)
+        slopes.push_back(std::abs(step->slope));
+    std::nth_element(slopes.begin(), slopes.begin() + slopes.size() / 2, slopes.end());
+    return Edge{positive, 0.5f * slopes[slopes.size() / 2]};
+}
+
+// Share of the places along the segment from a to b whose profile across it holds a step that
+// continues the edge within a pixel of it.
+double edgeShare(const ToneSampler& tone, cv::Point2f a, cv::Point2f b, cv::Point2f outward, int band, const Edge& edge)
+{
+    int samples = 0;
+    const std::vector<Step> steps = sideSteps(tone, a, b, outward, band, samples);
+    if (samples < minSamples / 2)
+        return 0;
+    const std::vector<const Step*> on = stepsOnSegment(steps, a, b, edge.positive);
+    const auto strong = std::count_if(on.begin(), on.end(),
+                                      [&](const Step* step) { return std::abs(step->slope) >= edge.minSlope; });
+    return static_cast<double>(strong) / samples;
+}
+
+// The outward normal of the side from a to b of a quadrangle around centre.
+cv::Point2f outwardNormal(cv::Point2f a, cv::Point2f b, cv::Point2f centre)
+{
+    const cv::Point2f along = unit(b - a);
+    const cv::Point2f outward(along.y, -along.x);
+    return outward.dot((a + b) * 0.5f - centre) < 0 ? -outward : outward;
+}
+
+// How far, as a share of their lengths, both sides next to side k of q continue as the same edges
+// beyond it: chunk by chunk while each chunk of both is mostly backed by steps of the sign and
+// about the strength of the side's own. A page whose side k is a printed rule, a fold or the edge
+// of a shadow goes on beyond it; a page's own side ends both.
+double continuation(const ToneSampler& tone, const Quadrangle& q, int k, int band)
+{
+    constexpr double chunk = 0.06, maxReach = 2.0, minChunkShare = 0.6;
+    const cv::Point2f centre = (q[0] + q[1] + q[2] + q[3]) * 0.25f;
+    const int before = (k + 3) % 4, after = (k + 1) % 4, beyond = (k + 2) % 4;
+    // Side `before` runs from q[before] to q[k]; side `after` from q[after] to q[beyond].
+    const cv::Point2f firstOut = outwardNormal(q[before], q[k], centre);
+    const cv::Point2f secondOut = outwardNormal(q[after], q[beyond], centre);
+    const std::optional<Edge> firstEdge = edgeAlong(tone, q[before], q[k], firstOut, band);
+    const std::optional<Edge> secondEdge = edgeAlong(tone, q[beyond], q[after], secondOut, band);
+    if (!firstEdge || !secondEdge)
+        return 0;
+    const cv::Point2f first = q[k] - q[before], second = q[after] - q[beyond];
+    const auto backed = [&](double from, double to) {
+        const auto f = static_cast<float>(from), t = static_cast<float>(to);
+        return edgeShare(tone, q[k] + first * f, q[k] + first * t, firstOut, band, *firstEdge) >= minChunkShare &&
+               edgeShare(tone, q[after] + second * f, q[after] + second * t, secondOut, band, *secondEdge) >=
+                   minChunkShare;
+    };
+    // One chunk without backing is bridged when the next is backed: a finger, a pen or a fold across
+    // a side interrupts it.
+    double reach = 0;
+    while (reach + chunk <= maxReach) {
+        if (backed(reach, reach + chunk))
+            reach += chunk;
+        else if (reach + 2 * chunk <= maxReach && backed(reach + chunk, reach + 2 * chunk))
+            reach += 2 * chunk;
+        else
+            break;
+    }
+    return reach;
+}
+
 }  // namespace
+
+Quadrangle extendedAlongItsSides(const cv::Mat& values, const Quadrangle& q, const Tone& tone)
+{
+    const ToneSampler sampler(values, tone);
+    Quadrangle extended = q;
+    for (int k = 0; k < 4; ++k) {
+        const double reach = continuation(sampler, extended, k, 3);
+        if (reach == 0)
+            continue;
+        const int before = (k + 3) % 4, after = (k + 1) % 4, beyond = (k + 2) % 4;
+        const auto r = static_cast<float>(reach);
+        const cv::Point2f corner = extended[k] + (extended[k] - extended[before]) * r;
+        extended[after] = extended[after] + (extended[after] - extended[beyond]) * r;
+        extended[k] = corner;
+    }
+    return extended;
+}
 
 FittedQuadrangle fittedToEdges(const cv::Mat& photo, const Quadrangle& q, double band, const Tone& tone)
 {

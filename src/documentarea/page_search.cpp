@@ -29,7 +29,8 @@ constexpr double finalBand = 2.5;
 struct Ranked {
     FittedQuadrangle quadrangle;
     double score;
-    Tone tone;  // the tone it was found and fitted in
+    Tone tone;       // the tone it was found and fitted in
+    cv::Mat values;  // that tone of the reduced photo
 };
 
 cv::Size reducedSize(const cv::Mat& photo, int factor) { return {photo.cols / factor, photo.rows / factor}; }
@@ -89,7 +90,7 @@ void addRankedCandidates(const cv::Mat& values, const Tone& tone, const FindOpti
         const FittedQuadrangle fitted = fittedToEdges(values, candidate, reducedBand);
         const double score = pageScore(fitted, values.size(), options);
         if (score > 0)
-            ranked.push_back({fitted, score, tone});
+            ranked.push_back({fitted, score, tone, values});
     }
 }
 
@@ -179,6 +180,20 @@ std::optional<Ranked> bestCandidate(const cv::Mat& photo, int factor, const Find
     return larger || inTints->score > inLightness->score ? inTints : inLightness;
 }
 
+// The candidate grown along its sides where they go on beyond it, fitted again; the candidate
+// itself where the grown quadrangle is not a page's shape.
+Ranked wholePage(const Ranked& candidate, const FindOptions& options)
+{
+    const Quadrangle grown = extendedAlongItsSides(candidate.values, candidate.quadrangle.corners, candidate.tone);
+    if (sameQuadrangle(grown, candidate.quadrangle.corners, 0.5))
+        return candidate;
+    Ranked whole = candidate;
+    whole.quadrangle = fittedToEdges(candidate.values, grown, reducedBand, candidate.tone);
+    const bool page = plausibleShape(whole.quadrangle.corners) &&
+                      fitsTheRatioHint(whole.quadrangle.corners, candidate.values.size(), options);
+    return page ? whole : candidate;
+}
+
 // Corners of the reduced copy in the photo: pixel centres of the copy lie at block centres.
 Quadrangle inThePhoto(const Quadrangle& q, int factor)
 {
@@ -216,7 +231,7 @@ std::optional<FoundDocument> findDocument(const cv::Mat& photo, const FindOption
     const double certainty = confidence(best->quadrangle, reducedSize(photo, factor));
     if (certainty < minConfidence)
         return std::nullopt;
-    return FoundDocument{inCornerOrder(fittedOnThePhoto(photo, *best, factor)), certainty};
+    return FoundDocument{inCornerOrder(fittedOnThePhoto(photo, wholePage(*best, options), factor)), certainty};
 }
 
 }  // namespace tarvek::documentarea

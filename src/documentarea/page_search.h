@@ -73,6 +73,11 @@ struct FittedQuadrangle {
 // keeps its line.
 FittedQuadrangle fittedToEdges(const cv::Mat& photo, const Quadrangle& q, double band, const Tone& tone = lightness);
 
+// Moves each side of q outward for as long as both sides next to it go on as
+// edges of the tone beyond it: a part of the page, cut off by a printed rule,
+// a fold or a shadow's edge, grows to the whole page.
+Quadrangle extendedAlongItsSides(const cv::Mat& values, const Quadrangle& q, const Tone& tone);
+
 // ---------------------------------------------------------------------------
 // Ranking (page_ranking.cpp)
 // ---------------------------------------------------------------------------
