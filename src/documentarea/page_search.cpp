@@ -20,6 +20,10 @@ constexpr double minConfidence = 0.55;
 // A page found with this confidence is clear: a candidate in another tone must do more to replace it.
 constexpr double clearConfidence = 0.8;
 
+// A clear page in the lightness covering this share of the photo is taken without searching the
+// tints: what could enclose it (a card around its printed photograph box) is smaller in the frame.
+constexpr double largeShare = 0.3;
+
 // Band, in pixels of the reduced copy, in which its candidates' sides are fitted.
 constexpr double reducedBand = 4;
 
@@ -57,12 +61,10 @@ cv::Mat reducedLightness(const cv::Mat& photo, int factor)
     return reduced(grey, factor);
 }
 
-// A tint of the photo reduced by the factor.
-cv::Mat reducedTint(const cv::Mat& photo, int factor, const Tone& tone)
+// A tint of the reduced colour photo.
+cv::Mat tintOf(const cv::Mat& small, const Tone& tone)
 {
-    cv::Mat small = reduced(photo, factor), values;
-    if (small.channels() == 4)
-        cv::cvtColor(small, small, cv::COLOR_BGRA2BGR);
+    cv::Mat values;
     cv::transform(small, values, cv::Matx14f(tone.blue, tone.green, tone.red, tone.offset));
     return values;
 }
@@ -146,8 +148,9 @@ int sharedSides(const Quadrangle& a, const Quadrangle& b)
     return shared;
 }
 
-// The best candidate in the lightness of the reduced photo or in its tints. The lightness places
-// sides more precisely: it keeps the page that both find. After a clear result in the lightness only
+// The best candidate in the lightness of the reduced photo or in its tints, which are searched
+// unless the lightness gives a clear page of a large share. The lightness places sides more
+// precisely: it keeps the page that both find. After a clear result in the lightness only
 // a tint candidate that encloses it with a third more area, backed evenly all round, replaces it:
 // one clear in its own right, or one that shares two or more sides with it and scores higher (the
 // lightness found a part of the sheet, bounded by a printed rule or a fold, on a desk of its tone).
@@ -158,11 +161,14 @@ std::optional<Ranked> bestCandidate(const cv::Mat& photo, int factor, const Find
     addRankedCandidates(values, lightness, options, ranked);
     const std::optional<Ranked> inLightness = best(ranked);
     const bool clear = inLightness && confidence(inLightness->quadrangle, values.size()) >= clearConfidence;
-    if (photo.channels() == 1)
+    if (photo.channels() == 1 || (clear && area(inLightness->quadrangle.corners) > largeShare * values.total()))
         return inLightness;
     ranked.clear();
+    cv::Mat small = reduced(photo, factor);
+    if (small.channels() == 4)
+        cv::cvtColor(small, small, cv::COLOR_BGRA2BGR);
     for (const Tone& tone : {blueYellow, redGreen})
-        addRankedCandidates(reducedTint(photo, factor, tone), tone, options, ranked);
+        addRankedCandidates(tintOf(small, tone), tone, options, ranked);
     const std::optional<Ranked> inTints = best(ranked);
     if (!inTints || !inLightness)
         return inLightness ? inLightness : inTints;
