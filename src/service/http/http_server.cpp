@@ -261,8 +261,9 @@ private:
         for (const auto& observer : app_.observers())
             observer->started();
         logAnswer(remoteAddress(), asked(), static_cast<int>(status), reason);
-        report(parser_->is_header_done() ? app_.routeOf(parser_->get()) : std::string(), static_cast<int>(status),
-               0, 0);
+        // A body declared over the limit is refused before the header counts as
+        // read, but the request line, and so the route, is known.
+        report(app_.routeOf(parser_->get()), static_cast<int>(status), 0, 0);
         auto response = std::make_shared<bhttp::response<bhttp::string_body>>(status, 11);
         response->set(bhttp::field::server, serverName);
         response->keep_alive(false);
