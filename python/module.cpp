@@ -250,13 +250,18 @@ py::bytes scramble(const std::string& data, const std::optional<std::string>& ke
     return scrambled;
 }
 
+// The built-in key's payload, which may be empty; data it did not scramble is refused.
+std::string builtInPayload(const std::string& data)
+{
+    std::optional<std::string> payload = encryption::internalKeyPayload(data);
+    if (!payload)
+        throw py::value_error("not scrambled with the built-in key");
+    return std::move(*payload);
+}
+
 py::bytes unscramble(const std::string& data, const std::optional<std::string>& key)
 {
-    std::string payload = scrambling(data, key, encryption::decrypt_image, encryption::decrypt_image_internal_key);
-    // An empty payload is also the answer for text that was not scrambled with the built-in key.
-    if (!key && payload.empty() && data != encryption::encrypt_image_internal_key(""))
-        throw py::value_error("not scrambled with the built-in key");
-    return payload;
+    return scrambling(data, key, encryption::decrypt_image, builtInPayload);
 }
 
 }  // namespace

@@ -203,16 +203,21 @@ std::string encrypt_image_internal_key(const std::string& data)
 
 std::string decrypt_image_internal_key(const std::string& data)
 {
+    return internalKeyPayload(data).value_or("");
+}
+
+std::optional<std::string> internalKeyPayload(const std::string& data)
+{
     if (data.size() <= PAYLOAD_OFFSET)
-        return "";
+        return std::nullopt;
     std::string plain = data;
     const InternalKey key = internalKey();
     unscramble(plain.data(), plain.size(), key.data(), key.size());
     if (std::memcmp(plain.data() + MAGIC_OFFSET, MAGIC, sizeof(MAGIC)) != 0)
-        return "";
+        return std::nullopt;
     const std::uint32_t len = readLength(plain.data());
     if (plain.size() < PAYLOAD_OFFSET + len || !fingerprintMatches(plain.data(), len))
-        return "";
+        return std::nullopt;
     return plain.substr(PAYLOAD_OFFSET, len);
 }
 

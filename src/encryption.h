@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 // Reversible scrambling of payloads held in byte strings: a repeating-key XOR
@@ -37,5 +38,9 @@ std::string encrypt_image_internal_key(const std::string& data);
 // is too short, its magic or fingerprint does not match or its length field
 // points beyond its end.
 std::string decrypt_image_internal_key(const std::string& data);
+
+// The same payload, or nothing for a text that encrypt_image_internal_key did
+// not make: unlike "", nothing tells a refused text from an empty payload.
+std::optional<std::string> internalKeyPayload(const std::string& data);
 
 }  // namespace tarvek::encryption

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -146,7 +147,13 @@ TEST_F(TarvekProgram, DetectWritesTheLibrarysCornersAsJsonLines)
         EXPECT_EQ(answer.at("width"), size.width);
         EXPECT_EQ(answer.at("height"), size.height);
         EXPECT_EQ(answer.at("strategy"), "auto");
+        EXPECT_GT(answer.at("milliseconds").to_number<double>(), 0.0) << name;
     }
+    // Fractions in plain decimal, as people read them: no exponent anywhere in a line.
+    const std::regex exponent(R"([0-9][eE][-+]?[0-9])");
+    std::istringstream again(run.out);
+    for (std::string line; std::getline(again, line);)
+        EXPECT_FALSE(std::regex_search(line, exponent)) << line;
     EXPECT_NE(run.err.find("skipped in/notes.txt: not an image file"), std::string::npos) << run.err;
 }
 
@@ -220,16 +227,19 @@ TEST_F(TarvekProgram, RefusesHugeOrUndeclaredSizesAndKeepsALowerDecoderLimit)
 TEST_F(TarvekProgram, ScrambleRoundTrip)
 {
     writeFile(root_ / "key", "secret");
-    for (const std::vector<std::string>& key : {std::vector<std::string>{}, {"--key-file", "key"}}) {
-        std::vector<std::string> scramble = {"scramble", "in/p1.jpg", "--out", "s.bin"};
-        std::vector<std::string> unscramble = {"unscramble", "s.bin", "--out", "back.jpg"};
-        scramble.insert(scramble.end(), key.begin(), key.end());
-        unscramble.insert(unscramble.end(), key.begin(), key.end());
-        EXPECT_EQ(runTarvek(scramble).status, 0);
-        EXPECT_NE(readFile(root_ / "s.bin"), readFile(root_ / "in/p1.jpg"));
-        EXPECT_EQ(runTarvek(unscramble).status, 0);
-        EXPECT_EQ(readFile(root_ / "back.jpg"), readFile(root_ / "in/p1.jpg"));
-    }
+    writeFile(root_ / "empty", "");
+    for (const char* input : {"in/p1.jpg", "empty"})
+        for (const std::vector<std::string>& key : {std::vector<std::string>{}, {"--key-file", "key"}}) {
+            std::vector<std::string> scramble = {"scramble", input, "--out", "s.bin"};
+            std::vector<std::string> unscramble = {"unscramble", "s.bin", "--out", "back.jpg"};
+            scramble.insert(scramble.end(), key.begin(), key.end());
+            unscramble.insert(unscramble.end(), key.begin(), key.end());
+            EXPECT_EQ(runTarvek(scramble).status, 0) << input;
+            const bool unchanged = !key.empty() && std::string(input) == "empty";  // nothing to scramble
+            EXPECT_EQ(readFile(root_ / "s.bin") == readFile(root_ / input), unchanged) << input;
+            EXPECT_EQ(runTarvek(unscramble).status, 0) << input;
+            EXPECT_EQ(readFile(root_ / "back.jpg"), readFile(root_ / input)) << input;
+        }
 }
 
 TEST_F(TarvekProgram, PhotosSharingAnOutputFailNamingTheFirst)
@@ -348,6 +358,50 @@ TEST_F(TarvekProgram, SkipExistingCompletesAnInterruptedRun)
     EXPECT_EQ(outputs.size(), std::size_t{count});  // no temporary file left beside them
     for (const fs::path& output : outputs)
         EXPECT_FALSE(cv::imread(output.string()).empty()) << output;
+}
+
+// The process id of a process that has ended, as a killed run's is.
+pid_t endedProcess()
+{
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    waitpid(child, nullptr, 0);
+    return child;
+}
+
+TEST_F(TarvekProgram, ARunRemovesTheTemporaryFilesOfAKilledRunAndNothingElse)
+{
+    const std::string ended = std::to_string(endedProcess());
+    const std::string running = std::to_string(getpid());
+    const std::vector<std::string> left = {".p1.jpg.tarvek-" + ended + "-0.part",
+                                           "a/.p2.jpg.tarvek-" + ended + "-17.part",
+                                           "elsewhere/deeper/.x.png.tarvek-" + ended + "-3.part"};
+    const std::vector<std::string> kept = {
+        ".p1.jpg.tarvek-" + running + "-0.part",  // a run still writing
+        ".p1.jpg.tarvek-" + ended + "-0.part.keep",
+        ".p1.jpg.tarvek-" + ended + ".part",
+        ".p1.jpg.tarvek-x" + ended + "-0.part",
+        "p1.jpg.tarvek-" + ended + "-0.part",  // not hidden
+        ".tarvek-" + ended + "-0.part",        // no name before it
+        ".p1.jpg.part",
+        "notes.part",
+        "a/.hidden",
+        "a/b/p3.jpg"};
+    for (const auto& name : left)
+        writeFile(root_ / "out" / name, "left");
+    for (const auto& name : kept)
+        writeFile(root_ / "out" / name, "kept " + name);
+    const fs::path link = root_ / "out" / (".l.jpg.tarvek-" + ended + "-1.part");  // a link is not a file of ours
+    fs::create_symlink("notes.part", link);
+
+    EXPECT_EQ(runTarvek({"clean", "in/p1.jpg", "--out", "out"}).status, 0);
+    for (const auto& name : left)
+        EXPECT_FALSE(fs::exists(root_ / "out" / name)) << name;
+    for (const auto& name : kept)
+        EXPECT_EQ(readFile(root_ / "out" / name), "kept " + name) << name;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_FALSE(cv::imread((root_ / "out/p1.jpg").string()).empty());
 }
 
 }  // namespace

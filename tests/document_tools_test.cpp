@@ -353,6 +353,7 @@ TEST_F(DocumentTools, MetricsCountEachRequestByRouteAndStatus)
     post("/v1/document/detect", photo());
     post("/v1/document/detect?foo=1", photo());
     testhttp::request(server->port(), bhttp::verb::get, "/nowhere");
+    testhttp::rawExchange(server->port(), "POST /v1/document/clean HTTP/1.1\r\nHost: x\r\nContent-Length: 100000000\r\n\r\n");
     const auto reply = testhttp::request(server->port(), bhttp::verb::get, "/metrics");
     ASSERT_EQ(reply.result_int(), 200);
     EXPECT_EQ(reply[bhttp::field::content_type], "text/plain; version=0.0.4; charset=utf-8");
@@ -361,6 +362,7 @@ TEST_F(DocumentTools, MetricsCountEachRequestByRouteAndStatus)
              "tarvek_http_requests_total{route=\"/v1/document/detect\",status=\"200\"} 1\n",
              "tarvek_http_requests_total{route=\"/v1/document/detect\",status=\"400\"} 1\n",
              "tarvek_http_requests_total{route=\"other\",status=\"404\"} 1\n",
+             "tarvek_http_requests_total{route=\"/v1/document/clean\",status=\"413\"} 1\n",
              "tarvek_http_request_duration_seconds_bucket{route=\"/v1/document/detect\",le=\"+Inf\"} 2\n",
              "tarvek_http_request_duration_seconds_count{route=\"/v1/document/detect\"} 2\n",
              "# TYPE tarvek_http_request_duration_seconds histogram\n",

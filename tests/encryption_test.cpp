@@ -196,3 +196,21 @@ TEST(InternalKey, DecoderRejectsDefects)
     EXPECT_EQ(decrypt_image_internal_key(scrambled.substr(0, scrambled.size() - 1)), "");
     EXPECT_EQ(decrypt_image_internal_key(scrambled + '\0'), "");
 }
+
+TEST(InternalKey, PayloadTellsAnEmptyPayloadFromARefusedText)
+{
+    std::mt19937 rng(13);
+    const std::string scrambledEmpty = encrypt_image_internal_key("");
+    EXPECT_EQ(internalKeyPayload(scrambledEmpty), std::optional<std::string>(""));
+    const std::vector<std::string> refused = {"", std::string(42, '\0'), std::string(43, '\0'), "plain bytes",
+                                              scrambledEmpty + '\0', scrambledEmpty.substr(1),
+                                              encrypt_image(scrambledEmpty, "k")};
+    for (const std::string& text : refused)
+        EXPECT_EQ(internalKeyPayload(text), std::nullopt) << text.size();
+    // Wherever the decoder answers a payload the optional holds it, and random texts are refused.
+    for (std::size_t length = 0; length < 200; length += 7) {
+        const std::string payload = randomBytes(rng, length);
+        EXPECT_EQ(internalKeyPayload(encrypt_image_internal_key(payload)), payload) << length;
+        EXPECT_EQ(internalKeyPayload(randomBytes(rng, length + 43)), std::nullopt) << length;
+    }
+}

@@ -95,6 +95,15 @@ public:
                 return true;
         return false;
     }
+    // Every line, for a failure's message.
+    std::string text()
+    {
+        std::lock_guard lock(mutex_);
+        std::string all;
+        for (const auto& entry : lines_)
+            all += entry.second;
+        return all;
+    }
 
 private:
     std::mutex mutex_;

@@ -135,7 +135,7 @@ TEST_F(HttpServer, RefusesBodiesOverTheLimitAndKeepsServing)
     for (int i = 0; i < 5; ++i)
         chunked += "400\r\n" + std::string(1024, 'y') + "\r\n";
     EXPECT_EQ(testhttp::rawExchange(port, chunked + "0\r\n\r\n").substr(0, 12), "HTTP/1.1 413");
-    EXPECT_TRUE(errors.contains(LogLevel::Warning, "request body exceeds the limit of 4096 bytes"));
+    EXPECT_TRUE(errors.contains(LogLevel::Warning, "POST /echo 413 (the body exceeds the limit of 4096 bytes)"));
 
     EXPECT_EQ(testhttp::post(port, "/echo", "still here").body(), "still here");
 }
@@ -217,17 +217,51 @@ TEST_F(HttpServer, JsonAnswersAreTheSameTextAtEverySize)
             << i;
 }
 
-TEST_F(HttpServer, LogsEachRequestWithTheClientsAddressAndPort)
+// Sends bytes on a connection of its own and reads until the server closes it;
+// answers the connection's "127.0.0.1:PORT" as the server sees it.
+std::string exchangeFrom(std::uint16_t port, const std::string& bytes)
 {
-    const auto port = start();
     testhttp::asio::io_context context;
     auto socket = testhttp::connectTo(context, port);
-    bhttp::request<bhttp::string_body> message(bhttp::verb::get, "/json?x=1", 11);
-    bhttp::write(socket, message);
-    testhttp::beast::flat_buffer buffer;
-    testhttp::readReply(socket, buffer);
-    EXPECT_TRUE(errors.contains(LogLevel::Info, "] Request: 127.0.0.1:" +
-                                                    std::to_string(socket.local_endpoint().port()) + " GET /json?x=1\n"));
+    const std::string address = "127.0.0.1:" + std::to_string(socket.local_endpoint().port());
+    testhttp::beast::error_code ec;
+    testhttp::asio::write(socket, testhttp::asio::buffer(bytes), ec);
+    std::string answer;
+    testhttp::asio::read(socket, testhttp::asio::dynamic_buffer(answer), ec);
+    return address;
+}
+
+// Every answer, the layer's own refusals included, leaves one line with the
+// client's address, the method and target it sent (cut and escaped) and the status.
+TEST_F(HttpServer, LogsEveryAnswerWithTheClientsAddressMethodTargetAndStatus)
+{
+    const auto port = start();
+    const std::string close = "Host: x\r\nConnection: close\r\n";
+    const std::string longTarget = "/json?" + std::string(1000, 'a');
+    struct Case {
+        std::string bytes;
+        std::string logged; // after the address
+        LogLevel level;
+    };
+    const std::vector<Case> cases = {
+        {"GET /json?x=1 HTTP/1.1\r\n" + close + "\r\n", " GET /json?x=1 200\n", LogLevel::Info},
+        {"GET /nowhere HTTP/1.1\r\n" + close + "\r\n", " GET /nowhere 404\n", LogLevel::Warning},
+        {"GET " + longTarget + " HTTP/1.1\r\n" + close + "\r\n", " GET " + longTarget.substr(0, 256) + "... 200\n",
+         LogLevel::Info},
+        {"NOT HTTP AT ALL\r\n\r\n", " NOT HTTP 400 (malformed request: ", LogLevel::Warning},
+        {"POST /echo HTTP/1.1\r\nContent-Length: abc\r\n\r\n", " POST /echo 400 (malformed request: ",
+         LogLevel::Warning},
+        {"GET /\x1b[2J\x01 HTTP/1.1\r\n\r\n", " GET /\\x1b[2J\\x01 400 (malformed request: ", LogLevel::Warning},
+        {"\r\n\x7f\r\n\r\n", " - - 400 (malformed request: ", LogLevel::Warning},
+        {"GET /json HTTP/1.1\r\nX-Filler: " + std::string(20000, 'h') + "\r\n\r\n",
+         " GET /json 431 (the header exceeds the limit of 16384 bytes)\n", LogLevel::Warning},
+        {"POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n\r\n" + std::string(5000, 'x'),
+         " POST /echo 413 (the body exceeds the limit of 4096 bytes)\n", LogLevel::Warning},
+    };
+    for (const Case& c : cases) {
+        const std::string address = exchangeFrom(port, c.bytes);
+        EXPECT_TRUE(errors.contains(c.level, "] Request: " + address + c.logged)) << c.logged << errors.text();
+    }
 }
 
 TEST_F(HttpServer, HeadAnswersTheGetHeaderWithoutABodyAnd405SaysWhatIsAllowed)
@@ -248,11 +282,19 @@ TEST_F(HttpServer, HeadAnswersTheGetHeaderWithoutABodyAnd405SaysWhatIsAllowed)
     EXPECT_EQ(postOnly[bhttp::field::allow], "POST");
 }
 
+// Counts the requests whose header has been read.
+struct Arrivals : tarvek::http::RequestObserver {
+    void started() override { count.fetch_add(1); }
+    void finished(const std::string&, int, std::chrono::steady_clock::duration, std::size_t, std::size_t) override {}
+    std::atomic<int> count{0};
+};
+
 // A pooled route whose requests wait until the test lets them go.
 class PooledWork : public HttpServer {
 protected:
     PooledWork()
     {
+        app.observe(arrivals);
         app.pooledRoute(Method::post, "/slow", [this](const Request& request) {
             started.fetch_add(1);
             released.wait();
@@ -272,8 +314,8 @@ protected:
     }
 
     // A pool of one thread with one place in its queue, and one event loop:
-    // once the loop has logged a request, that request is queued before the
-    // loop reads any other.
+    // once the loop has told the observers of a request, that request is
+    // queued before the loop reads any other.
     std::uint16_t startWithOneThreadAndOnePlace()
     {
         tarvek::http::ServerLimits limits;
@@ -289,7 +331,7 @@ protected:
         auto running = std::async(std::launch::async, [port] { return testhttp::post(port, "/slow", "running"); });
         waitUntilStarted(1);
         auto waiting = std::async(std::launch::async, [port] { return testhttp::post(port, "/slow?queued", "waiting"); });
-        while (!errors.contains(LogLevel::Info, "POST /slow?queued"))
+        while (arrivals->count.load() < 2)
             std::this_thread::sleep_for(1ms);
         return {std::move(running), std::move(waiting)};
     }
@@ -297,6 +339,7 @@ protected:
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::atomic<int> started{0};
+    std::shared_ptr<Arrivals> arrivals = std::make_shared<Arrivals>();
 };
 
 TEST_F(PooledWork, SlowWorkHoldsUpNeitherSmallRoutesNorOtherConnections)
@@ -330,7 +373,7 @@ TEST_F(PooledWork, AFullQueueAnswers503WithRetryAfterAndTheServerGoesOn)
     EXPECT_EQ(refused.result_int(), 503);
     EXPECT_EQ(refused[bhttp::field::retry_after], "1");
     EXPECT_EQ(boost::json::parse(refused.body()).at("error").at("code"), "busy");
-    EXPECT_TRUE(errors.contains(LogLevel::Warning, "the work queue is full; answered 503"));
+    EXPECT_TRUE(errors.contains(LogLevel::Warning, "POST /maybe 503 (the work queue is full)"));
     EXPECT_EQ(testhttp::post(port, "/maybe", "quick").body(), "answered");
 
     release.set_value();

@@ -1,6 +1,7 @@
 // docs/openapi.yaml describes every route the service serves.
 
 #include "routes.h"
+#include "version.h"
 
 #include <boost/beast/http/verb.hpp>
 #include <gtest/gtest.h>
@@ -50,6 +51,17 @@ TEST(OpenApi, DescribesEveryRouteOfTheService)
         ASSERT_NE(found, described.end()) << route.path << " is not described";
         EXPECT_EQ(found->second.count(method), 1u) << method << " " << route.path << " is not described";
     }
+}
+
+TEST(OpenApi, StatesTheProgramsVersion)
+{
+    std::ifstream file(TARVEK_WWW_DIR "/../docs/openapi.yaml");
+    static const std::regex versionLine(R"(^  version: (\S+)\s*$)");
+    std::string line;
+    std::smatch match;
+    while (std::getline(file, line) && !std::regex_match(line, match, versionLine)) {
+    }
+    EXPECT_EQ(match.size() > 1 ? match[1].str() : std::string(), tarvek::version());
 }
 
 } // namespace

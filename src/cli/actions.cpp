@@ -173,10 +173,10 @@ std::string unscrambled(const Settings& settings, const std::string& bytes)
 {
     namespace enc = tarvek::encryption;
     if (settings.keyFile.empty()) {
-        std::string payload = enc::decrypt_image_internal_key(bytes);
-        if (payload.empty())
+        std::optional<std::string> payload = enc::internalKeyPayload(bytes);
+        if (!payload)
             throw std::runtime_error("not scrambled with the built-in key");
-        return payload;
+        return std::move(*payload);
     }
     const std::string key = readFile(settings.keyFile);
     if (key.empty())

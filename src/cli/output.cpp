@@ -5,11 +5,13 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <utility>
 #include <set>
 #include <stdexcept>
 #include <system_error>
 
+#include <signal.h>
 #include <unistd.h>
 
 namespace tarvek::cli {
@@ -26,12 +28,27 @@ fs::path comparable(const fs::path& path)
 }
 
 // Unique per process and per call: two workers never share a temporary file.
+// The writer's process id in the name tells a later run whether the file is
+// still being written.
 fs::path temporaryBeside(const fs::path& path)
 {
     static std::atomic<unsigned> counter{0};
     const std::string name = "." + path.filename().string() + ".tarvek-" + std::to_string(getpid()) + "-" +
                              std::to_string(counter++) + ".part";
     return path.parent_path() / name;
+}
+
+// Whether name is a temporary file of temporaryBeside whose writer has ended
+// without renaming it (killed, or its machine stopped). A writer that still
+// runs, this process or another run into the same folder, keeps its files.
+bool leftByEndedWriter(const std::string& name)
+{
+    static const std::regex pattern(R"(\..+\.tarvek-([0-9]{1,9})-[0-9]+\.part)");
+    std::smatch match;
+    if (!std::regex_match(name, match, pattern))
+        return false;
+    const pid_t writer = static_cast<pid_t>(std::stol(match[1].str()));
+    return writer > 0 && writer != getpid() && kill(writer, 0) != 0 && errno == ESRCH;
 }
 
 std::runtime_error writeError(const fs::path& path)
@@ -72,6 +89,18 @@ std::optional<fs::path> outputOverwritingInput(const std::vector<Task>& tasks)
         if (!task.output.empty() && inputs.count(comparable(task.output)))
             return task.output;
     return std::nullopt;
+}
+
+void removeLeftTemporaries(const fs::path& folder)
+{
+    std::error_code error;
+    fs::recursive_directory_iterator entry(folder, fs::directory_options::skip_permission_denied, error);
+    for (; !error && entry != fs::recursive_directory_iterator(); entry.increment(error)) {
+        std::error_code ignored;
+        if (entry->is_regular_file(ignored) && !entry->is_symlink(ignored) &&
+            leftByEndedWriter(entry->path().filename().string()))
+            fs::remove(entry->path(), ignored);
+    }
 }
 
 void writeFileAtomically(const fs::path& path, const std::string& bytes)

@@ -34,6 +34,12 @@ std::vector<Task> tasksFor(const std::vector<FoundFile>& files, const std::files
 // destroy a photo before (or instead of) processing it.
 std::optional<std::filesystem::path> outputOverwritingInput(const std::vector<Task>& tasks);
 
+// Removes, anywhere under folder, the hidden temporary files that an earlier
+// run of this program left when it was killed before renaming them. Files of
+// any other name, and those of a run still going, stay; what cannot be read or
+// removed is passed over.
+void removeLeftTemporaries(const std::filesystem::path& folder);
+
 // Writes bytes to a hidden temporary file beside path and renames it to path,
 // so that path never holds part of a file. Throws std::runtime_error on failure.
 void writeFileAtomically(const std::filesystem::path& path, const std::string& bytes);

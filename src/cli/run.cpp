@@ -84,6 +84,8 @@ int runCommand(const Settings& settings)
     // Photos already run in parallel; OpenCV's own threads on top would only compete with them.
     if (settings.jobs > 1)
         cv::setNumThreads(1);
+    if (writesImages(settings.action))
+        removeLeftTemporaries(settings.out);
     stopOnSignals();
 
     Progress progress(tasks.size(), progressStyle(settings.quiet));

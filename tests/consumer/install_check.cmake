@@ -17,8 +17,23 @@ foreach(program tarvek tarvek-server)
   endif()
 endforeach()
 
+# The package version file admits the installed release and earlier ones of its major version only.
+string(REGEX MATCH "^([0-9]+)\\.([0-9]+)" _ ${VERSION})
+set(major ${CMAKE_MATCH_1})
+set(minor ${CMAKE_MATCH_2})
+math(EXPR next_major "${major} + 1")
+math(EXPR next_minor "${minor} + 1")
+foreach(refused ${next_major}.0 ${major}.${next_minor})
+  execute_process(COMMAND ${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR} -B ${WORK}/refused-${refused}
+                          -DCMAKE_PREFIX_PATH=${prefix} -DTARVEK_WANTED=${refused}
+                  RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)
+  if(status EQUAL 0)
+    message(FATAL_ERROR "find_package(tarvek ${refused}) accepted the installed ${VERSION}")
+  endif()
+endforeach()
+
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR} -B ${WORK}/build -DCMAKE_PREFIX_PATH=${prefix}
-                        -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS=${FLAGS}"
+                        -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS=${FLAGS}" -DTARVEK_WANTED=${major}.${minor}
                 OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK}/build OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND ${WORK}/build/consumer ${PHOTO} OUTPUT_VARIABLE said COMMAND_ERROR_IS_FATAL ANY)

@@ -156,6 +156,21 @@ def test_unscramble_inverts_scramble(data, key):
     assert scrambled != data or not data
 
 
+@pytest.mark.parametrize("data", [tarvek.scramble(b""), tarvek.scramble(b"\0page"), tarvek.scramble(b"x", b"k"), b"",
+                                  b"plain bytes"])
+def test_unscramble_answers_as_the_program_does(data, tmp_path):
+    source, output = tmp_path / "in.bin", tmp_path / "out.bin"
+    source.write_bytes(data)
+    run = subprocess.run([os.environ["TARVEK_CLI"], "unscramble", str(source), "--out", str(output)],
+                         capture_output=True, text=True)
+    try:
+        answer = tarvek.unscramble(data)
+    except ValueError as refusal:
+        assert run.returncode == 1 and "not scrambled with the built-in key" in run.stderr and str(refusal) in run.stderr
+    else:
+        assert run.returncode == 0 and output.read_bytes() == answer
+
+
 def test_version_is_the_programs():
     shown = subprocess.run([os.environ["TARVEK_CLI"], "--version"], check=True, capture_output=True, text=True).stdout
     assert shown == f"tarvek {tarvek.__version__}\n"

@@ -2,6 +2,7 @@
 
 #include "json_text.h"
 #include "logger.h"
+#include "printable.h"
 #include "response_head.h"
 #include "work_pool.h"
 
@@ -13,6 +14,7 @@
 #include <boost/beast/core.hpp>
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <memory>
@@ -47,15 +49,58 @@ constexpr std::chrono::milliseconds acceptRetryDelay{100};
 // and timer.
 constexpr std::size_t bodyReadSize = 64u << 10;
 
-void logAt(LogLevel level, const std::string& message)
-{
-    if (logger::enabled(level))
-        logger::write(level, message);
-}
-
 void logError(const std::string& message)
 {
-    logAt(LogLevel::Error, message);
+    if (logger::enabled(LogLevel::Error))
+        logger::write(LogLevel::Error, message);
+}
+
+// How much of a client's method and target an access-log line shows: enough to
+// tell requests apart, where a crafted target could fill the log.
+constexpr std::size_t loggedMethodLength = 32;
+constexpr std::size_t loggedTargetLength = 256;
+
+// A client's text for one access-log line: cut, with control characters and
+// bytes that are not UTF-8 escaped, "-" when there is none.
+std::string loggable(std::string_view text, std::size_t length)
+{
+    if (text.empty())
+        return "-";
+    if (text.size() <= length)
+        return escapedForTerminal(text);
+    return escapedForTerminal(text.substr(0, length)) + "...";
+}
+
+// What the client asked for, as far as it is known.
+struct Asked {
+    std::string_view method;
+    std::string_view target;
+};
+
+// The first two words of a request line that did not parse: the method and
+// target a client meant to send.
+Asked askedInRawLine(std::string_view bytes)
+{
+    bytes = bytes.substr(0, bytes.find('\n'));
+    if (!bytes.empty() && bytes.back() == '\r')
+        bytes.remove_suffix(1);
+    const auto methodEnd = std::min(bytes.find(' '), bytes.size());
+    const auto rest = bytes.substr(std::min(methodEnd + 1, bytes.size()));
+    return {bytes.substr(0, methodEnd), rest.substr(0, rest.find(' '))};
+}
+
+// "Request: ADDRESS METHOD TARGET STATUS", and " (reason)" when one is given.
+// Answers that are not successes are warnings: the client's mistake or a busy server.
+void logAnswer(const std::string& address, Asked asked, int status, std::string_view reason)
+{
+    const LogLevel level = status >= 400 ? LogLevel::Warning : LogLevel::Info;
+    if (!logger::enabled(level))
+        return;
+    std::string line = fmt::format("Request: {} {} {} {}", address, loggable(asked.method, loggedMethodLength),
+                                   loggable(asked.target, loggedTargetLength), status);
+    if (!reason.empty())
+        line.append(" (").append(reason).append(")");
+    logger::write(level, line);
 }
 
 // Parser errors other than the peer closing between requests.
@@ -146,16 +191,14 @@ private:
 
     void onReadError(beast::error_code ec)
     {
-        if (ec == bhttp::error::body_limit) {
-            // The client's mistake, not the server's: a warning.
-            logAt(LogLevel::Warning, "request body exceeds the limit of " + std::to_string(limits_.bodyLimit) +
-                                         " bytes; answered 413");
-            return reject(bhttp::status::payload_too_large);
-        }
+        if (ec == bhttp::error::body_limit)
+            return reject(bhttp::status::payload_too_large,
+                          "the body exceeds the limit of " + std::to_string(limits_.bodyLimit) + " bytes");
         if (ec == bhttp::error::header_limit)
-            return reject(bhttp::status::request_header_fields_too_large);
+            return reject(bhttp::status::request_header_fields_too_large,
+                          "the header exceeds the limit of " + std::to_string(limits_.headerLimit) + " bytes");
         if (isMalformedRequest(ec))
-            return reject(bhttp::status::bad_request);
+            return reject(bhttp::status::bad_request, "malformed request: " + ec.message());
         // End of stream, timeout, reset: the client is gone or too slow.
         close();
     }
@@ -169,9 +212,6 @@ private:
         Request request = parser_->release();
         for (const auto& observer : app_.observers())
             observer->started();
-        if (logger::enabled(LogLevel::Info))
-            logger::write(LogLevel::Info, fmt::format("Request: {} {} {}", remoteAddress(),
-                                                      viewOf(request.method_string()), viewOf(request.target())));
         if (app_.needsPool(request))
             return answerOnPool(std::move(request));
         respond(request, app_.dispatch(request));
@@ -191,12 +231,12 @@ private:
         });
         if (queued)
             return;
-        logAt(LogLevel::Warning, "the work queue is full; answered 503");
-        respond(*held, busyResponse());
+        respond(*held, busyResponse(), "the work queue is full");
     }
 
-    void respond(const Request& request, Response result)
+    void respond(const Request& request, Response result, std::string_view reason = {})
     {
+        logAnswer(remoteAddress(), {viewOf(request.method_string()), viewOf(request.target())}, result.code, reason);
         auto response = std::make_shared<bhttp::response<bhttp::string_body>>(
             static_cast<bhttp::status>(result.code), request.version());
         response->set(bhttp::field::server, serverName);
@@ -214,14 +254,16 @@ private:
 
     // Answers an unreadable request and closes the connection, draining what
     // the client still sends for a moment without keeping it.
-    void reject(bhttp::status status)
+    void reject(bhttp::status status, const std::string& reason)
     {
         if (!parser_->is_header_done())
             received_ = std::chrono::steady_clock::now();
         for (const auto& observer : app_.observers())
             observer->started();
-        report(parser_->is_header_done() ? app_.routeOf(parser_->get()) : std::string(), static_cast<int>(status),
-               0, 0);
+        logAnswer(remoteAddress(), asked(), static_cast<int>(status), reason);
+        // A body declared over the limit is refused before the header counts as
+        // read, but the request line, and so the route, is known.
+        report(app_.routeOf(parser_->get()), static_cast<int>(status), 0, 0);
         auto response = std::make_shared<bhttp::response<bhttp::string_body>>(status, 11);
         response->set(bhttp::field::server, serverName);
         response->keep_alive(false);
@@ -234,6 +276,18 @@ private:
             self->stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
             self->drain();
         });
+    }
+
+    // The method and target of the request being read: the parser's once it
+    // has read the request line (it takes the line before the fields), else
+    // the words of the line it refused, still in the read buffer.
+    Asked asked() const
+    {
+        const auto& header = parser_->get();
+        if (!header.target().empty())
+            return {viewOf(header.method_string()), viewOf(header.target())};
+        const auto bytes = buffer_.data();
+        return askedInRawLine({static_cast<const char*>(bytes.data()), bytes.size()});
     }
 
     void drain()
