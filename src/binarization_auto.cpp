@@ -21,9 +21,13 @@ constexpr float PAPER_SHARE = 0.85f;
 constexpr float LEAST_PAPER = 0.05f;
 // Longest ink run counted as a stroke.
 constexpr int LONGEST_STROKE = 128;
+// Largest side of the window of edge statistics (its sums stay within an int).
+constexpr int LARGEST_WINDOW = 181;
 // Least contrast of a stroke edge in normalised grey levels: paper grain and
 // compression noise stay below it.
 constexpr int LEAST_EDGE_CONTRAST = 20;
+// Edges reach at least this many times the paper grain's median contrast.
+constexpr int GRAIN_MARGIN = 2;
 // Away from edges a pixel must be at least this much darker than paper to be ink,
 // so that a blank page's grain never is.
 constexpr int LEAST_INK_DEPTH = 40;
@@ -68,52 +72,123 @@ cv::Mat meanOfPaper(const cv::Mat& small, const cv::Mat& closed)
     return mean;
 }
 
-// Edge statistics of the normalised page over square windows: how many edge
-// pixels, the sum of their grey values and of their squares.
-struct EdgeWindows {
-    cv::Mat count, sum, squares;
+struct InkRule {
+    int side;          // of the window around each pixel, odd
+    int leastContrast; // of an edge pixel
+    int leastEdges;    // fewer edge pixels in the window: the global rule decides
+    int global;        // the global rule: darker than this is ink
+    double k;          // weight of the edge pixels' standard deviation
+    double leastDeviation;  // of the edge pixels' values: less is grain, the global rule decides
+    int lightest;           // no ink is lighter
 };
 
-EdgeWindows edgeWindows(const cv::Mat& page, const cv::Mat& edges, int side)
+// Sums over the window's rows, per column, of the edge pixels: how many, their
+// grey values and the squares of these. A window of at most 181 pixels a side
+// keeps every sum within an int.
+struct ColumnSums {
+    std::vector<int> count, sum, squares;
+
+    explicit ColumnSums(int cols) : count(cols, 0), sum(cols, 0), squares(cols, 0) {}
+
+    void add(const uchar* page, const uchar* contrast, int leastContrast, int sign)
+    {
+        for (size_t x = 0; x < count.size(); ++x) {
+            if (contrast[x] < leastContrast)
+                continue;
+            const int v = page[x];
+            count[x] += sign;
+            sum[x] += sign * v;
+            squares[x] += sign * v * v;
+        }
+    }
+};
+
+// A pixel of value v whose window holds n edge pixels of sum s and squares q is
+// ink when v <= mean + k · deviation, that is n·v − s <= k·sqrt(n·q − s²).
+// Edges of ink on paper spread their values from the ink's to the paper's; a
+// window whose edge values spread less holds only grain, and there the global
+// rule decides.
+bool darkAmongEdges(int v, int n, int s, int q, const InkRule& rule)
 {
-    cv::Mat ones, values;
-    cv::threshold(edges, ones, 0, 1, cv::THRESH_BINARY);
-    cv::bitwise_and(page, edges, values);
-    const cv::Size window(side, side);
-    EdgeWindows windows;
-    cv::boxFilter(ones, windows.count, CV_32F, window, cv::Point(-1, -1), false);
-    cv::boxFilter(values, windows.sum, CV_32F, window, cv::Point(-1, -1), false);
-    cv::sqrBoxFilter(values, windows.squares, CV_32F, window, cv::Point(-1, -1), false);
-    return windows;
+    const double spread = static_cast<double>(n) * q - static_cast<double>(s) * s;
+    const double leastSpread = n * rule.leastDeviation;
+    if (spread < leastSpread * leastSpread)
+        return v < rule.global;
+    if (v > rule.lightest)
+        return false;
+    const double above = static_cast<double>(n) * v - s;
+    return above <= 0 || above * above <= rule.k * rule.k * spread;
 }
 
-struct InkRule {
-    float k;          // weight of the edge pixels' standard deviation
-    float leastEdges; // fewer edge pixels in the window: the global rule decides
-    int global;       // the global rule: darker than this is ink
-};
+// Median of the 8-bit image's values, from its histogram.
+int medianValue(const cv::Mat& image)
+{
+    std::vector<int> histogram(256, 0);
+    for (int y = 0; y < image.rows; ++y) {
+        const uchar* row = image.ptr<uchar>(y);
+        for (int x = 0; x < image.cols; ++x)
+            ++histogram[row[x]];
+    }
+    const size_t half = image.total() / 2;
+    size_t below = 0;
+    for (int v = 0; v < 256; ++v) {
+        below += histogram[v];
+        if (below > half)
+            return v;
+    }
+    return 255;
+}
 
-// 255 for ink, 0 for paper.
-cv::Mat inkByEdges(const cv::Mat& page, const EdgeWindows& windows, InkRule rule)
+// Rows top to bottom − 1 of ink: 255 for ink, 0 for paper. The window slides
+// down the rows and along each row, so a pixel costs the same for any side.
+void inkRows(const cv::Mat& page, const cv::Mat& contrast, const InkRule& rule, int top, int bottom, cv::Mat& ink)
+{
+    const int r = rule.side / 2, cols = page.cols;
+    ColumnSums columns(cols);
+    const auto addRow = [&](int y, int sign) {
+        if (y >= 0 && y < page.rows)
+            columns.add(page.ptr<uchar>(y), contrast.ptr<uchar>(y), rule.leastContrast, sign);
+    };
+    for (int y = top - r; y < top + r; ++y)
+        addRow(y, 1);
+    for (int y = top; y < bottom; ++y) {
+        addRow(y + r, 1);
+        addRow(y - r - 1, -1);
+        const uchar* p = page.ptr<uchar>(y);
+        uchar* d = ink.ptr<uchar>(y);
+        int n = 0, s = 0, q = 0;
+        for (int x = 0; x < std::min(r, cols); ++x) {
+            n += columns.count[x];
+            s += columns.sum[x];
+            q += columns.squares[x];
+        }
+        for (int x = 0; x < cols; ++x) {
+            if (x + r < cols) {
+                n += columns.count[x + r];
+                s += columns.sum[x + r];
+                q += columns.squares[x + r];
+            }
+            if (x - r - 1 >= 0) {
+                n -= columns.count[x - r - 1];
+                s -= columns.sum[x - r - 1];
+                q -= columns.squares[x - r - 1];
+            }
+            const bool dark = n >= rule.leastEdges ? darkAmongEdges(p[x], n, s, q, rule) : p[x] < rule.global;
+            d[x] = dark ? 255 : 0;
+        }
+    }
+}
+
+cv::Mat inkByEdges(const cv::Mat& page, const cv::Mat& contrast, const InkRule& rule)
 {
     cv::Mat ink(page.size(), CV_8U);
-    cv::parallel_for_(cv::Range(0, page.rows), [&](const cv::Range& rows) {
-        for (int y = rows.start; y < rows.end; ++y) {
-            const uchar* p = page.ptr<uchar>(y);
-            const float* n = windows.count.ptr<float>(y);
-            const float* s = windows.sum.ptr<float>(y);
-            const float* q = windows.squares.ptr<float>(y);
-            uchar* d = ink.ptr<uchar>(y);
-            for (int x = 0; x < page.cols; ++x) {
-                bool dark = p[x] < rule.global;
-                if (n[x] >= rule.leastEdges) {
-                    const float mean = s[x] / n[x];
-                    const float deviation = std::sqrt(std::max(0.f, q[x] / n[x] - mean * mean));
-                    dark = p[x] <= mean + rule.k * deviation;
-                }
-                d[x] = dark ? 255 : 0;
-            }
-        }
+    // Stripes of rows, each starting its window sums afresh: long enough that
+    // the start costs little beside the rows.
+    const int stripe = std::max(64, 4 * rule.side);
+    const int stripes = (page.rows + stripe - 1) / stripe;
+    cv::parallel_for_(cv::Range(0, stripes), [&](const cv::Range& range) {
+        for (int i = range.start; i < range.end; ++i)
+            inkRows(page, contrast, rule, i * stripe, std::min(page.rows, (i + 1) * stripe), ink);
     });
     return ink;
 }
@@ -214,12 +289,14 @@ void autoBinarize(cv::Mat& src, cv::Mat& dst, double k)
     const int global = static_cast<int>(cv::threshold(page, rough, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU));
     const int width = std::max(1, strokeWidth(rough));
     cv::morphologyEx(page, contrast, cv::MORPH_GRADIENT, cv::Mat());
-    const double least = std::max<double>(LEAST_EDGE_CONTRAST, cv::threshold(contrast, edges, 0, 255, cv::THRESH_OTSU));
-    cv::threshold(contrast, edges, least - 1, 255, cv::THRESH_BINARY);
+    // Most pixels are paper, so the median contrast is the grain's; edges stand well above it.
+    const int grain = GRAIN_MARGIN * medianValue(contrast);
+    const int otsuContrast = static_cast<int>(cv::threshold(contrast, edges, 0, 255, cv::THRESH_OTSU)) + 1;
+    const int least = std::max({LEAST_EDGE_CONTRAST, grain, otsuContrast});
 
-    const int side = std::max(5, 2 * width + 1);
-    const InkRule rule{static_cast<float>(k), static_cast<float>(side), std::min(global, 255 - LEAST_INK_DEPTH)};
-    const cv::Mat ink = inkByEdges(page, edgeWindows(page, edges, side), rule);
+    const int side = std::clamp(2 * width + 1, 5, LARGEST_WINDOW);
+    const InkRule rule{side, least, side, std::min(global, 255 - LEAST_INK_DEPTH), k, least / 2.0, 255 - least};
+    const cv::Mat ink = inkByEdges(page, contrast, rule);
 
     cv::Mat labels, stats, centroids;
     cv::connectedComponentsWithStats(ink, labels, stats, centroids, 8, CV_32S);
