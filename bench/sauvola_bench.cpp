@@ -1,12 +1,14 @@
 // Sauvola binarization of a 12-megapixel grey page photograph: tarvek's sauvola beside OpenCV
 // contrib's Sauvola (cv::ximgproc::niBlackThreshold) with the same window, k and R, and the
-// two-scale multiScaleSauvola as the background removal calls it first.
+// two-scale multiScaleSauvola as the background removal calls it first, and the auto
+// binarization with its defaults on the same page.
 #include <benchmark/benchmark.h>
 
 #include <opencv2/imgproc.hpp>
 #include <opencv2/ximgproc.hpp>
 
 #include "binarization.h"
+#include "binarization_auto.h"
 #include "photo.h"
 
 namespace {
@@ -55,9 +57,19 @@ void tarvekMultiScaleSauvola(benchmark::State& state)
     }
 }
 
+void tarvekAuto(benchmark::State& state)
+{
+    cv::Mat src = greyPage(), dst;
+    for (auto _ : state) {
+        tarvek::binarization::autoBinarize(src, dst, 0.2);
+        benchmark::DoNotOptimize(dst.data);
+    }
+}
+
 }  // namespace
 
 // Wall time: tarvek's binarizations spread their rows over OpenCV's thread pool.
 BENCHMARK(contribSauvola)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(tarvekSauvola)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(tarvekMultiScaleSauvola)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(tarvekAuto)->Unit(benchmark::kMillisecond)->UseRealTime();

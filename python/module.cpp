@@ -306,10 +306,11 @@ PYBIND11_MODULE(_tarvek, module)
                "The document flattened: as wide as the longer of its top and bottom sides, as high as its\n"
                "height/width ratio (the kind's preset closest to it, if a kind is given). The corners are\n"
                "found first unless given. ValueError when no document is found or the corners are unusable.");
-    module.def("binarize", &binarize, arg("image"), arg("method") = "sauvola", arg("window") = py::none(),
+    module.def("binarize", &binarize, arg("image"), arg("method") = "auto", arg("window") = py::none(),
                arg("k") = py::none(), arg("block") = py::none(),
-               "Black ink on white paper, an H x W array of 0 and 255. window (3..255; sauvola 15,\n"
-               "multiscale-sauvola 16 when None) and k (0..1; 0.075) are Sauvola's; block is adaptive\n"
+               "Black ink on white paper, an H x W array of 0 and 255; auto, the default, suits degraded\n"
+               "pages and reads only k (0..1; 0.2). window (3..255; sauvola 15, multiscale-sauvola 16 when\n"
+               "None) and k (0..1; 0.075) are Sauvola's; block is adaptive\n"
                "Otsu's block side (8..4096; 64) and multiscale-sauvola's coarse scale factor (1..255; 7).\n"
                "Options a method does not read are ignored.");
     module.def("clean", &clean, arg("image"),

@@ -11,17 +11,11 @@
 #include "binarization_internal.h"
 #include "utils.h"
 
-namespace {
-
-// 8-bit grey view of src (src itself when it has one channel), or false for
-// an empty source or one that is not 8-bit with 1, 3 or 4 channels.
 bool getGray8U(cv::Mat& src, cv::Mat& grey) {
     if (src.empty() || src.depth() != CV_8U)
         return false;
     return tarvek::utils::getGrayImage(src, grey);
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Block-wise Otsu

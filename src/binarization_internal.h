@@ -5,6 +5,10 @@
 
 #include <opencv2/core.hpp>
 
+// 8-bit grey view of src (src itself when it has one channel), or false for
+// an empty source or one that is not 8-bit with 1, 3 or 4 channels.
+bool getGray8U(cv::Mat& src, cv::Mat& grey);
+
 // ---------------------------------------------------------------------------
 // Block-wise Otsu
 // ---------------------------------------------------------------------------

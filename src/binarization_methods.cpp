@@ -1,6 +1,7 @@
 #include "binarization_methods.h"
 
 #include "binarization.h"
+#include "binarization_auto.h"
 
 #include <sstream>
 
@@ -28,6 +29,7 @@ std::string outside(const OptionBounds& bounds, double value)
 }  // namespace
 
 const std::vector<Method> methods = {
+    {"auto", {0, 0.2, 0}, {K}},
     {"otsu", {}, {}},
     {"adaptive-otsu", {0, 0, 64}, {{"block", 8, 4096, true}}},
     {"sauvola", {15, 0.075, 0}, {WINDOW, K}},
@@ -75,7 +77,9 @@ void binarizeNamed(const Method& method, cv::Mat& src, cv::Mat& dst, const Metho
     if (!optionsProblem(method, options).empty())
         return;
     const std::string name = method.name;
-    if (name == "otsu")
+    if (name == "auto")
+        autoBinarize(src, dst, options.k);
+    else if (name == "otsu")
         otsu(src, dst);
     else if (name == "adaptive-otsu")
         adaptiveOtsu(src, dst, options.block);

@@ -13,7 +13,7 @@ namespace tarvek::binarization {
 
 struct MethodOptions {
     int window = 0;  // sauvola, multiscale-sauvola: window side in pixels
-    double k = 0;    // sauvola, multiscale-sauvola
+    double k = 0;    // sauvola, multiscale-sauvola; auto: weight of the edges' deviation
     int block = 0;   // adaptive-otsu: block side in pixels; multiscale-sauvola: the coarse scale factor
 };
 
@@ -31,8 +31,9 @@ struct Method {
     std::vector<OptionBounds> options;
 };
 
-// otsu, adaptive-otsu, sauvola (window 15, k 0.075) and multiscale-sauvola (window 16,
-// k 0.075, scale 7, the first pass of the background removal); adaptive-otsu's block is 64.
+// auto (k 0.2; the default of every interface), otsu, adaptive-otsu, sauvola (window 15,
+// k 0.075) and multiscale-sauvola (window 16, k 0.075, scale 7, the first pass of the
+// background removal); adaptive-otsu's block is 64.
 extern const std::vector<Method> methods;
 
 // nullptr for a name that is no method.

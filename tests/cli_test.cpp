@@ -2,6 +2,7 @@
 // the files it writes, its exit statuses and an interrupted run.
 
 #include "../bench/photo.h"
+#include "binarization_methods.h"
 #include "documentarea.h"
 #include "test_images.h"
 #include "version.h"
@@ -173,6 +174,22 @@ TEST_F(TarvekProgram, WritesResultsInTheInputTreeAndReportsFailures)
     }
 }
 
+// Without --method the photo is binarized by auto with its defaults, as the library does it.
+TEST_F(TarvekProgram, BinarizesByAutoUnlessToldOtherwise)
+{
+    const tarvek::binarization::Method& automatic = *tarvek::binarization::methodNamed("auto");
+    cv::Mat photo = cv::imread((root_ / "in/p1.jpg").string(), cv::IMREAD_COLOR), expected;
+    tarvek::binarization::binarizeNamed(automatic, photo, expected, automatic.defaults);
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"binarize", "in/p1.jpg", "--out", "plain"},
+          std::vector<std::string>{"binarize", "in/p1.jpg", "--out", "named", "--method", "auto", "--k", "0.2"}}) {
+        ASSERT_EQ(runTarvek(arguments).status, 0) << testing::PrintToString(arguments);
+        const cv::Mat written = cv::imread((root_ / arguments[3] / "p1.png").string(), cv::IMREAD_UNCHANGED);
+        ASSERT_EQ(written.size(), expected.size()) << arguments[3];
+        EXPECT_EQ(cv::norm(written, expected, cv::NORM_INF), 0) << arguments[3];
+    }
+}
+
 TEST_F(TarvekProgram, ExitStatus)
 {
     const std::vector<std::pair<std::vector<std::string>, int>> cases = {
@@ -187,7 +204,8 @@ TEST_F(TarvekProgram, ExitStatus)
         {{"detect"}, 2},
         {{"detect", "in", "--strategy", "guess"}, 2},
         {{"detect", "missing.jpg"}, 2},
-        {{"binarize", "in", "--out", "out", "--window", "1"}, 2},
+        {{"binarize", "in", "--out", "out", "--method", "sauvola", "--window", "1"}, 2},
+        {{"binarize", "in", "--out", "out", "--k", "1.5"}, 2},  // auto's k lies in 0 ... 1
         {{"rectify", "in"}, 2},
         {{"binarize", "in/p1.jpg", "--out", "in", "--format", "jpeg"}, 2},
         {{"unscramble", "in/p1.jpg", "--out", "plain.jpg"}, 1},

@@ -6,6 +6,7 @@
 #include "document_search.h"
 #include "http/logger.h"
 #include "http_client.h"
+#include "named_table.h"
 #include "routes.h"
 #include "test_images.h"
 #include "version.h"
@@ -16,6 +17,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <regex>
 
 namespace {
 
@@ -231,6 +234,8 @@ TEST_F(DocumentTools, ImagesBeyondTheEncodersOrTheWarpAreAnswered422OrAsPng)
              {"/v1/document/rectify?corners=0,0,32999,0,32999,7,0,7", wider, "", 422, "page_too_large"},
              {"/v1/document/rectify?format=png&corners=32000,0,32999,0,32999,7,32000,7", wider, "", 200, "image/png"},
              {"/v1/document/clean", pngOf({65501, 64}), "", 200, "image/png"},
+             {"/v1/document/binarize", pngOf({15, 400}), "", 422, "not_processable"},
+             {"/v1/document/binarize?method=otsu", pngOf({15, 400}), "", 200, "image/png"},
          }) {
         const auto reply = post(c.target, c.body, c.accept);
         ASSERT_EQ(reply.result_int(), c.status) << c.target << " " << c.accept << reply.body();
@@ -248,6 +253,8 @@ TEST_F(DocumentTools, BinarizeAndCleanAnswerImagesOfThePhotoSize)
         int channels;
     };
     for (const Case& c : std::vector<Case>{
+             {"/v1/document/binarize", "image/png", 1},
+             {"/v1/document/binarize?method=auto&k=1", "image/png", 1},
              {"/v1/document/binarize?method=otsu", "image/png", 1},
              {"/v1/document/binarize?method=adaptive-otsu&block=8", "image/png", 1},
              {"/v1/document/binarize?method=sauvola&window=255&k=0", "image/png", 1},
@@ -277,6 +284,35 @@ TEST_F(DocumentTools, BinarizeByNameGivesTheLibrarysImageWithItsDefaults)
         tarvek::binarization::binarizeNamed(method, colour, expected, method.defaults);
         EXPECT_EQ(cv::norm(decoded(reply.body()), expected, cv::NORM_INF), 0) << method.name;
     }
+    // Without a method: auto.
+    cv::Mat expected;
+    tarvek::binarization::binarizeNamed(*tarvek::binarization::methodNamed("auto"), colour, expected,
+                                        tarvek::binarization::methodNamed("auto")->defaults);
+    const auto reply = post("/v1/document/binarize", photo());
+    ASSERT_EQ(reply.result_int(), 200);
+    EXPECT_EQ(cv::norm(decoded(reply.body()), expected, cv::NORM_INF), 0);
+}
+
+// The page offers every method of the table, auto first and chosen.
+TEST(DocumentPage, OffersEveryBinarizationMethodWithAutoChosen)
+{
+    std::ifstream file(std::string(TARVEK_WWW_DIR) + "/index.html");
+    const std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::regex option(R"re(<option value="([a-z-]+)"( selected)?>)re");
+    std::vector<std::string> offered;
+    std::string chosen;
+    for (std::sregex_iterator it(page.begin(), page.end(), option), end; it != end; ++it) {
+        offered.push_back((*it)[1]);
+        if ((*it)[2].matched)
+            chosen = (*it)[1];
+    }
+    std::vector<std::string> names = tarvek::namesOf(tarvek::binarization::methods);
+    EXPECT_EQ(chosen, "auto");
+    ASSERT_FALSE(offered.empty());
+    EXPECT_EQ(offered.front(), "auto");
+    std::sort(offered.begin(), offered.end());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(offered, names);
 }
 
 TEST_F(DocumentTools, MistakesAnswerJsonErrorsAndTheServerGoesOn)
@@ -300,10 +336,13 @@ TEST_F(DocumentTools, MistakesAnswerJsonErrorsAndTheServerGoesOn)
              {detect + "?strategy=nope", photo(), "", 400, "bad_option"},
              {detect + "?kind=poster", photo(), "", 400, "bad_option"},
              {binarize + "?method=otsu&window=15", photo(), "", 400, "unknown_option"},
-             {binarize + "?window=2", photo(), "", 400, "bad_option"},
-             {binarize + "?window=256", photo(), "", 400, "bad_option"},
-             {binarize + "?window=15.5", photo(), "", 400, "bad_option"},
+             {binarize + "?window=15", photo(), "", 400, "unknown_option"}, // auto reads only k
              {binarize + "?k=1.01", photo(), "", 400, "bad_option"},
+             {binarize + "?k=-0.5", photo(), "", 400, "bad_option"},
+             {binarize + "?method=sauvola&window=2", photo(), "", 400, "bad_option"},
+             {binarize + "?method=sauvola&window=256", photo(), "", 400, "bad_option"},
+             {binarize + "?method=sauvola&window=15.5", photo(), "", 400, "bad_option"},
+             {binarize + "?method=sauvola&k=1.01", photo(), "", 400, "bad_option"},
              {binarize + "?method=adaptive-otsu&block=7", photo(), "", 400, "bad_option"},
              {binarize + "?method=multiscale-sauvola&block=256", photo(), "", 400, "bad_option"},
              {rectify + "?corners=1,2,3,4,5,6", photo(), "", 400, "bad_corners"},

@@ -35,9 +35,9 @@ def arguments(argv: List[str]) -> argparse.Namespace:
                         help="worker processes of the local cluster (default: the number of cores)")
     parser.add_argument("--strategy", choices=strategies, default="auto")
     parser.add_argument("--kind", choices=kinds, default="any")
-    parser.add_argument("--method", choices=methods, default="sauvola")
+    parser.add_argument("--method", choices=methods, default="auto")
     parser.add_argument("--window", type=int, help="sauvola 15, multiscale-sauvola 16 by default")
-    parser.add_argument("--k", type=float, help="0.075 by default")
+    parser.add_argument("--k", type=float, help="sauvola and multiscale-sauvola 0.075, auto 0.2 by default")
     parser.add_argument("--block", type=int,
                         help="adaptive-otsu's block side (64 by default), multiscale-sauvola's coarse scale (7)")
     parser.add_argument("--format", choices=("jpeg", "png", "webp"),

@@ -23,7 +23,7 @@ class Photo(NamedTuple):
 class Options(NamedTuple):
     strategy: str = "auto"
     kind: str = "any"
-    method: str = "sauvola"
+    method: str = "auto"
     window: Optional[int] = None  # None: the method's default
     k: Optional[float] = None
     block: Optional[int] = None

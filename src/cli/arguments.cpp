@@ -96,13 +96,14 @@ void addImageOutput(CLI::App& command, Settings& settings, Action action)
 // bounds are checked once it is known.
 void addBinarizeOptions(CLI::App& command, Settings& settings)
 {
-    settings.method = "sauvola";
+    settings.method = "auto";
     command.add_option("--method", settings.method, "Thresholding method")
         ->check(CLI::IsMember(namesOf(binarization::methods)))
         ->capture_default_str();
     command.add_option("--window", settings.methodOptions.window,
                        "Window side in pixels of sauvola (3-255, default 15) and multiscale-sauvola (default 16)");
-    command.add_option("--k", settings.methodOptions.k, "Sauvola's k (0-1, default 0.075)");
+    command.add_option("--k", settings.methodOptions.k,
+                       "Sauvola's k (0-1, default 0.075); auto's weight of the edges' deviation (0-1, default 0.2)");
     command.add_option("--block", settings.methodOptions.block,
                        "adaptive-otsu's block side in pixels (8-4096, default 64); "
                        "multiscale-sauvola's coarse scale factor (1-255, default 7)");

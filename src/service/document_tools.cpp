@@ -311,7 +311,7 @@ http::Response binarizeDocument(const http::Request& request)
     cv::TickMeter meter;
     meter.start();
     ToolRequest options(request);
-    const binarization::Method& method = chosen(options, "method", binarization::methods, "sauvola");
+    const binarization::Method& method = chosen(options, "method", binarization::methods, "auto");
     std::vector<std::string> allowed{"method"};
     for (const binarization::OptionBounds& bounds : method.options)
         allowed.emplace_back(bounds.name);

@@ -86,6 +86,15 @@ def test_without_a_format_binarize_writes_png_and_the_others_jpeg(photo_folder, 
     assert open(record["output"], "rb").read(len(magic)) == magic
 
 
+def test_binarize_is_auto_unless_told_otherwise(photo_folder, tmp_path):
+    finished(batch("binarize", photo_folder / "page1.png", "--out", tmp_path / "plain"))
+    finished(batch("binarize", photo_folder / "page1.png", "--out", tmp_path / "sauvola", "--method", "sauvola"))
+    photo = tarvek.read_image(photo_folder / "page1.png")
+    for method in ("auto", "sauvola"):
+        written = tarvek.read_image(tmp_path / ("plain" if method == "auto" else method) / "page1.png")
+        np.testing.assert_array_equal(written[:, :, 0], tarvek.binarize(photo, method))
+
+
 def worker_processes(pid):
     """The Dask worker processes the batch started: spawned children of its process."""
     children = []

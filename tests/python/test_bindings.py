@@ -56,6 +56,7 @@ def test_detect_document_answers_as_the_detect_route(photo_folder, strategy):
     ["rectify", "--format", "png", "--kind", "a4"],
     ["binarize"],
     ["binarize", "--method", "multiscale-sauvola"],
+    ["binarize", "--method", "auto", "--k", "0.6"],
     ["binarize", "--method", "adaptive-otsu", "--block", "40"],
     ["binarize", "--method", "multiscale-sauvola", "--window", "31", "--k", "0.3"],
     ["clean", "--format", "png"],
@@ -102,6 +103,15 @@ def test_corners_in_any_order_give_the_same_page(photo_folder):
         np.testing.assert_array_equal(tarvek.rectify(photo, np.array(PAGES[2])[list(order)]), expected)
 
 
+def test_binarize_is_auto_unless_told_otherwise(photo_folder):
+    photo = image_of(photo_folder, 0)
+    assert tarvek.methods[0] == "auto"
+    binary = tarvek.binarize(photo)
+    np.testing.assert_array_equal(binary, tarvek.binarize(photo, "auto", k=0.2))
+    np.testing.assert_array_equal(binary, tarvek.binarize(photo, window=2))  # options auto does not read
+    assert not np.array_equal(binary, tarvek.binarize(photo, "sauvola"))
+
+
 def test_views_with_steps_are_copied_and_give_the_answer_of_a_contiguous_copy(photo_folder):
     photo = image_of(photo_folder, 1)
     for view in (photo[::2, ::2], photo[:, ::-1], photo[:, :, 1], photo.transpose(1, 0, 2)):
@@ -124,10 +134,12 @@ def test_views_with_steps_are_copied_and_give_the_answer_of_a_contiguous_copy(ph
     (lambda: tarvek.find_document(np.zeros((40, 40), np.uint8), strategy="best"), ValueError, "compare, "),
     (lambda: tarvek.find_document(np.zeros((40, 40), np.uint8), kind="letter"), ValueError, "a4-portrait"),
     (lambda: tarvek.binarize(np.zeros((40, 40), np.uint8), method="niblack"), ValueError, "sauvola"),
-    (lambda: tarvek.binarize(np.zeros((40, 40), np.uint8), window=2), ValueError, "window"),
+    (lambda: tarvek.binarize(np.zeros((40, 40), np.uint8), "sauvola", window=2), ValueError, "window"),
     (lambda: tarvek.binarize(np.zeros((40, 40), np.uint8), k=1.5), ValueError, "k must"),
     (lambda: tarvek.binarize(np.zeros((40, 40), np.uint8), method="adaptive-otsu", block=5000), ValueError, "block"),
     (lambda: tarvek.binarize(np.zeros((2, 2), np.uint8), method="multiscale-sauvola"), ValueError, "too small"),
+    (lambda: tarvek.binarize(np.zeros((15, 400), np.uint8)), ValueError, "too small for auto"),
+    (lambda: tarvek.binarize(np.zeros((40, 40, 2), np.uint8)), ValueError, "40 x 40 x 2"),
     (lambda: tarvek.rectify(np.zeros((40, 40, 3), np.uint8)), ValueError, "no document"),
     (lambda: tarvek.rectify(np.zeros((40, 40), np.uint8), [[0, 0], [39, 0], [39, 39]]), ValueError, "four"),
     (lambda: tarvek.rectify(np.zeros((40, 40), np.uint8), "corners"), ValueError, "four"),
