@@ -71,7 +71,8 @@ std::vector<Word> wordsOfLine(tesseract::ResultIterator& it)
     do {
         Word word{textAt(it, tesseract::RIL_WORD), boxAt(it, tesseract::RIL_WORD),
                   it.Confidence(tesseract::RIL_WORD) / 100.0f};
-        if (!word.text.empty())
+        // Pictures and rules come back as words of spaces.
+        if (word.text.find_first_not_of(" \t\n") != std::string::npos)
             words.push_back(std::move(word));
     } while (!it.IsAtFinalElement(tesseract::RIL_TEXTLINE, tesseract::RIL_WORD) && it.Next(tesseract::RIL_WORD));
     return words;

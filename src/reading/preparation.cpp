@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
@@ -20,6 +21,11 @@ namespace {
 constexpr double MIN_PAGE_CONFIDENCE = 0.5;
 // A page covering this much of the image already is the image (a scan cropped to it).
 constexpr double WHOLE_IMAGE_SHARE = 0.85;
+// A smaller quadrangle is something printed on the page.
+constexpr double MIN_PAGE_SHARE = 0.15;
+// The bright sheet is looked for on a copy this long, and must fill this much of its rectangle.
+constexpr double SHEET_SEARCH_SIDE = 600;
+constexpr double MIN_SHEET_FILL = 0.85;
 // Scales outside this range would only magnify noise or lose the letters.
 constexpr double MIN_SCALE = 0.2, MAX_SCALE = 4.0;
 // Larger prepared pages are not made: their reading would take longer than any deadline.
@@ -47,18 +53,100 @@ double quadArea(const std::array<cv::Point2f, 4>& corners)
     return cv::contourArea(std::vector<cv::Point2f>(corners.begin(), corners.end()));
 }
 
+// The page search's answer when it is confident and plausibly the page: a quadrangle covering
+// nearly the whole photo already is the photo (a scan cropped to the page), and a small one is
+// a box printed on the page rather than the page.
+std::optional<std::array<cv::Point2f, 4>> searchedPage(const cv::Mat& image)
+{
+    const auto found = documentarea::findDocument(image);
+    if (!found || found->confidence < MIN_PAGE_CONFIDENCE)
+        return std::nullopt;
+    const double share = quadArea(found->corners) / double(image.total());
+    if (share < MIN_PAGE_SHARE || share >= WHOLE_IMAGE_SHARE)
+        return std::nullopt;
+    return found->corners;
+}
+
+// The largest bright region of the masked pixels (Otsu's threshold over them), when it fills
+// its turned bounding rectangle like a sheet; its pixels replace the mask.
+std::optional<cv::RotatedRect> brightestSheet(const cv::Mat& small, cv::Mat& mask)
+{
+    // Otsu's threshold over the masked pixels only.
+    cv::Mat labels, stats, centroids;
+    std::vector<uchar> values;
+    values.reserve(cv::countNonZero(mask));
+    for (int y = 0; y < small.rows; ++y) {
+        const uchar* pixel = small.ptr<uchar>(y);
+        const uchar* in = mask.ptr<uchar>(y);
+        for (int x = 0; x < small.cols; ++x)
+            if (in[x])
+                values.push_back(pixel[x]);
+    }
+    if (values.empty())
+        return std::nullopt;
+    cv::Mat ignored;
+    const double threshold = cv::threshold(cv::Mat(values), ignored, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    cv::Mat bright = (small > threshold) & mask;
+    // Closing fills the print on the sheet, so that it is one region.
+    cv::morphologyEx(bright, bright, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(9, 9)));
+    const int count = cv::connectedComponentsWithStats(bright, labels, stats, centroids, 4, CV_32S);
+    int largest = 0;
+    for (int i = 1; i < count; ++i)
+        if (largest == 0 || stats.at<int>(i, cv::CC_STAT_AREA) > stats.at<int>(largest, cv::CC_STAT_AREA))
+            largest = i;
+    if (largest == 0)
+        return std::nullopt;
+    const double area = stats.at<int>(largest, cv::CC_STAT_AREA);
+    const double share = area / double(cv::countNonZero(mask));
+    std::vector<cv::Point> points;
+    cv::findNonZero(labels == largest, points);
+    const cv::RotatedRect sheet = cv::minAreaRect(points);
+    if (share < MIN_PAGE_SHARE || share >= WHOLE_IMAGE_SHARE || area < MIN_SHEET_FILL * sheet.size.area())
+        return std::nullopt;
+    mask = labels == largest;
+    return sheet;
+}
+
+// A sheet of paper brighter than a plain background around it (a receipt on a scanner's lid or
+// a table). Looked for again inside the sheet found, as a white receipt on grey card on a black
+// lid makes two steps of brightness.
+std::optional<std::array<cv::Point2f, 4>> brightSheet(const cv::Mat& grey)
+{
+    const double scale = std::min(1.0, SHEET_SEARCH_SIDE / double(std::max(grey.cols, grey.rows)));
+    cv::Mat small;
+    cv::resize(grey, small, cv::Size(), scale, scale, cv::INTER_AREA);
+    cv::Mat mask(small.size(), CV_8U, cv::Scalar(255));
+    std::optional<cv::RotatedRect> sheet;
+    for (int step = 0; step < 2; ++step) {
+        const auto inner = brightestSheet(small, mask);
+        if (!inner)
+            break;
+        sheet = inner;
+    }
+    if (!sheet)
+        return std::nullopt;
+    cv::Point2f corners[4];
+    sheet->points(corners);
+    std::vector<cv::Point2f> ordered = documentsearch::inCornerOrder(std::vector<cv::Point2f>(corners, corners + 4));
+    std::array<cv::Point2f, 4> result;
+    for (int i = 0; i < 4; ++i)
+        result[i] = ordered[i] * (1.0 / scale);
+    return result;
+}
+
 // The page found in the photo, flattened, with the transform from its pixels to the photo's;
-// empty when no page is found with confidence or it covers nearly the whole photo.
+// empty when no page is found.
 cv::Mat flattened(const cv::Mat& image, const cv::Mat& grey, PreparedPage& out)
 {
     if (image.cols >= documentsearch::warpRegionLimit || image.rows >= documentsearch::warpRegionLimit)
         return {};
-    const auto found = documentarea::findDocument(image);
-    if (!found || found->confidence < MIN_PAGE_CONFIDENCE ||
-        quadArea(found->corners) >= WHOLE_IMAGE_SHARE * image.total())
+    auto found = searchedPage(image);
+    if (!found)
+        found = brightSheet(grey);
+    if (!found)
         return {};
     const std::vector<cv::Point> corners =
-        documentsearch::wholePixels(std::vector<cv::Point2f>(found->corners.begin(), found->corners.end()));
+        documentsearch::wholePixels(std::vector<cv::Point2f>(found->begin(), found->end()));
     const cv::Size size = documentsearch::pageSize(corners, image.size(), {});
     if (size.empty() || !documentsearch::fitsTheWarp(corners, image.size()))
         return {};
@@ -70,7 +158,7 @@ cv::Mat flattened(const cv::Mat& image, const cv::Mat& grey, PreparedPage& out)
     const cv::Point2f imagePoints[] = {corners[0], corners[1], corners[2], corners[3]};
     out.toImage = cv::Matx33d(cv::getPerspectiveTransform(pagePoints, imagePoints));
     out.pageFound = true;
-    out.corners = found->corners;
+    out.corners = *found;
     return page;
 }
 
