@@ -1,4 +1,5 @@
 include(${CMAKE_CURRENT_LIST_DIR}/TarvekOpenCV.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/TarvekTesseract.cmake)
 
 find_package(Boost 1.81 REQUIRED COMPONENTS json locale CONFIG)
 find_package(spdlog REQUIRED)

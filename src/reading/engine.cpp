@@ -1,0 +1,159 @@
+#include "reading/engine.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+
+#include <tesseract/baseapi.h>
+#include <tesseract/ocrclass.h>
+
+namespace tarvek::reading::engine {
+
+namespace {
+
+using Api = std::unique_ptr<tesseract::TessBaseAPI>;
+
+// The resolution Tesseract is told: pages reach it scaled to the letter height
+// of a 300 dpi print, and telling it spares it a guess (and the message about it).
+constexpr int PAGE_DPI = 300;
+
+// Orientation detection answers below this confidence are taken as "cannot tell".
+constexpr float MIN_ORIENTATION_CONFIDENCE = 1.5f;
+
+const char* const QUIET_NAMES[] = {"debug_file"};
+const char* const QUIET_VALUES[] = {"/dev/null"};
+
+// An engine with Tesseract's own messages sent nowhere; null when the models do not load.
+Api started(const std::string& languages, tesseract::OcrEngineMode mode)
+{
+    Api api = std::make_unique<tesseract::TessBaseAPI>();
+    std::vector<std::string> names(std::begin(QUIET_NAMES), std::end(QUIET_NAMES));
+    std::vector<std::string> values(std::begin(QUIET_VALUES), std::end(QUIET_VALUES));
+    if (api->Init(nullptr, languages.c_str(), mode, nullptr, 0, &names, &values, false) != 0)
+        return nullptr;
+    return api;
+}
+
+// Starting an engine costs hundreds of milliseconds (more for Korean), so each
+// thread keeps the engines it started, one per language set, for its lifetime.
+tesseract::TessBaseAPI* engineFor(const std::string& languages, tesseract::OcrEngineMode mode)
+{
+    thread_local std::map<std::string, Api> engines;
+    auto found = engines.find(languages);
+    if (found == engines.end())
+        found = engines.emplace(languages, started(languages, mode)).first;
+    return found->second.get();
+}
+
+void setPage(tesseract::TessBaseAPI& api, const cv::Mat& page)
+{
+    api.SetImage(page.data, page.cols, page.rows, 1, static_cast<int>(page.step));
+    api.SetSourceResolution(PAGE_DPI);
+}
+
+cv::Rect boxAt(const tesseract::ResultIterator& it, tesseract::PageIteratorLevel level)
+{
+    int left = 0, top = 0, right = 0, bottom = 0;
+    it.BoundingBox(level, &left, &top, &right, &bottom);
+    return {left, top, right - left, bottom - top};
+}
+
+std::string textAt(const tesseract::ResultIterator& it, tesseract::PageIteratorLevel level)
+{
+    const std::unique_ptr<char[]> text(it.GetUTF8Text(level));
+    return text ? std::string(text.get()) : std::string();
+}
+
+// The words of the line the iterator stands on; leaves it on the line's last word.
+std::vector<Word> wordsOfLine(tesseract::ResultIterator& it)
+{
+    std::vector<Word> words;
+    do {
+        Word word{textAt(it, tesseract::RIL_WORD), boxAt(it, tesseract::RIL_WORD),
+                  it.Confidence(tesseract::RIL_WORD) / 100.0f};
+        // Pictures and rules come back as words of spaces.
+        if (word.text.find_first_not_of(" \t\n") != std::string::npos)
+            words.push_back(std::move(word));
+    } while (!it.IsAtFinalElement(tesseract::RIL_TEXTLINE, tesseract::RIL_WORD) && it.Next(tesseract::RIL_WORD));
+    return words;
+}
+
+std::string joined(const std::vector<Word>& words)
+{
+    std::string text;
+    for (const Word& word : words)
+        text += (text.empty() ? "" : " ") + word.text;
+    return text;
+}
+
+std::vector<Line> linesOf(tesseract::TessBaseAPI& api)
+{
+    std::vector<Line> lines;
+    const std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
+    if (!it)
+        return lines;
+    it->Begin();
+    do {
+        if (it->Empty(tesseract::RIL_WORD))
+            continue;
+        Line line{"", boxAt(*it, tesseract::RIL_TEXTLINE), it->Confidence(tesseract::RIL_TEXTLINE) / 100.0f, {}};
+        line.words = wordsOfLine(*it);
+        line.text = joined(line.words);
+        if (!line.words.empty())
+            lines.push_back(std::move(line));
+    } while (it->Next(tesseract::RIL_TEXTLINE));
+    return lines;
+}
+
+} // namespace
+
+std::vector<std::string> installedModels()
+{
+    static const std::vector<std::string> models = [] {
+        std::vector<std::string> found;
+        if (Api api = started("osd", tesseract::OEM_DEFAULT))
+            api->GetAvailableLanguagesAsVector(&found);
+        found.erase(std::remove(found.begin(), found.end(), "osd"), found.end());
+        std::sort(found.begin(), found.end());
+        return found;
+    }();
+    return models;
+}
+
+Reading recognise(const cv::Mat& page, const std::string& languages, int deadlineMs)
+{
+    Reading reading;
+    tesseract::TessBaseAPI* api = engineFor(languages, tesseract::OEM_LSTM_ONLY);
+    if (!api || page.empty())
+        return reading;
+    setPage(*api, page);
+    api->SetPageSegMode(tesseract::PSM_AUTO);
+    tesseract::ETEXT_DESC monitor;
+    monitor.set_deadline_msecs(std::max(1, deadlineMs));
+    api->Recognize(&monitor);
+    reading.cutShort = monitor.deadline_exceeded();
+    reading.lines = linesOf(*api);
+    api->Clear();
+    return reading;
+}
+
+int orientation(const cv::Mat& page)
+{
+    tesseract::TessBaseAPI* api = engineFor("osd", tesseract::OEM_DEFAULT);
+    if (!api || page.empty())
+        return 0;
+    setPage(*api, page);
+    api->SetPageSegMode(tesseract::PSM_OSD_ONLY);
+    int degrees = 0;
+    float confidence = 0;
+    const char* script = nullptr;
+    float scriptConfidence = 0;
+    const bool detected = api->DetectOrientationScript(&degrees, &confidence, &script, &scriptConfidence);
+    api->Clear();
+    if (!detected || confidence < MIN_ORIENTATION_CONFIDENCE)
+        return 0;
+    // Tesseract reports how far the text is turned counter-clockwise.
+    return (360 - degrees) % 360;
+}
+
+} // namespace tarvek::reading::engine

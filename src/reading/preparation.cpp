@@ -1,0 +1,365 @@
+#include "reading/preparation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <vector>
+
+#include <opencv2/imgproc.hpp>
+
+#include "binarization.h"
+#include "document_search.h"
+#include "documentarea.h"
+#include "reading/engine.h"
+#include "utils.h"
+
+namespace tarvek::reading {
+
+namespace {
+
+// A page search answer below this confidence is not trusted: the image is read as given.
+constexpr double MIN_PAGE_CONFIDENCE = 0.5;
+// A page covering this much of the image already is the image (a scan cropped to it).
+constexpr double WHOLE_IMAGE_SHARE = 0.85;
+// A smaller quadrangle is something printed on the page.
+constexpr double MIN_PAGE_SHARE = 0.15;
+// The bright sheet is looked for on a copy this long, and must fill this much of its rectangle.
+constexpr double SHEET_SEARCH_SIDE = 600;
+constexpr double MIN_SHEET_FILL = 0.85;
+// Scales outside this range would only magnify noise or lose the letters.
+constexpr double MIN_SCALE = 0.2, MAX_SCALE = 4.0;
+// Larger prepared pages are not made: their reading would take longer than any deadline.
+constexpr double MAX_PREPARED_PIXELS = 40e6;
+// Letter-like ink components: their larger side in this range, their smaller at least 2.
+constexpr int MIN_LETTER_SIDE = 6, MAX_LETTER_SIDE = 400;
+// The share of letter components at or below the height taken: high enough that
+// capitals, digits and whole Hangul syllables decide it rather than dots and lowercase.
+constexpr double LETTER_QUANTILE = 0.75;
+// Skew is searched in these steps; ink pixels are sampled to at most this many.
+constexpr double SKEW_STEP = 0.2;
+constexpr size_t MAX_SKEW_SAMPLES = 200000;
+
+cv::Matx33d affine3(const cv::Mat& affine)
+{
+    cv::Matx33d m = cv::Matx33d::eye();
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 3; ++c)
+            m(r, c) = affine.at<double>(r, c);
+    return m;
+}
+
+double quadArea(const std::array<cv::Point2f, 4>& corners)
+{
+    return cv::contourArea(std::vector<cv::Point2f>(corners.begin(), corners.end()));
+}
+
+// The page search's answer when it is confident and plausibly the page: a quadrangle covering
+// nearly the whole photo already is the photo (a scan cropped to the page), and a small one is
+// a box printed on the page rather than the page.
+std::optional<std::array<cv::Point2f, 4>> searchedPage(const cv::Mat& image)
+{
+    const auto found = documentarea::findDocument(image);
+    if (!found || found->confidence < MIN_PAGE_CONFIDENCE)
+        return std::nullopt;
+    const double share = quadArea(found->corners) / double(image.total());
+    if (share < MIN_PAGE_SHARE || share >= WHOLE_IMAGE_SHARE)
+        return std::nullopt;
+    return found->corners;
+}
+
+// The largest bright region of the masked pixels (Otsu's threshold over them), when it fills
+// its turned bounding rectangle like a sheet; its pixels replace the mask.
+std::optional<cv::RotatedRect> brightestSheet(const cv::Mat& small, cv::Mat& mask)
+{
+    // Otsu's threshold over the masked pixels only.
+    cv::Mat labels, stats, centroids;
+    std::vector<uchar> values;
+    values.reserve(cv::countNonZero(mask));
+    for (int y = 0; y < small.rows; ++y) {
+        const uchar* pixel = small.ptr<uchar>(y);
+        const uchar* in = mask.ptr<uchar>(y);
+        for (int x = 0; x < small.cols; ++x)
+            if (in[x])
+                values.push_back(pixel[x]);
+    }
+    if (values.empty())
+        return std::nullopt;
+    cv::Mat ignored;
+    const double threshold = cv::threshold(cv::Mat(values), ignored, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    cv::Mat bright = (small > threshold) & mask;
+    // Closing fills the print on the sheet, so that it is one region.
+    cv::morphologyEx(bright, bright, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(9, 9)));
+    const int count = cv::connectedComponentsWithStats(bright, labels, stats, centroids, 4, CV_32S);
+    int largest = 0;
+    for (int i = 1; i < count; ++i)
+        if (largest == 0 || stats.at<int>(i, cv::CC_STAT_AREA) > stats.at<int>(largest, cv::CC_STAT_AREA))
+            largest = i;
+    if (largest == 0)
+        return std::nullopt;
+    const double area = stats.at<int>(largest, cv::CC_STAT_AREA);
+    const double share = area / double(cv::countNonZero(mask));
+    std::vector<cv::Point> points;
+    cv::findNonZero(labels == largest, points);
+    const cv::RotatedRect sheet = cv::minAreaRect(points);
+    if (share < MIN_PAGE_SHARE || share >= WHOLE_IMAGE_SHARE || area < MIN_SHEET_FILL * sheet.size.area())
+        return std::nullopt;
+    mask = labels == largest;
+    return sheet;
+}
+
+// A sheet of paper brighter than a plain background around it (a receipt on a scanner's lid or
+// a table). Looked for again inside the sheet found, as a white receipt on grey card on a black
+// lid makes two steps of brightness.
+std::optional<std::array<cv::Point2f, 4>> brightSheet(const cv::Mat& grey)
+{
+    const double scale = std::min(1.0, SHEET_SEARCH_SIDE / double(std::max(grey.cols, grey.rows)));
+    cv::Mat small;
+    cv::resize(grey, small, cv::Size(), scale, scale, cv::INTER_AREA);
+    cv::Mat mask(small.size(), CV_8U, cv::Scalar(255));
+    std::optional<cv::RotatedRect> sheet;
+    for (int step = 0; step < 2; ++step) {
+        const auto inner = brightestSheet(small, mask);
+        if (!inner)
+            break;
+        sheet = inner;
+    }
+    if (!sheet)
+        return std::nullopt;
+    cv::Point2f corners[4];
+    sheet->points(corners);
+    std::vector<cv::Point2f> ordered = documentsearch::inCornerOrder(std::vector<cv::Point2f>(corners, corners + 4));
+    std::array<cv::Point2f, 4> result;
+    for (int i = 0; i < 4; ++i)
+        result[i] = ordered[i] * (1.0 / scale);
+    return result;
+}
+
+// The page found in the photo, flattened, with the transform from its pixels to the photo's;
+// empty when no page is found.
+cv::Mat flattened(const cv::Mat& image, const cv::Mat& grey, PreparedPage& out)
+{
+    if (image.cols >= documentsearch::warpRegionLimit || image.rows >= documentsearch::warpRegionLimit)
+        return {};
+    auto found = searchedPage(image);
+    if (!found)
+        found = brightSheet(grey);
+    if (!found)
+        return {};
+    const std::vector<cv::Point> corners =
+        documentsearch::wholePixels(std::vector<cv::Point2f>(found->begin(), found->end()));
+    const cv::Size size = documentsearch::pageSize(corners, image.size(), {});
+    if (size.empty() || !documentsearch::fitsTheWarp(corners, image.size()))
+        return {};
+    cv::Mat page = documentsearch::flattenedPage(grey, corners, size);
+    if (page.empty())
+        return {};
+    const cv::Point2f pagePoints[] = {{0, 0}, {float(size.width), 0}, {float(size.width), float(size.height)},
+                                      {0, float(size.height)}};
+    const cv::Point2f imagePoints[] = {corners[0], corners[1], corners[2], corners[3]};
+    out.toImage = cv::Matx33d(cv::getPerspectiveTransform(pagePoints, imagePoints));
+    out.pageFound = true;
+    out.corners = *found;
+    return page;
+}
+
+// Ink pixels of a binary page, every n-th so that at most MAX_SKEW_SAMPLES remain.
+std::vector<cv::Point> inkSamples(const cv::Mat& binary)
+{
+    const size_t ink = binary.total() - static_cast<size_t>(cv::countNonZero(binary));
+    const size_t stride = std::max<size_t>(1, ink / MAX_SKEW_SAMPLES);
+    std::vector<cv::Point> samples;
+    samples.reserve(std::min(ink, MAX_SKEW_SAMPLES) + 1);
+    size_t seen = 0;
+    for (int y = 0; y < binary.rows; ++y) {
+        const uchar* row = binary.ptr<uchar>(y);
+        for (int x = 0; x < binary.cols; ++x)
+            if (row[x] == 0 && seen++ % stride == 0)
+                samples.emplace_back(x, y);
+    }
+    return samples;
+}
+
+// How sharply the samples fall into rows when projected at the angle: the sum of
+// squared counts per row, which is largest when text lines project onto few rows.
+double rowSharpness(const std::vector<cv::Point>& samples, double degrees, int rows, int cols)
+{
+    const double a = degrees * CV_PI / 180.0, s = std::sin(a), c = std::cos(a);
+    const int margin = static_cast<int>(std::ceil(cols * std::abs(s))) + 1;
+    std::vector<int> counts(rows + 2 * margin + 2, 0);
+    for (const cv::Point& p : samples) {
+        const int row = static_cast<int>(std::lround(-s * p.x + c * p.y)) + margin;
+        if (row >= 0 && row < static_cast<int>(counts.size()))
+            ++counts[row];
+    }
+    double sharpness = 0;
+    for (int count : counts)
+        sharpness += double(count) * count;
+    return sharpness;
+}
+
+cv::Mat otsuOf(const cv::Mat& grey)
+{
+    cv::Mat binary;
+    cv::threshold(grey, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    return binary;
+}
+
+} // namespace
+
+bool readable(const cv::Mat& image)
+{
+    return !image.empty() && image.depth() == CV_8U &&
+           (image.channels() == 1 || image.channels() == 3 || image.channels() == 4) && image.dims == 2;
+}
+
+int medianLetterHeight(const cv::Mat& binary)
+{
+    cv::Mat ink = binary == 0, labels, stats, centroids;
+    const int count = cv::connectedComponentsWithStats(ink, labels, stats, centroids, 8, CV_32S);
+    std::vector<int> heights;
+    for (int i = 1; i < count; ++i) {
+        const int w = stats.at<int>(i, cv::CC_STAT_WIDTH), h = stats.at<int>(i, cv::CC_STAT_HEIGHT);
+        const int larger = std::max(w, h), smaller = std::min(w, h);
+        if (larger >= MIN_LETTER_SIDE && larger <= MAX_LETTER_SIDE && smaller >= 2)
+            heights.push_back(larger);
+    }
+    if (heights.empty())
+        return 0;
+    auto at = heights.begin() + static_cast<long>(LETTER_QUANTILE * (heights.size() - 1));
+    std::nth_element(heights.begin(), at, heights.end());
+    return *at;
+}
+
+double skewAngle(const cv::Mat& binary)
+{
+    const std::vector<cv::Point> samples = inkSamples(binary);
+    double best = 0, bestSharpness = -1;
+    for (double degrees = -MAX_SKEW; degrees <= MAX_SKEW + 1e-9; degrees += SKEW_STEP) {
+        const double sharpness = rowSharpness(samples, degrees, binary.rows, binary.cols);
+        // Ties keep the angle closest to level.
+        if (sharpness > bestSharpness || (sharpness == bestSharpness && std::abs(degrees) < std::abs(best))) {
+            bestSharpness = sharpness;
+            best = degrees;
+        }
+    }
+    return best;
+}
+
+cv::Mat binarized(const cv::Mat& grey, Binarization binarization, int letterHeight)
+{
+    cv::Mat source = grey, result;
+    switch (binarization) {
+    case Binarization::Grey:
+        return grey;
+    case Binarization::Otsu:
+        binarization::otsu(source, result);
+        break;
+    case Binarization::AdaptiveOtsu:
+        binarization::adaptiveOtsu(source, result, 4 * letterHeight);
+        break;
+    case Binarization::Sauvola:
+        // A window of about two letters sees paper around every stroke.
+        binarization::sauvola(source, result, 2 * letterHeight | 1, 0.2, 128, false);
+        break;
+    case Binarization::MultiscaleSauvola:
+        binarization::multiScaleSauvola(source, result, 2 * letterHeight | 1, 0.2, 128, 4, false, 16);
+        break;
+    }
+    return result.empty() ? grey : result;
+}
+
+cv::Mat scaledToLetters(const cv::Mat& grey, const Preparation& how, cv::Matx33d& toPage)
+{
+    const int height = medianLetterHeight(otsuOf(grey));
+    double scale = height > 0 ? double(how.letterHeight) / height : 1.0;
+    scale = std::clamp(scale, MIN_SCALE, MAX_SCALE);
+    scale = std::min(scale, std::sqrt(MAX_PREPARED_PIXELS / double(grey.total())));
+    toPage = cv::Matx33d::eye();
+    if (std::abs(scale - 1.0) < 0.05)
+        return grey;
+    cv::Mat scaled;
+    cv::resize(grey, scaled, cv::Size(), scale, scale, scale < 1 ? cv::INTER_AREA : cv::INTER_CUBIC);
+    toPage = cv::Matx33d(double(grey.cols) / scaled.cols, 0, 0, 0, double(grey.rows) / scaled.rows, 0, 0, 0, 1);
+    return scaled;
+}
+
+cv::Matx33d turnTransform(cv::Size page, int degrees)
+{
+    // Maps pixels of the turned page back to the page.
+    const double w = page.width - 1, h = page.height - 1;
+    switch (degrees) {
+    case 90: // turned (x', y') = (h - y, x)
+        return {0, 1, 0, -1, 0, h, 0, 0, 1};
+    case 180:
+        return {-1, 0, w, 0, -1, h, 0, 0, 1};
+    case 270: // turned (x', y') = (y, w - x)
+        return {0, -1, w, 1, 0, 0, 0, 0, 1};
+    default:
+        return cv::Matx33d::eye();
+    }
+}
+
+cv::Mat turned(const cv::Mat& page, int degrees)
+{
+    cv::Mat result;
+    if (degrees == 90)
+        cv::rotate(page, result, cv::ROTATE_90_CLOCKWISE);
+    else if (degrees == 180)
+        cv::rotate(page, result, cv::ROTATE_180);
+    else if (degrees == 270)
+        cv::rotate(page, result, cv::ROTATE_90_COUNTERCLOCKWISE);
+    else
+        result = page;
+    return result;
+}
+
+cv::Rect mappedBox(const cv::Rect& box, const cv::Matx33d& transform)
+{
+    std::vector<cv::Point2f> corners = {cv::Point2f(box.tl()), {float(box.br().x), float(box.y)},
+                                        cv::Point2f(box.br()), {float(box.x), float(box.br().y)}},
+                             mapped;
+    cv::perspectiveTransform(corners, mapped, cv::Matx33f(transform));
+    return cv::boundingRect(mapped);
+}
+
+PreparedPage prepared(const cv::Mat& image, bool rectify, bool upright, const Preparation& how)
+{
+    PreparedPage out;
+    if (!readable(image))
+        return out;
+    cv::Mat source = image, grey;
+    if (!utils::getGrayImage(source, grey))
+        return out;
+    cv::Mat page = rectify ? flattened(image, grey, out) : cv::Mat();
+    if (page.empty())
+        page = grey;
+
+    cv::Matx33d toPage;
+    cv::Mat scaled = scaledToLetters(page, how, toPage);
+    out.toImage = out.toImage * toPage;
+
+    if (upright) {
+        out.rotation = engine::orientation(scaled);
+        out.toImage = out.toImage * turnTransform(scaled.size(), out.rotation);
+        scaled = turned(scaled, out.rotation);
+    }
+
+    const double skew = skewAngle(otsuOf(scaled));
+    if (skew != 0) {
+        // The canvas grows to hold the whole turned page, so that no line end is cut off.
+        const cv::Point2f centre(scaled.cols / 2.0f, scaled.rows / 2.0f);
+        cv::Mat rotation = cv::getRotationMatrix2D(centre, skew, 1.0);
+        const cv::Rect2f bounds = cv::RotatedRect(centre, scaled.size(), float(skew)).boundingRect2f();
+        rotation.at<double>(0, 2) += bounds.width / 2 - centre.x;
+        rotation.at<double>(1, 2) += bounds.height / 2 - centre.y;
+        cv::Mat level;
+        cv::warpAffine(scaled, level, rotation, cv::Size(cvRound(bounds.width), cvRound(bounds.height)),
+                       cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+        out.toImage = out.toImage * affine3(rotation).inv();
+        scaled = level;
+    }
+    out.pixels = binarized(scaled, how.binarization, how.letterHeight);
+    return out;
+}
+
+} // namespace tarvek::reading

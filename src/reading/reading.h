@@ -1,0 +1,97 @@
+// Reading a photographed or scanned page: its text lines through Tesseract,
+// and the fields of a receipt (business name, telephone, date, total).
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+namespace tarvek::reading {
+
+struct ReadOptions {
+    // Tesseract language set: installed models joined by '+', e.g. "kor+eng".
+    std::string languages = "kor+eng";
+    // Find the page in a photo and flatten it before reading.
+    bool rectify = true;
+    // Turn the page upright (orientation detection) before reading.
+    bool upright = true;
+    // Time allowed for recognising one page; the lines read by then are kept.
+    int deadlineMs = 20000;
+};
+
+// Boxes are in the pixels of the image given to readText.
+struct Word {
+    std::string text; // UTF-8
+    cv::Rect box;
+    float confidence = 0; // 0 to 1
+};
+
+struct Line {
+    std::string text; // UTF-8, words joined by single spaces
+    cv::Rect box;
+    float confidence = 0; // 0 to 1
+    std::vector<Word> words;
+};
+
+struct ReadResult {
+    // In reading order: top to bottom, blocks as Tesseract lays them out.
+    std::vector<Line> lines;
+    // The deadline stopped recognition; lines holds what was read by then.
+    bool cutShort = false;
+    // A page was found in the photo and flattened before reading.
+    bool pageFound = false;
+    // The found page's top-left, top-right, bottom-right, bottom-left corners in
+    // the image's pixels (all zero when no page was found).
+    std::array<cv::Point2f, 4> corners{};
+    // Clockwise turn, in degrees (0, 90, 180 or 270), applied to make the page upright.
+    int rotation = 0;
+};
+
+// The text lines of the image (8-bit, one, three or four channels). An empty or
+// unreadable image, or an unknown language set, gives an empty result.
+ReadResult readText(const cv::Mat& image, const ReadOptions& options = {});
+
+// Languages whose models are installed (e.g. "deu", "eng", "kor"), sorted;
+// the orientation model "osd" is not a reading language and not listed.
+std::vector<std::string> installedLanguages();
+
+// Whether every '+'-separated part of the language set is installed.
+bool languagesInstalled(const std::string& languages);
+
+// Clockwise turn in degrees (0, 90, 180 or 270) that makes the page's text
+// upright, from Tesseract's orientation detection; 0 when it cannot tell.
+int uprightRotation(const cv::Mat& page);
+
+// The page turned clockwise by uprightRotation(page).
+cv::Mat upright(const cv::Mat& page);
+
+// A receipt field: its value in normal form, the line text it came from, the
+// box of that line and a confidence in [0, 1].
+struct Field {
+    std::string value;
+    std::string text;
+    cv::Rect box;
+    float confidence = 0;
+};
+
+struct Total : Field {
+    // ISO 4217 code when the receipt prints a currency ("KRW", "EUR", "USD",
+    // "MYR"...), otherwise empty.
+    std::string currency;
+};
+
+// Business name as printed; telephone as printed digits and separators; date
+// as YYYY-MM-DD; total as a decimal string with '.' ("420000", "24.23").
+struct ReceiptFields {
+    std::optional<Field> businessName, telephone, date;
+    std::optional<Total> total;
+};
+
+// The four fields found in a receipt's lines; a field stays empty when no line
+// qualifies.
+ReceiptFields receiptFields(const std::vector<Line>& lines);
+
+} // namespace tarvek::reading

@@ -1,0 +1,580 @@
+#include <algorithm>
+#include <cwctype>
+#include <regex>
+
+#include "reading/keyword_corrector.h"
+#include "reading/reading.h"
+#include "reading/receipt_fields_internal.h"
+#include "reading/wide_text.h"
+
+namespace tarvek::reading {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Text helpers
+// ---------------------------------------------------------------------------
+
+bool isDigit(wchar_t c)
+{
+    return c >= L'0' && c <= L'9';
+}
+
+// Letters OCR reads for digits, and the digits they stand for.
+wchar_t digitFor(wchar_t c)
+{
+    switch (c) {
+    case L'O': case L'o': case L'D': return L'0';
+    case L'l': case L'I': case L'|': return L'1';
+    case L'S': return L'5';
+    case L'B': return L'8';
+    default: return 0;
+    }
+}
+
+bool containsAny(const std::wstring& folded, std::initializer_list<const wchar_t*> words)
+{
+    return std::any_of(words.begin(), words.end(),
+                       [&](const wchar_t* word) { return folded.find(word) != std::wstring::npos; });
+}
+
+int digitCount(const std::wstring& text)
+{
+    return static_cast<int>(std::count_if(text.begin(), text.end(), isDigit));
+}
+
+std::wstring trimmed(const std::wstring& text)
+{
+    const auto first = text.find_first_not_of(L" \t");
+    if (first == std::wstring::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(L" \t") - first + 1);
+}
+
+// ---------------------------------------------------------------------------
+// Amounts and currencies
+// ---------------------------------------------------------------------------
+
+struct CurrencySign {
+    const wchar_t* sign;
+    const char* code;
+};
+
+// Longer signs before the shorter ones they contain.
+const CurrencySign CURRENCIES[] = {
+    {L"KRW", "KRW"}, {L"원", "KRW"}, {L"₩", "KRW"}, {L"￦", "KRW"}, {L"\\", "KRW"},
+    {L"EURO", "EUR"}, {L"EUR", "EUR"}, {L"€", "EUR"},
+    {L"USD", "USD"}, {L"US$", "USD"}, {L"MYR", "MYR"}, {L"RM", "MYR"}, {L"SGD", "SGD"}, {L"S$", "SGD"},
+    {L"GBP", "GBP"}, {L"£", "GBP"}, {L"CHF", "CHF"}, {L"JPY", "JPY"}, {L"¥", "JPY"}, {L"$", "USD"},
+};
+
+bool isLatinLetter(wchar_t c)
+{
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+// A sign made of letters counts only as a word of its own ("RM", not the "rm" in "Form").
+bool standsAlone(const std::wstring& text, size_t at, size_t length)
+{
+    if (!isLatinLetter(text[at]))
+        return true;
+    const bool before = at == 0 || !isLatinLetter(text[at - 1]);
+    const bool after = at + length >= text.size() || !isLatinLetter(text[at + length]);
+    // "EURO24,23" and "RM9.00" are common; a following letter is not.
+    return before && after;
+}
+
+// The currency whose sign is closest to the place in the text.
+std::string currencyNear(const std::wstring& text, size_t place)
+{
+    std::string code;
+    size_t nearest = std::wstring::npos;
+    const std::wstring upper = KeywordCorrector::Folded(text);
+    for (const CurrencySign& currency : CURRENCIES) {
+        const std::wstring sign = currency.sign;
+        for (size_t at = upper.find(sign); at != std::wstring::npos; at = upper.find(sign, at + 1)) {
+            if (!standsAlone(upper, at, sign.size()))
+                continue;
+            const size_t away = at > place ? at - place : place - at;
+            if (away < nearest) {
+                nearest = away;
+                code = currency.code;
+            }
+        }
+    }
+    return code;
+}
+
+constexpr long MAX_PLAIN_AMOUNT_DIGITS = 7;
+
+// Thousands groups, then an optional decimal part of one or two digits.
+const std::wregex& amountPattern()
+{
+    static const std::wregex pattern(LR"((^|[^\d.,])(\d{1,3}(?:[.,' ]\d{3})+|\d{1,12})(?:[.,] ?(\d{1,2}))?(?![\d]))");
+    return pattern;
+}
+
+std::string decimalOf(const std::wstring& whole, const std::wstring& fraction)
+{
+    std::wstring digits;
+    std::copy_if(whole.begin(), whole.end(), std::back_inserter(digits), isDigit);
+    digits.erase(0, std::min(digits.find_first_not_of(L'0'), digits.size() - 1));
+    if (!fraction.empty())
+        digits += L"." + (fraction.size() == 1 ? fraction + L"0" : fraction);
+    return narrowed(digits);
+}
+
+// ---------------------------------------------------------------------------
+// Dates
+// ---------------------------------------------------------------------------
+
+bool validDate(int year, int month, int day)
+{
+    static const int DAYS[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return year >= 1980 && year <= 2099 && month >= 1 && month <= 12 && day >= 1 && day <= DAYS[month - 1];
+}
+
+std::optional<std::string> isoDate(int year, int month, int day)
+{
+    if (year < 100)
+        year += 2000;
+    if (!validDate(year, month, day))
+        return std::nullopt;
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, day);
+    return std::string(text);
+}
+
+int numberOf(const std::wsmatch& match, int group)
+{
+    return std::stoi(match[group].str());
+}
+
+const wchar_t* const MONTHS[] = {L"JAN", L"FEB", L"MAR", L"APR", L"MAY", L"JUN",
+                                 L"JUL", L"AUG", L"SEP", L"OCT", L"NOV", L"DEC"};
+
+// Month number of an English or German month name's first letters (folded), 0 when none.
+int monthNamed(const std::wstring& name)
+{
+    for (int i = 0; i < 12; ++i)
+        if (name.compare(0, 3, MONTHS[i]) == 0)
+            return i + 1;
+    if (name.compare(0, 3, L"MAI") == 0)
+        return 5;
+    if (name.compare(0, 3, L"OKT") == 0)
+        return 10;
+    if (name.compare(0, 3, L"DEZ") == 0)
+        return 12;
+    return 0;
+}
+
+// One date form: a pattern and how its groups make a date (none when they make no valid one).
+struct DateForm {
+    std::wregex pattern;
+    std::optional<std::string> (*date)(const std::wsmatch&);
+};
+
+const std::vector<DateForm>& dateForms()
+{
+    static const std::vector<DateForm> forms = {
+        // 2019년 1월 10일
+        {std::wregex(LR"((\d{4})\s*년\s*(\d{1,2})\s*월\s*(\d{1,2})\s*일)"),
+         [](const std::wsmatch& m) { return isoDate(numberOf(m, 1), numberOf(m, 2), numberOf(m, 3)); }},
+        // 2019-01-10, 2019.01.10, 2019/1/10
+        {std::wregex(LR"((?:^|\D)(\d{4}) ?([-./]) ?(\d{1,2}) ?\2 ?(\d{1,2})(?!\d))"),
+         [](const std::wsmatch& m) { return isoDate(numberOf(m, 1), numberOf(m, 3), numberOf(m, 4)); }},
+        // 10.01.2019, 10/01/2019 (day first; month first when the day cannot be one)
+        {std::wregex(LR"((?:^|\D)(\d{1,2}) ?([-./]) ?(\d{1,2}) ?[-./,] ?(\d{4})(?!\d))"),
+         [](const std::wsmatch& m) {
+             auto date = isoDate(numberOf(m, 4), numberOf(m, 3), numberOf(m, 1));
+             return date ? date : isoDate(numberOf(m, 4), numberOf(m, 1), numberOf(m, 3));
+         }},
+        // 19/01/10, 19-01-10 year first; 10.01.19 day first; the other order when that is no date
+        {std::wregex(LR"((?:^|[^\d.,])(\d{2})([-./])(\d{2})\2(\d{2})(?![\d,]|\.\d))"),
+         [](const std::wsmatch& m) {
+             const int a = numberOf(m, 1), b = numberOf(m, 3), c = numberOf(m, 4);
+             const bool dayFirst = m[2].str() == L".";
+             auto date = dayFirst ? isoDate(c, b, a) : isoDate(a, b, c);
+             return date ? date : (dayFirst ? isoDate(a, b, c) : isoDate(c, b, a));
+         }},
+        // 10 Jan 2019, 10. MÄRZ 2020
+        {std::wregex(LR"((?:^|\D)(\d{1,2})\.? ?([A-Z]{3,9})\.?,? ?(\d{4})(?!\d))"),
+         [](const std::wsmatch& m) { return isoDate(numberOf(m, 3), monthNamed(m[2].str()), numberOf(m, 1)); }},
+        // Jan 10, 2019
+        {std::wregex(LR"(([A-Z]{3,9})\.? ?(\d{1,2}),? ?(\d{4})(?!\d))"),
+         [](const std::wsmatch& m) { return isoDate(numberOf(m, 3), monthNamed(m[1].str()), numberOf(m, 2)); }},
+    };
+    return forms;
+}
+
+// ---------------------------------------------------------------------------
+// Telephones
+// ---------------------------------------------------------------------------
+
+struct Telephone {
+    std::wstring number;
+    int score = 0;
+};
+
+const std::wregex& telephonePattern()
+{
+    // A run of digits and separators, opened by a digit, '+' or '('.
+    static const std::wregex pattern(LR"([+(]?\d[\d \-./()]{5,}\d)");
+    return pattern;
+}
+
+bool looksLikeOtherNumber(const std::wstring& number)
+{
+    // Korean business registration numbers (123-45-67890) and dates are printed nearby.
+    static const std::wregex business(LR"(^\d{3}-\d{2}-\d{5}$)");
+    return std::regex_match(number, business) || dateIn(narrowed(number)).has_value();
+}
+
+// Telephone candidate score: higher for a keyword before it and a typical start; none for a
+// number that is no telephone.
+std::optional<Telephone> scoredTelephone(const std::wstring& number, const std::wstring& before)
+{
+    const int digits = digitCount(number);
+    if (digits < 8 || digits > 15 || looksLikeOtherNumber(number))
+        return std::nullopt;
+    const std::wstring context = KeywordCorrector::Folded(before);
+    if (containsAny(context, {L"FAX", L"팩스", L"사업자", L"등록", L"STEUER", L"ST.", L"UST", L"UID", L"TID", L"MID",
+                              L"IBAN", L"BLZ", L"KONTO", L"KARTE", L"CARD", L"카드", L"승인", L"TRACE", L"BELEG",
+                              L"BON", L"TERMINAL", L"NR", L"NO.", L"#"}) &&
+        !containsAny(context, {L"TEL", L"전화", L"PHONE", L"FON"}))
+        return std::nullopt;
+    Telephone phone{number, 0};
+    if (containsAny(context, {L"TEL", L"전화", L"PHONE", L"FON", L"☎", L"T."}))
+        phone.score += 3;
+    const wchar_t first = number[0];
+    static const std::wregex serviceNumber(LR"(^1[5-8]\d\d-\d{4}$)");
+    if (first == L'0' || first == L'+' || first == L'(' || std::regex_match(number, serviceNumber))
+        phone.score += 2;
+    const bool separated = number.find_first_of(L" -./()") != std::wstring::npos;
+    if (separated)
+        phone.score += 1;
+    return phone.score >= 2 ? std::optional<Telephone>(phone) : std::nullopt;
+}
+
+std::optional<Telephone> telephoneOf(const std::wstring& text)
+{
+    std::optional<Telephone> best;
+    size_t previousEnd = 0;
+    for (std::wsregex_iterator it(text.begin(), text.end(), telephonePattern()), end; it != end; ++it) {
+        const size_t at = static_cast<size_t>(it->position());
+        std::wstring number = trimmed(it->str());
+        // A closing bracket with no opening one belongs to the text around.
+        if (number.back() == L')' && number.find(L'(') == std::wstring::npos)
+            number.pop_back();
+        const auto phone = scoredTelephone(number, text.substr(previousEnd, at - previousEnd));
+        previousEnd = at + it->length();
+        if (phone && (!best || phone->score > best->score))
+            best = phone;
+    }
+    return best;
+}
+
+// ---------------------------------------------------------------------------
+// Keywords of the total and of what is not the business name
+// ---------------------------------------------------------------------------
+
+// Lines with these keywords carry the total.
+const std::vector<std::wstring> TOTAL_KEYWORDS = {
+    L"합계", L"총합계", L"합계금액", L"총액", L"총금액", L"결제금액", L"받을금액", L"청구금액",
+    L"TOTAL", L"AMOUNT", L"SUMME", L"GESAMT", L"GESAMTBETRAG", L"ZU ZAHLEN", L"BETRAG", L"GRAND TOTAL",
+    L"TOTAL DUE", L"AMOUNT DUE", L"BALANCE DUE", L"ENDSUMME"};
+// Near-namesakes of the total that are not it: the closest keyword decides what a line is.
+const std::vector<std::wstring> NOT_TOTAL_KEYWORDS = {
+    L"소계", L"부가세", L"과세", L"면세", L"받은금액", L"거스름돈", L"할인", L"SUBTOTAL", L"SUB TOTAL",
+    L"ZWISCHENSUMME", L"NETTO", L"MWST", L"STEUER", L"TAX", L"GST", L"VAT", L"CHANGE", L"CASH", L"BARGELD",
+    L"GEGEBEN", L"RUCKGELD", L"ZURUCK", L"DISCOUNT", L"RABATT", L"ROUNDING", L"TOTAL QTY", L"TOTAL ITEMS",
+    L"ANZAHL", L"POSITIONEN"};
+// Lines that head or frame a receipt rather than name its business.
+const std::vector<std::wstring> NOT_NAME_KEYWORDS = {
+    L"영수증", L"신용카드", L"매출전표", L"고객용", L"사업자", L"대표", L"주소", L"전화", L"RECEIPT", L"INVOICE",
+    L"TAX INVOICE", L"KASSENBON", L"RECHNUNG", L"BELEG", L"QUITTUNG", L"WELCOME", L"WILLKOMMEN", L"TEL",
+    L"TELEFON", L"PHONE", L"FAX", L"DATE", L"DATUM", L"CASHIER", L"KASSE", L"BON", L"STEUER", L"UST"};
+
+struct Keywords {
+    KeywordCorrector total{TOTAL_KEYWORDS};
+    KeywordCorrector notTotal{NOT_TOTAL_KEYWORDS};
+    KeywordCorrector notName{NOT_NAME_KEYWORDS};
+};
+
+// Built once: the confusion tables and dictionaries are read only afterwards.
+const Keywords& keywords()
+{
+    static const Keywords shared;
+    return shared;
+}
+
+// ---------------------------------------------------------------------------
+// Fields from lines
+// ---------------------------------------------------------------------------
+
+struct Candidate {
+    size_t line;
+    Amount amount;
+    float confidence;
+};
+
+bool sameRow(const cv::Rect& a, const cv::Rect& b)
+{
+    const int overlap = std::min(a.br().y, b.br().y) - std::max(a.y, b.y);
+    return overlap > 0.5 * std::min(a.height, b.height);
+}
+
+// The amount printed after the keyword: on its line, on a line of the same row to its
+// right, or alone on the next line.
+std::optional<Amount> amountAfter(const std::vector<Line>& lines, size_t index, const std::wstring& after)
+{
+    if (auto amount = amountIn(narrowed(after)))
+        return amount;
+    const Line& line = lines[index];
+    for (size_t other = 0; other < lines.size(); ++other)
+        if (other != index && sameRow(line.box, lines[other].box) && lines[other].box.x > line.box.x)
+            if (auto amount = amountIn(lines[other].text))
+                return amount;
+    if (index + 1 < lines.size()) {
+        const std::wstring next = widened(lines[index + 1].text);
+        // Only a line that is little more than the amount itself.
+        const auto letters = std::count_if(next.begin(), next.end(), [](wchar_t c) { return std::iswalpha(c); });
+        if (letters <= 3 && digitCount(next) * 2 >= static_cast<int>(trimmed(next).size()) - 3)
+            return amountIn(lines[index + 1].text);
+    }
+    return std::nullopt;
+}
+
+std::optional<Candidate> totalOn(const std::vector<Line>& lines, size_t index)
+{
+    const std::wstring text = widened(lines[index].text);
+    const auto total = keywords().total.Find(text);
+    if (!total)
+        return std::nullopt;
+    const auto other = keywords().notTotal.Find(text);
+    // A closer namesake (SUBTOTAL for TOTAL, 받은금액 for 받을금액) makes it another line.
+    if (other && other->confidence >= total->confidence && other->end > total->begin && other->begin < total->end)
+        return std::nullopt;
+    if (other && other->confidence > total->confidence)
+        return std::nullopt;
+    auto amount = amountAfter(lines, index, text.substr(total->end));
+    if (!amount)
+        return std::nullopt;
+    return Candidate{index, *amount, total->confidence};
+}
+
+std::string receiptCurrency(const std::vector<Line>& lines)
+{
+    for (const Line& line : lines)
+        if (std::string code = currencyIn(line.text); !code.empty())
+            return code;
+    return {};
+}
+
+// Keyword confidences closer than this are taken as equal.
+constexpr float SAME_CONFIDENCE = 0.05f;
+
+std::optional<Total> totalField(const std::vector<Line>& lines)
+{
+    std::optional<Candidate> best;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const auto candidate = totalOn(lines, i);
+        if (!candidate)
+            continue;
+        // The surest keyword wins; among keywords about as sure, the largest amount (subtotals
+        // and taxes that slip through are smaller).
+        if (!best || candidate->confidence > best->confidence + SAME_CONFIDENCE ||
+            (candidate->confidence > best->confidence - SAME_CONFIDENCE &&
+             std::stod(candidate->amount.value) > std::stod(best->amount.value)))
+            best = candidate;
+    }
+    if (!best)
+        return std::nullopt;
+    const Line& line = lines[best->line];
+    Total total;
+    static_cast<Field&>(total) = Field{best->amount.value, line.text, line.box, line.confidence * best->confidence};
+    total.currency = best->amount.currency.empty() ? receiptCurrency(lines) : best->amount.currency;
+    return total;
+}
+
+// The date printed most often (a receipt repeats it on its card slip, and a misread copy
+// rarely repeats); among equals a date named as such, then the first.
+std::optional<Field> dateField(const std::vector<Line>& lines)
+{
+    struct Seen {
+        Field field;
+        int count;
+        bool named;
+    };
+    std::vector<Seen> seen;
+    for (const Line& line : lines) {
+        const auto date = dateIn(line.text);
+        if (!date)
+            continue;
+        const std::wstring folded = KeywordCorrector::Folded(widened(line.text));
+        const bool named = containsAny(folded, {L"DATE", L"DATUM", L"일자", L"일시", L"날짜", L"거래"});
+        auto same = std::find_if(seen.begin(), seen.end(), [&](const Seen& s) { return s.field.value == *date; });
+        if (same == seen.end())
+            seen.push_back({Field{*date, line.text, line.box, line.confidence}, 1, named});
+        else
+            ++same->count, same->named |= named;
+    }
+    const auto better = [](const Seen& a, const Seen& b) { return a.count != b.count ? a.count > b.count : a.named > b.named; };
+    std::stable_sort(seen.begin(), seen.end(), better);
+    return seen.empty() ? std::nullopt : std::optional<Field>(seen.front().field);
+}
+
+std::optional<Field> telephoneField(const std::vector<Line>& lines)
+{
+    std::optional<Field> best;
+    int bestScore = 0;
+    for (const Line& line : lines) {
+        const auto phone = telephoneOf(withDigitsRestored(widened(line.text)));
+        if (phone && phone->score > bestScore) {
+            bestScore = phone->score;
+            best = Field{narrowed(phone->number), line.text, line.box, line.confidence};
+        }
+    }
+    return best;
+}
+
+// Lines among the first ones that could name the business: enough letters, no field or heading.
+bool couldBeName(const Line& line)
+{
+    const std::wstring text = widened(line.text);
+    const int letters = static_cast<int>(std::count_if(text.begin(), text.end(), [](wchar_t c) {
+        return isWordCharacter(c) && !isDigit(c);
+    }));
+    if (letters < 2 || letters < digitCount(text) || line.confidence < 0.4f)
+        return false;
+    if (dateIn(line.text) || telephoneIn(line.text) || keywords().total.Find(text))
+        return false;
+    const auto heading = keywords().notName.Find(text);
+    return !heading || heading->confidence < 0.9f;
+}
+
+// The line up to the end of its company form ("Aldi GmbH & Co. KG, 50108 Holte" names
+// "Aldi GmbH & Co. KG"); nothing when the line names no company form.
+std::optional<std::wstring> companyName(const std::wstring& text)
+{
+    static const std::wregex form(
+        LR"((^|[^A-Z])(GMBH|MBH|AG|KG|OHG|E\.K|LTD|INC|LLC|SDN\.? ?BHD|CORP|PLC)\.?(?=[^A-Z]|$)|\(주\)|㈜|주식회사)");
+    const std::wstring folded = KeywordCorrector::Folded(text);
+    std::wsmatch last;
+    for (std::wsregex_iterator it(folded.begin(), folded.end(), form), end; it != end; ++it)
+        last = *it;
+    if (last.empty())
+        return std::nullopt;
+    // Korean forms come first ("(주)이마트"), the others last: cut only after a trailing form.
+    const bool leading = last[2].length() == 0;
+    const std::wstring name = leading ? text : text.substr(0, last.position(0) + last.length(0));
+    return trimmed(name);
+}
+
+// Business name: a line naming a company form, or else the most prominent line near the top
+// (letter height and confidence, earlier lines weighing more).
+std::optional<Field> businessNameField(const std::vector<Line>& lines)
+{
+    for (const Line& line : lines)
+        if (const auto name = companyName(widened(line.text)); name && couldBeName(line))
+            return Field{narrowed(*name), line.text, line.box, line.confidence};
+    constexpr size_t TOP_LINES = 6;
+    std::optional<Field> best;
+    double bestScore = 0;
+    size_t considered = 0;
+    for (size_t i = 0; i < lines.size() && considered < TOP_LINES; ++i) {
+        const Line& line = lines[i];
+        if (!couldBeName(line))
+            continue;
+        const double score = line.box.height * line.confidence * (1.0 - 0.1 * considered);
+        ++considered;
+        if (score > bestScore) {
+            bestScore = score;
+            best = Field{narrowed(trimmed(widened(line.text))), line.text, line.box, line.confidence};
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+std::wstring withDigitsRestored(const std::wstring& text)
+{
+    std::wstring result(text);
+    // Runs of digits, digit-like letters and the separators inside numbers.
+    size_t i = 0;
+    while (i < result.size()) {
+        if (!isDigit(result[i]) && !digitFor(result[i])) {
+            ++i;
+            continue;
+        }
+        size_t end = i;
+        int digits = 0, letters = 0;
+        while (end < result.size() &&
+               (isDigit(result[end]) || digitFor(result[end]) || result[end] == L'.' || result[end] == L',')) {
+            digits += isDigit(result[end]);
+            letters += digitFor(result[end]) != 0;
+            ++end;
+        }
+        // Letters stand for digits only among more digits, and only where no letter follows the run.
+        const bool wordFollows = end < result.size() && std::iswalpha(result[end]);
+        if (digits > 0 && letters <= digits && !wordFollows)
+            for (size_t k = i; k < end; ++k)
+                if (digitFor(result[k]))
+                    result[k] = digitFor(result[k]);
+        i = end;
+    }
+    return result;
+}
+
+std::optional<Amount> amountIn(const std::string& utf8)
+{
+    const std::wstring text = withDigitsRestored(widened(utf8));
+    std::optional<Amount> last;
+    size_t place = 0;
+    for (std::wsregex_iterator it(text.begin(), text.end(), amountPattern()), end; it != end; ++it) {
+        const std::wsmatch& m = *it;
+        // A long plain run of digits is an article or card number, not a price.
+        if (m[3].length() == 0 && m[2].length() > MAX_PLAIN_AMOUNT_DIGITS &&
+            m[2].str().find_first_of(L".,' ") == std::wstring::npos)
+            continue;
+        last = Amount{decimalOf(m[2].str(), m[3].str()), {}};
+        place = static_cast<size_t>(m.position(2));
+    }
+    if (last)
+        last->currency = currencyNear(text, place);
+    return last;
+}
+
+std::string currencyIn(const std::string& utf8)
+{
+    return currencyNear(widened(utf8), 0);
+}
+
+std::optional<std::string> dateIn(const std::string& utf8)
+{
+    const std::wstring text = KeywordCorrector::Folded(withDigitsRestored(widened(utf8)));
+    for (const DateForm& form : dateForms())
+        for (std::wsregex_iterator it(text.begin(), text.end(), form.pattern), end; it != end; ++it)
+            if (auto date = form.date(*it))
+                return date;
+    return std::nullopt;
+}
+
+std::optional<std::string> telephoneIn(const std::string& utf8)
+{
+    const auto phone = telephoneOf(withDigitsRestored(widened(utf8)));
+    return phone ? std::optional<std::string>(narrowed(phone->number)) : std::nullopt;
+}
+
+ReceiptFields receiptFields(const std::vector<Line>& lines)
+{
+    ReceiptFields fields;
+    fields.businessName = businessNameField(lines);
+    fields.telephone = telephoneField(lines);
+    fields.date = dateField(lines);
+    fields.total = totalField(lines);
+    return fields;
+}
+
+} // namespace tarvek::reading
