@@ -13,7 +13,7 @@ namespace {
 
 // Longest side of the reduced copy that the background is estimated on.
 constexpr int WORKING_SIDE = 1024;
-// Side of the closing on that copy: wider than strokes, narrower than stains.
+// Least side of the closing on that copy: wider than most strokes, narrower than stains.
 constexpr int CLOSING_SIDE = 15;
 // Pixels of the reduced copy at least this share of its closing count as paper.
 constexpr float PAPER_SHARE = 0.85f;
@@ -39,9 +39,15 @@ int reductionFactor(cv::Size size)
     return std::max(1, (std::max(size.width, size.height) + WORKING_SIDE - 1) / WORKING_SIDE);
 }
 
+// Side of the closing on the reduced copy: wide enough to erase strokes of strokeWidth.
+int closingSide(cv::Size size, int strokeWidth)
+{
+    return std::max(CLOSING_SIDE, 2 * strokeWidth / reductionFactor(size) + 1);
+}
+
 // The mean of the paper pixels around each pixel of small, where paper is what
 // reaches PAPER_SHARE of the closing; the closing itself where paper is scarce.
-cv::Mat meanOfPaper(const cv::Mat& small, const cv::Mat& closed)
+cv::Mat meanOfPaper(const cv::Mat& small, const cv::Mat& closed, int closing)
 {
     cv::Mat values(small.size(), CV_32F), weights(small.size(), CV_32F);
     for (int y = 0; y < small.rows; ++y) {
@@ -55,7 +61,7 @@ cv::Mat meanOfPaper(const cv::Mat& small, const cv::Mat& closed)
         }
     }
     // Two box passes: nearly Gaussian weights at the cost of boxes.
-    const cv::Size box(2 * CLOSING_SIDE + 1, 2 * CLOSING_SIDE + 1);
+    const cv::Size box(2 * closing + 1, 2 * closing + 1);
     for (int pass = 0; pass < 2; ++pass) {
         cv::blur(values, values, box);
         cv::blur(weights, weights, box);
@@ -209,6 +215,12 @@ int medianHeight(const cv::Mat& stats, int strokeWidth)
     return heights[heights.size() / 2];
 }
 
+// rough: 255 where the page is darker than its Otsu threshold, which is returned.
+int roughInk(const cv::Mat& page, cv::Mat& rough)
+{
+    return static_cast<int>(cv::threshold(page, rough, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU));
+}
+
 // dst: 0 for the ink components of at least leastArea pixels, 255 elsewhere.
 void keepComponents(const cv::Mat& labels, const cv::Mat& stats, int leastArea, cv::Mat& dst)
 {
@@ -228,15 +240,15 @@ void keepComponents(const cv::Mat& labels, const cv::Mat& stats, int leastArea, 
 
 }  // namespace
 
-cv::Mat paperBackground(const cv::Mat& grey)
+cv::Mat paperBackground(const cv::Mat& grey, int strokeWidth)
 {
-    const int f = reductionFactor(grey.size());
+    const int f = reductionFactor(grey.size()), closing = closingSide(grey.size(), strokeWidth);
     cv::Mat small, closed;
     cv::resize(grey, small, cv::Size((grey.cols + f - 1) / f, (grey.rows + f - 1) / f), 0, 0, cv::INTER_AREA);
     cv::morphologyEx(small, closed, cv::MORPH_CLOSE,
-                     cv::getStructuringElement(cv::MORPH_RECT, cv::Size(CLOSING_SIDE, CLOSING_SIDE)));
+                     cv::getStructuringElement(cv::MORPH_RECT, cv::Size(closing, closing)));
     cv::Mat background;
-    cv::resize(meanOfPaper(small, closed), background, grey.size(), 0, 0, cv::INTER_LINEAR);
+    cv::resize(meanOfPaper(small, closed, closing), background, grey.size(), 0, 0, cv::INTER_LINEAR);
     return background;
 }
 
@@ -283,11 +295,16 @@ void autoBinarize(cv::Mat& src, cv::Mat& dst, double k)
     dst.release();
     if (!isGrey || grey.cols < AUTO_MIN_SIDE || grey.rows < AUTO_MIN_SIDE || !(k >= 0 && k <= 1))
         return;
-    const cv::Mat page = normalisedPage(grey, paperBackground(grey));
-
-    cv::Mat rough, contrast, edges;
-    const int global = static_cast<int>(cv::threshold(page, rough, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU));
+    cv::Mat page = normalisedPage(grey, paperBackground(grey, 0)), rough;
+    int global = roughInk(page, rough);
     const int width = std::max(1, strokeWidth(rough));
+    // Strokes too wide for the usual closing: estimated again with a wider one.
+    if (closingSide(grey.size(), width) > CLOSING_SIDE) {
+        page = normalisedPage(grey, paperBackground(grey, width));
+        global = roughInk(page, rough);
+    }
+
+    cv::Mat contrast, edges;
     cv::morphologyEx(page, contrast, cv::MORPH_GRADIENT, cv::Mat());
     // Most pixels are paper, so the median contrast is the grain's; edges stand well above it.
     const int grain = GRAIN_MARGIN * medianValue(contrast);

@@ -66,7 +66,7 @@ TEST(PaperBackground, FollowsAKnownLightingGradientUnderText)
         const cv::Mat light = gradientLight(size);
         const double scale = size.width / 700.0;
         const cv::Mat page = litPage(textMask(size, scale, std::max(1, static_cast<int>(2 * scale))), light, 0.8);
-        cv::Mat background = paperBackground(page), error;
+        cv::Mat background = paperBackground(page, 0), error;
         ASSERT_EQ(background.size(), size);
         ASSERT_EQ(background.type(), CV_8UC1);
         background.convertTo(background, CV_32F);
@@ -144,6 +144,18 @@ TEST(AutoBinarize, RecoversTheInkOfDegradedPages)
         cv::Mat otsu;
         cv::threshold(page, otsu, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
         EXPECT_GE(fMeasure(result, ink), fMeasure(otsu, ink) - 0.01) << c.name;
+    }
+}
+
+// Strokes wider than the background's usual closing, under uneven light, on
+// pages small enough to be worked on at full size and large enough to be reduced.
+TEST(AutoBinarize, KeepsBoldStrokesWhole)
+{
+    for (const cv::Size size : {cv::Size(900, 700), cv::Size(2400, 1800)}) {
+        const double scale = size.width / 900.0;
+        const cv::Mat ink = textMask(size, 4 * scale, static_cast<int>(32 * scale));
+        const cv::Mat page = litPage(ink, gradientLight(size), 0.8);
+        EXPECT_GT(fMeasure(autoResult(page), ink), 0.97) << size;
     }
 }
 
