@@ -215,7 +215,7 @@ int medianHeight(const cv::Mat& stats, int strokeWidth)
     return heights[heights.size() / 2];
 }
 
-// rough: 255 where the page is darker than its Otsu threshold, which is returned.
+// rough: 255 where the page is at or below its Otsu threshold, which is returned.
 int roughInk(const cv::Mat& page, cv::Mat& rough)
 {
     return static_cast<int>(cv::threshold(page, rough, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU));
