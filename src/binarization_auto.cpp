@@ -31,6 +31,11 @@ constexpr int GRAIN_MARGIN = 2;
 // Away from edges a pixel must be at least this much darker than paper to be ink,
 // so that a blank page's grain never is.
 constexpr int LEAST_INK_DEPTH = 40;
+// A component whose darkest depth below paper is less than this share of the
+// deepest ink near it is show-through; near is within NEAR_CELLS cells of two
+// text heights.
+constexpr double FAINT_SHARE = 0.5;
+constexpr int NEAR_CELLS = 2;
 // Components smaller than this share of the text height squared are speckle.
 constexpr double SPECKLE_SHARE = 0.1;
 
@@ -221,12 +226,53 @@ int roughInk(const cv::Mat& page, cv::Mat& rough)
     return static_cast<int>(cv::threshold(page, rough, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU));
 }
 
-// dst: 0 for the ink components of at least leastArea pixels, 255 elsewhere.
-void keepComponents(const cv::Mat& labels, const cv::Mat& stats, int leastArea, cv::Mat& dst)
+// The darkest value of the page in each component.
+std::vector<int> darkestOf(const cv::Mat& labels, const cv::Mat& page, int count)
 {
-    std::vector<uchar> tone(stats.rows, 255);
+    std::vector<int> darkest(count, 255);
+    for (int y = 0; y < labels.rows; ++y) {
+        const int* l = labels.ptr<int>(y);
+        const uchar* p = page.ptr<uchar>(y);
+        for (int x = 0; x < labels.cols; ++x)
+            darkest[l[x]] = std::min<int>(darkest[l[x]], p[x]);
+    }
+    return darkest;
+}
+
+// Whether each component is kept: at least leastArea pixels, and a darkest
+// depth below paper of at least FAINT_SHARE of the deepest component's whose
+// centre lies within NEAR_CELLS cells of a side of cell pixels: strokes of a
+// back page showing through are fainter than the ink beside them.
+std::vector<bool> keptComponents(const cv::Mat& stats, const cv::Mat& centroids, const std::vector<int>& darkest,
+                                 int leastArea, int cell, cv::Size size)
+{
+    const cv::Size grid((size.width + cell - 1) / cell, (size.height + cell - 1) / cell);
+    const auto cellOf = [&](int label) {
+        return cv::Point(std::clamp(static_cast<int>(centroids.at<double>(label, 0)) / cell, 0, grid.width - 1),
+                         std::clamp(static_cast<int>(centroids.at<double>(label, 1)) / cell, 0, grid.height - 1));
+    };
+    std::vector<bool> kept(stats.rows, false);
+    cv::Mat deepest(grid, CV_8U, cv::Scalar(0));
+    for (int label = 1; label < stats.rows; ++label) {
+        kept[label] = stats.at<int>(label, cv::CC_STAT_AREA) >= leastArea;
+        if (kept[label]) {
+            uchar& d = deepest.at<uchar>(cellOf(label));
+            d = std::max<uchar>(d, static_cast<uchar>(255 - darkest[label]));
+        }
+    }
+    cv::dilate(deepest, deepest, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(2 * NEAR_CELLS + 1, 2 * NEAR_CELLS + 1)));
     for (int label = 1; label < stats.rows; ++label)
-        tone[label] = stats.at<int>(label, cv::CC_STAT_AREA) >= leastArea ? 0 : 255;
+        if (kept[label])
+            kept[label] = 255 - darkest[label] >= FAINT_SHARE * deepest.at<uchar>(cellOf(label));
+    return kept;
+}
+
+// dst: 0 for the kept ink components, 255 elsewhere.
+void keepComponents(const cv::Mat& labels, const std::vector<bool>& kept, cv::Mat& dst)
+{
+    std::vector<uchar> tone(kept.size(), 255);
+    for (size_t label = 1; label < kept.size(); ++label)
+        tone[label] = kept[label] ? 0 : 255;
     dst.create(labels.size(), CV_8U);
     cv::parallel_for_(cv::Range(0, labels.rows), [&](const cv::Range& rows) {
         for (int y = rows.start; y < rows.end; ++y) {
@@ -317,8 +363,12 @@ void autoBinarize(cv::Mat& src, cv::Mat& dst, double k)
 
     cv::Mat labels, stats, centroids;
     cv::connectedComponentsWithStats(ink, labels, stats, centroids, 8, CV_32S);
-    const double speckle = SPECKLE_SHARE * medianHeight(stats, width);
-    keepComponents(labels, stats, static_cast<int>(std::ceil(speckle * speckle)), dst);
+    const int height = medianHeight(stats, width);
+    const double speckle = SPECKLE_SHARE * height;
+    const std::vector<bool> kept = keptComponents(stats, centroids, darkestOf(labels, page, stats.rows),
+                                                  static_cast<int>(std::ceil(speckle * speckle)),
+                                                  std::max(2 * height, 8), page.size());
+    keepComponents(labels, kept, dst);
 }
 
 }  // namespace tarvek::binarization
