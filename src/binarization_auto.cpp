@@ -13,7 +13,7 @@ namespace {
 
 // Longest side of the reduced copy that the background is estimated on.
 constexpr int WORKING_SIDE = 1024;
-// Side of the closing on that copy: wider than strokes, narrower than stains.
+// Least side of the closing on that copy: wider than most strokes, narrower than stains.
 constexpr int CLOSING_SIDE = 15;
 // Pixels of the reduced copy at least this share of its closing count as paper.
 constexpr float PAPER_SHARE = 0.85f;
@@ -31,6 +31,11 @@ constexpr int GRAIN_MARGIN = 2;
 // Away from edges a pixel must be at least this much darker than paper to be ink,
 // so that a blank page's grain never is.
 constexpr int LEAST_INK_DEPTH = 40;
+// A component whose darkest depth below paper is less than this share of the
+// deepest ink near it is show-through; near is within NEAR_CELLS cells of two
+// text heights.
+constexpr double FAINT_SHARE = 0.5;
+constexpr int NEAR_CELLS = 2;
 // Components smaller than this share of the text height squared are speckle.
 constexpr double SPECKLE_SHARE = 0.1;
 
@@ -39,9 +44,15 @@ int reductionFactor(cv::Size size)
     return std::max(1, (std::max(size.width, size.height) + WORKING_SIDE - 1) / WORKING_SIDE);
 }
 
+// Side of the closing on the reduced copy: wide enough to erase strokes of strokeWidth.
+int closingSide(cv::Size size, int strokeWidth)
+{
+    return std::max(CLOSING_SIDE, 2 * strokeWidth / reductionFactor(size) + 1);
+}
+
 // The mean of the paper pixels around each pixel of small, where paper is what
 // reaches PAPER_SHARE of the closing; the closing itself where paper is scarce.
-cv::Mat meanOfPaper(const cv::Mat& small, const cv::Mat& closed)
+cv::Mat meanOfPaper(const cv::Mat& small, const cv::Mat& closed, int closing)
 {
     cv::Mat values(small.size(), CV_32F), weights(small.size(), CV_32F);
     for (int y = 0; y < small.rows; ++y) {
@@ -55,7 +66,7 @@ cv::Mat meanOfPaper(const cv::Mat& small, const cv::Mat& closed)
         }
     }
     // Two box passes: nearly Gaussian weights at the cost of boxes.
-    const cv::Size box(2 * CLOSING_SIDE + 1, 2 * CLOSING_SIDE + 1);
+    const cv::Size box(2 * closing + 1, 2 * closing + 1);
     for (int pass = 0; pass < 2; ++pass) {
         cv::blur(values, values, box);
         cv::blur(weights, weights, box);
@@ -209,12 +220,59 @@ int medianHeight(const cv::Mat& stats, int strokeWidth)
     return heights[heights.size() / 2];
 }
 
-// dst: 0 for the ink components of at least leastArea pixels, 255 elsewhere.
-void keepComponents(const cv::Mat& labels, const cv::Mat& stats, int leastArea, cv::Mat& dst)
+// rough: 255 where the page is at or below its Otsu threshold, which is returned.
+int roughInk(const cv::Mat& page, cv::Mat& rough)
 {
-    std::vector<uchar> tone(stats.rows, 255);
+    return static_cast<int>(cv::threshold(page, rough, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU));
+}
+
+// The darkest value of the page in each component.
+std::vector<int> darkestOf(const cv::Mat& labels, const cv::Mat& page, int count)
+{
+    std::vector<int> darkest(count, 255);
+    for (int y = 0; y < labels.rows; ++y) {
+        const int* l = labels.ptr<int>(y);
+        const uchar* p = page.ptr<uchar>(y);
+        for (int x = 0; x < labels.cols; ++x)
+            darkest[l[x]] = std::min<int>(darkest[l[x]], p[x]);
+    }
+    return darkest;
+}
+
+// Whether each component is kept: at least leastArea pixels, and a darkest
+// depth below paper of at least FAINT_SHARE of the deepest component's whose
+// centre lies within NEAR_CELLS cells of a side of cell pixels: strokes of a
+// back page showing through are fainter than the ink beside them.
+std::vector<bool> keptComponents(const cv::Mat& stats, const cv::Mat& centroids, const std::vector<int>& darkest,
+                                 int leastArea, int cell, cv::Size size)
+{
+    const cv::Size grid((size.width + cell - 1) / cell, (size.height + cell - 1) / cell);
+    const auto cellOf = [&](int label) {
+        return cv::Point(std::clamp(static_cast<int>(centroids.at<double>(label, 0)) / cell, 0, grid.width - 1),
+                         std::clamp(static_cast<int>(centroids.at<double>(label, 1)) / cell, 0, grid.height - 1));
+    };
+    std::vector<bool> kept(stats.rows, false);
+    cv::Mat deepest(grid, CV_8U, cv::Scalar(0));
+    for (int label = 1; label < stats.rows; ++label) {
+        kept[label] = stats.at<int>(label, cv::CC_STAT_AREA) >= leastArea;
+        if (kept[label]) {
+            uchar& d = deepest.at<uchar>(cellOf(label));
+            d = std::max<uchar>(d, static_cast<uchar>(255 - darkest[label]));
+        }
+    }
+    cv::dilate(deepest, deepest, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(2 * NEAR_CELLS + 1, 2 * NEAR_CELLS + 1)));
     for (int label = 1; label < stats.rows; ++label)
-        tone[label] = stats.at<int>(label, cv::CC_STAT_AREA) >= leastArea ? 0 : 255;
+        if (kept[label])
+            kept[label] = 255 - darkest[label] >= FAINT_SHARE * deepest.at<uchar>(cellOf(label));
+    return kept;
+}
+
+// dst: 0 for the kept ink components, 255 elsewhere.
+void keepComponents(const cv::Mat& labels, const std::vector<bool>& kept, cv::Mat& dst)
+{
+    std::vector<uchar> tone(kept.size(), 255);
+    for (size_t label = 1; label < kept.size(); ++label)
+        tone[label] = kept[label] ? 0 : 255;
     dst.create(labels.size(), CV_8U);
     cv::parallel_for_(cv::Range(0, labels.rows), [&](const cv::Range& rows) {
         for (int y = rows.start; y < rows.end; ++y) {
@@ -228,15 +286,15 @@ void keepComponents(const cv::Mat& labels, const cv::Mat& stats, int leastArea, 
 
 }  // namespace
 
-cv::Mat paperBackground(const cv::Mat& grey)
+cv::Mat paperBackground(const cv::Mat& grey, int strokeWidth)
 {
-    const int f = reductionFactor(grey.size());
+    const int f = reductionFactor(grey.size()), closing = closingSide(grey.size(), strokeWidth);
     cv::Mat small, closed;
     cv::resize(grey, small, cv::Size((grey.cols + f - 1) / f, (grey.rows + f - 1) / f), 0, 0, cv::INTER_AREA);
     cv::morphologyEx(small, closed, cv::MORPH_CLOSE,
-                     cv::getStructuringElement(cv::MORPH_RECT, cv::Size(CLOSING_SIDE, CLOSING_SIDE)));
+                     cv::getStructuringElement(cv::MORPH_RECT, cv::Size(closing, closing)));
     cv::Mat background;
-    cv::resize(meanOfPaper(small, closed), background, grey.size(), 0, 0, cv::INTER_LINEAR);
+    cv::resize(meanOfPaper(small, closed, closing), background, grey.size(), 0, 0, cv::INTER_LINEAR);
     return background;
 }
 
@@ -283,11 +341,16 @@ void autoBinarize(cv::Mat& src, cv::Mat& dst, double k)
     dst.release();
     if (!isGrey || grey.cols < AUTO_MIN_SIDE || grey.rows < AUTO_MIN_SIDE || !(k >= 0 && k <= 1))
         return;
-    const cv::Mat page = normalisedPage(grey, paperBackground(grey));
-
-    cv::Mat rough, contrast, edges;
-    const int global = static_cast<int>(cv::threshold(page, rough, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU));
+    cv::Mat page = normalisedPage(grey, paperBackground(grey, 0)), rough;
+    int global = roughInk(page, rough);
     const int width = std::max(1, strokeWidth(rough));
+    // Strokes too wide for the usual closing: estimated again with a wider one.
+    if (closingSide(grey.size(), width) > CLOSING_SIDE) {
+        page = normalisedPage(grey, paperBackground(grey, width));
+        global = roughInk(page, rough);
+    }
+
+    cv::Mat contrast, edges;
     cv::morphologyEx(page, contrast, cv::MORPH_GRADIENT, cv::Mat());
     // Most pixels are paper, so the median contrast is the grain's; edges stand well above it.
     const int grain = GRAIN_MARGIN * medianValue(contrast);
@@ -300,8 +363,12 @@ void autoBinarize(cv::Mat& src, cv::Mat& dst, double k)
 
     cv::Mat labels, stats, centroids;
     cv::connectedComponentsWithStats(ink, labels, stats, centroids, 8, CV_32S);
-    const double speckle = SPECKLE_SHARE * medianHeight(stats, width);
-    keepComponents(labels, stats, static_cast<int>(std::ceil(speckle * speckle)), dst);
+    const int height = medianHeight(stats, width);
+    const double speckle = SPECKLE_SHARE * height;
+    const std::vector<bool> kept = keptComponents(stats, centroids, darkestOf(labels, page, stats.rows),
+                                                  static_cast<int>(std::ceil(speckle * speckle)),
+                                                  std::max(2 * height, 8), page.size());
+    keepComponents(labels, kept, dst);
 }
 
 }  // namespace tarvek::binarization

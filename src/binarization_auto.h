@@ -15,10 +15,12 @@ constexpr int AUTO_MIN_SIDE = 16;
 // The paper's own brightness under the ink, 8-bit, grey's size: on a copy
 // reduced to at most 1024 pixels a side, a closing erases dark marks and the
 // mean of the pixels that the closing shows to be paper, taken over a
-// neighbourhood, fills in what lay under the marks. Follows lighting, stains
-// and shading that change over more than about 1.5 % of the longer side.
-// grey must be 8-bit, one channel, at least AUTO_MIN_SIDE a side.
-cv::Mat paperBackground(const cv::Mat& grey);
+// neighbourhood, fills in what lay under the marks. The closing is 15 pixels
+// of the copy, or twice strokeWidth (of grey, 0 when not known) if wider, so
+// the estimate follows lighting, stains and shading that change over more than
+// about 1.5 % of the longer side. grey must be 8-bit, one channel, at least
+// AUTO_MIN_SIDE a side.
+cv::Mat paperBackground(const cv::Mat& grey, int strokeWidth);
 
 // grey divided by its background, scaled so that paper is 255 (saturated):
 // the page as if lit evenly on clean paper.

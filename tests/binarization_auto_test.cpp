@@ -66,7 +66,7 @@ TEST(PaperBackground, FollowsAKnownLightingGradientUnderText)
         const cv::Mat light = gradientLight(size);
         const double scale = size.width / 700.0;
         const cv::Mat page = litPage(textMask(size, scale, std::max(1, static_cast<int>(2 * scale))), light, 0.8);
-        cv::Mat background = paperBackground(page), error;
+        cv::Mat background = paperBackground(page, 0), error;
         ASSERT_EQ(background.size(), size);
         ASSERT_EQ(background.type(), CV_8UC1);
         background.convertTo(background, CV_32F);
@@ -109,8 +109,9 @@ TEST(AutoBinarize, RecoversTheInkOfDegradedPages)
 {
     const cv::Size size(900, 700);
     const cv::Mat ink = textMask(size, 1.1, 3);
-    cv::Mat backInk;
+    cv::Mat backInk, sharpBackInk;
     cv::flip(textMask(size, 1.3, 4), backInk, 1);
+    cv::GaussianBlur(backInk, sharpBackInk, cv::Size(0, 0), 0.7);
     cv::GaussianBlur(backInk, backInk, cv::Size(0, 0), 2);
 
     const cv::Mat flat(size, CV_32F, cv::Scalar(220));
@@ -121,6 +122,9 @@ TEST(AutoBinarize, RecoversTheInkOfDegradedPages)
     cv::Mat showThrough;
     backInk.convertTo(showThrough, CV_32F, -0.3 / 255, 1);
     showThrough = flat.mul(showThrough);
+    cv::Mat sharpShowThrough;
+    sharpBackInk.convertTo(sharpShowThrough, CV_32F, -0.45 / 255, 1);
+    sharpShowThrough = flat.mul(sharpShowThrough);
     cv::Mat grain(size, CV_32F);
     cv::RNG(5).fill(grain, cv::RNG::NORMAL, 0, 8);
 
@@ -134,6 +138,7 @@ TEST(AutoBinarize, RecoversTheInkOfDegradedPages)
                                            {"lighting gradient", gradientLight(size), 0.8, 0.96},
                                            {"stains", stained, 0.8, 0.95},
                                            {"show-through", showThrough, 0.8, 0.95},
+                                           {"sharp, dark show-through", sharpShowThrough, 0.9, 0.85},
                                            {"faded ink", flat, 0.35, 0.95},
                                            {"grain", flat + grain, 0.7, 0.93}}) {
         cv::Mat page = litPage(ink, c.light, c.depth);
@@ -144,6 +149,18 @@ TEST(AutoBinarize, RecoversTheInkOfDegradedPages)
         cv::Mat otsu;
         cv::threshold(page, otsu, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
         EXPECT_GE(fMeasure(result, ink), fMeasure(otsu, ink) - 0.01) << c.name;
+    }
+}
+
+// Strokes wider than the background's usual closing, under uneven light, on
+// pages small enough to be worked on at full size and large enough to be reduced.
+TEST(AutoBinarize, KeepsBoldStrokesWhole)
+{
+    for (const cv::Size size : {cv::Size(900, 700), cv::Size(2400, 1800)}) {
+        const double scale = size.width / 900.0;
+        const cv::Mat ink = textMask(size, 4 * scale, static_cast<int>(32 * scale));
+        const cv::Mat page = litPage(ink, gradientLight(size), 0.8);
+        EXPECT_GT(fMeasure(autoResult(page), ink), 0.97) << size;
     }
 }
 
