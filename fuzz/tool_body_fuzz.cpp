@@ -83,6 +83,11 @@ std::optional<Outcome> photoOutcome(const Request& request, bool decode)
     return outcome;
 }
 
+std::string imageMember(const std::string& text)
+{
+    return boost::json::serialize(boost::json::object{{"image", text}});
+}
+
 std::string percentEncoded(const std::string& text)
 {
     static const char digits[] = "0123456789ABCDEF";
@@ -169,18 +174,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool decode = !pixels || *pixels <= (std::uint64_t{1} << 22);
     const std::string base64 = macaron::Base64::Encode(bytes);
 
-    const auto asJson = photoOutcome(requestOf("/v1/document/detect", boost::json::serialize(boost::json::object{{"image", base64}}), "application/json"), decode);
+    const std::string target = "/v1/document/detect";
+    const auto asJson = photoOutcome(requestOf(target, imageMember(base64), "application/json"), decode);
     if (!asJson)
         std::abort();  // Base64 of any bytes is a valid image member
     boost::system::error_code notJson;
     boost::json::parse(bytes, notJson);
     if (notJson) {  // bytes that parse as JSON are read as a JSON body
-        const auto raw = photoOutcome(requestOf("/v1/document/detect", bytes, nullptr), decode);
+        const auto raw = photoOutcome(requestOf(target, bytes, nullptr), decode);
         if (!raw || !same(*raw, *asJson))
             std::abort();
     }
     if (imageAsText)
-        photoOutcome(requestOf("/v1/document/detect", boost::json::serialize(boost::json::object{{"image", bytes}}), nullptr), decode);
+        photoOutcome(requestOf(target, imageMember(bytes), nullptr), decode);
     checkOptions(options, imageAsText ? bytes : base64);
     return 0;
 }

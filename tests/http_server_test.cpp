@@ -264,6 +264,27 @@ TEST_F(HttpServer, LogsEveryAnswerWithTheClientsAddressMethodTargetAndStatus)
     }
 }
 
+// A client that stops sending in the middle of a request has left: no answer, no line.
+TEST_F(HttpServer, AClientLeavingMidRequestGetsNoAnswerAndNoLine)
+{
+    const auto port = start();
+    const std::vector<std::string> parts = {"POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\nhalf",
+                                            "POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab",
+                                            "GET /json HTTP/1.1\r\nHost: x\r\n"};
+    for (const std::string& part : parts) {
+        testhttp::asio::io_context context;
+        auto socket = testhttp::connectTo(context, port);
+        const std::string address = "127.0.0.1:" + std::to_string(socket.local_endpoint().port());
+        testhttp::asio::write(socket, testhttp::asio::buffer(part));
+        socket.shutdown(testhttp::tcp::socket::shutdown_send);
+        std::string answer;
+        testhttp::beast::error_code ec;
+        testhttp::asio::read(socket, testhttp::asio::dynamic_buffer(answer), ec);
+        EXPECT_EQ(answer, "") << part;
+        EXPECT_FALSE(errors.contains(LogLevel::Warning, address)) << part << errors.text();
+    }
+}
+
 TEST_F(HttpServer, HeadAnswersTheGetHeaderWithoutABodyAnd405SaysWhatIsAllowed)
 {
     const auto port = start();

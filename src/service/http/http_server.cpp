@@ -103,11 +103,12 @@ void logAnswer(const std::string& address, Asked asked, int status, std::string_
     logger::write(level, line);
 }
 
-// Parser errors other than the peer closing between requests.
+// Parser errors other than the peer closing, between requests or in the
+// middle of one: a client that stops sending has left, and is not answered.
 bool isMalformedRequest(beast::error_code ec)
 {
     return ec.category() == beast::error_code(bhttp::error::end_of_stream).category() &&
-           ec != bhttp::error::end_of_stream;
+           ec != bhttp::error::end_of_stream && ec != bhttp::error::partial_message;
 }
 
 std::string_view viewOf(beast::string_view text) { return {text.data(), text.size()}; }
