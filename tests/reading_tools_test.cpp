@@ -1,4 +1,4 @@
-// The reading routes over real HTTP on loopback, on a rendered receipt: its
+// The reading routes over real HTTP on loopback, on a printed receipt: its
 // lines and fields in both body forms, the options' mistakes, a page without
 // text, the reading pool's 503 while the rest of the server answers, and the
 // rectify route's upright option.
@@ -14,8 +14,9 @@
 #include <boost/locale/encoding_utf.hpp>
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
-#include <atomic>
+#include <fstream>
 #include <future>
 
 namespace {
@@ -47,7 +48,10 @@ float distance(const std::string& a, const std::string& b)
 
 const std::string& receipt()
 {
-    static const std::string bytes = encoded(testreceipt::renderedReceipt());
+    static const std::string bytes = [] {
+        std::ifstream file(testreceipt::path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    }();
     return bytes;
 }
 
@@ -78,15 +82,8 @@ protected:
         return json::parse(reply.body()).as_object();
     }
 
-    // Counts the requests the server has begun to answer.
-    struct Arrivals : tarvek::http::RequestObserver {
-        void started() override { ++count; }
-        void finished(const std::string&, int, std::chrono::steady_clock::duration, std::size_t, std::size_t) override {}
-        std::atomic<int> count{0};
-    };
-
     testhttp::RecordingLog log;
-    std::shared_ptr<Arrivals> arrivals = std::make_shared<Arrivals>();
+    std::shared_ptr<testhttp::Arrivals> arrivals = std::make_shared<testhttp::Arrivals>();
     tarvek::http::App app;
     std::optional<testhttp::RunningServer> server;
 };
@@ -101,7 +98,7 @@ void expectBoxInside(const json::value& box, cv::Size image)
 
 TEST_F(ReadingRoutes, ReadAnswersEachPrintedLineWithItsBoxAndWordsInEitherBodyForm)
 {
-    const cv::Size size = testreceipt::renderedReceipt().size();
+    const cv::Size size = testreceipt::receiptImage().size();
     for (const std::string& body : {receipt(), withImage(receipt(), {{"lang", "eng"}, {"deadline_ms", 30000}})}) {
         const json::object answer = answerOf("/v1/document/read?rectify=false", body);
         const json::array& lines = answer.at("lines").as_array();
@@ -143,7 +140,7 @@ TEST_F(ReadingRoutes, FieldsAnswerTheFourFieldsAndTheLinesOnlyWhenAskedFor)
             ASSERT_TRUE(answer.at(field).is_object()) << field << " " << answer;
             EXPECT_EQ(answer.at(field).at("value").as_string(), value) << field;
             EXPECT_FALSE(answer.at(field).at("text").as_string().empty());
-            expectBoxInside(answer.at(field).at("box"), testreceipt::renderedReceipt().size());
+            expectBoxInside(answer.at(field).at("box"), testreceipt::receiptImage().size());
         }
         EXPECT_TRUE(answer.at("total").at("currency").is_null());
     }
@@ -197,14 +194,14 @@ TEST_F(ReadingRoutes, MistakesAreAnsweredWithTheirStatusAndCode)
 TEST_F(ReadingRoutes, RectifyTurnsThePageUprightWhenAsked)
 {
     cv::Mat upsideDown;
-    cv::rotate(testreceipt::renderedReceipt(), upsideDown, cv::ROTATE_180);
+    cv::rotate(testreceipt::receiptImage(), upsideDown, cv::ROTATE_180);
     const cv::Size size = upsideDown.size();
     const json::object options{
         {"corners", json::array{json::array{0, 0}, json::array{size.width - 1, 0},
                                 json::array{size.width - 1, size.height - 1}, json::array{0, size.height - 1}}},
         {"format", "png"}};
     cv::Mat grey;
-    cv::cvtColor(testreceipt::renderedReceipt(), grey, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(testreceipt::receiptImage(), grey, cv::COLOR_BGR2GRAY);
     for (const bool upright : {false, true}) {
         json::object asked = options;
         asked["upright"] = upright;

@@ -1,15 +1,16 @@
 #pragma once
 
-// A small receipt printed black on white in OpenCV's own font, for the tests
-// that read text through the server and the command line, with what it says.
+// The receipt of tests/data/receipt (see its SOURCE.txt), for the tests that
+// read text through the server and the command line, with what it says.
 
-#include <opencv2/core.hpp>
-#include <opencv2/imgproc.hpp>
+#include <opencv2/imgcodecs.hpp>
 
 #include <string>
 #include <vector>
 
 namespace testreceipt {
+
+const std::string path = TARVEK_TEST_DATA "/receipt/sunrise_bakery.png";
 
 const std::string businessName = "SUNRISE BAKERY";
 const std::string telephone = "02-721-4567";
@@ -23,15 +24,6 @@ inline const std::vector<std::string>& printedLines()
     return lines;
 }
 
-inline cv::Mat renderedReceipt()
-{
-    constexpr int lineHeight = 70, margin = 60;
-    const auto& lines = printedLines();
-    cv::Mat page(2 * margin + lineHeight * static_cast<int>(lines.size()), 760, CV_8UC3, cv::Scalar::all(255));
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        cv::putText(page, lines[i], {margin, margin + 45 + lineHeight * static_cast<int>(i)}, cv::FONT_HERSHEY_DUPLEX,
-                    1.4, cv::Scalar::all(0), 2, cv::LINE_AA);
-    return page;
-}
+inline cv::Mat receiptImage() { return cv::imread(path, cv::IMREAD_COLOR); }
 
 } // namespace testreceipt
