@@ -46,12 +46,15 @@ float distance(const std::string& a, const std::string& b)
                                                       tarvek::ConfusionMatrixType{});
 }
 
+std::string fileBytes(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
 const std::string& receipt()
 {
-    static const std::string bytes = [] {
-        std::ifstream file(testreceipt::path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(file), {});
-    }();
+    static const std::string bytes = fileBytes(testreceipt::path);
     return bytes;
 }
 
@@ -147,6 +150,28 @@ TEST_F(ReadingRoutes, FieldsAnswerTheFourFieldsAndTheLinesOnlyWhenAskedFor)
     const auto metrics = testhttp::request(server->port(), bhttp::verb::get, "/metrics").body();
     EXPECT_NE(metrics.find(R"(tarvek_http_requests_total{route="/v1/receipt/fields",status="200"} 3)"),
               std::string::npos);
+}
+
+TEST_F(ReadingRoutes, APhotographedReceiptIsFlattenedBeforeItIsRead)
+{
+    const json::object answer = answerOf("/v1/document/read?lang=eng", fileBytes(testreceipt::photoPath));
+    ASSERT_EQ(answer.at("page_found"), true) << answer;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const cv::Point corner(answer.at("corners").at(i).at(0).to_number<int>(),
+                               answer.at("corners").at(i).at(1).to_number<int>());
+        EXPECT_LE(cv::norm(corner - testreceipt::photoCorners[i]), 3) << i;
+    }
+    const json::array& lines = answer.at("lines").as_array();
+    ASSERT_EQ(lines.size(), testreceipt::printedLines().size()) << answer;
+    // Boxes in the photo's pixels: inside the receipt's quadrangle there.
+    for (const json::value& line : lines) {
+        const json::array& box = line.at("box").as_array();
+        const cv::Point2f centre(box[0].to_number<float>() + box[2].to_number<float>() / 2,
+                                 box[1].to_number<float>() + box[3].to_number<float>() / 2);
+        EXPECT_GT(cv::pointPolygonTest(testreceipt::photoCorners, centre, false), 0) << line;
+    }
+    const json::object fields = answerOf("/v1/receipt/fields?lang=eng", fileBytes(testreceipt::photoPath));
+    EXPECT_EQ(fields.at("total").at("value").as_string(), testreceipt::total) << fields;
 }
 
 TEST_F(ReadingRoutes, APageWithoutTextAnswersNoLinesAndNullFields)

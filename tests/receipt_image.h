@@ -11,6 +11,9 @@
 namespace testreceipt {
 
 const std::string path = TARVEK_TEST_DATA "/receipt/sunrise_bakery.png";
+// The receipt photographed on a desk, and where its corners lie in the photo.
+const std::string photoPath = TARVEK_TEST_DATA "/receipt/sunrise_bakery_photo.jpg";
+const std::vector<cv::Point> photoCorners = {{150, 110}, {880, 80}, {905, 640}, {130, 690}};
 
 const std::string businessName = "SUNRISE BAKERY";
 const std::string telephone = "02-721-4567";
