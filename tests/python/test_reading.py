@@ -51,23 +51,6 @@ def test_receipt_fields_finds_the_four_fields(receipt, lines):
     assert ("lines" in fields) == lines
 
 
-def test_a_page_without_text_has_no_lines_and_no_fields():
-    blank = np.full((300, 200), 235, np.uint8)
-    assert tarvek.read_text(blank)["lines"] == []
-    assert [tarvek.receipt_fields(blank)[name] for name in ("business_name", *FIELDS)] == [None] * 4
-
-
-def test_rectify_turns_an_upside_down_page_upright_when_asked(receipt):
-    upside_down = np.ascontiguousarray(receipt[::-1, ::-1])
-    height, width = receipt.shape[:2]
-    corners = [[0, 0], [width - 1, 0], [width - 1, height - 1], [0, height - 1]]
-    for upright, like in [(False, upside_down), (True, receipt)]:
-        page = tarvek.rectify(upside_down, corners, upright=upright)
-        # The flattened page spans the corners' pixel centres: a pixel less each way.
-        assert page.shape == (height - 1, width - 1, 3)
-        assert np.abs(page.astype(int) - like[:height - 1, :width - 1]).mean() < 10, upright
-
-
 @pytest.mark.parametrize("options, message", [
     ({"lang": "xyz"}, "installed: deu, eng, kor"),
     ({"lang": "kor+kor"}, "more than once"),
