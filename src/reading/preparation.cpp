@@ -29,7 +29,10 @@ constexpr double MIN_SHEET_FILL = 0.85;
 // Scales outside this range would only magnify noise or lose the letters.
 constexpr double MIN_SCALE = 0.2, MAX_SCALE = 4.0;
 // Larger prepared pages are not made: their reading would take longer than any deadline.
-constexpr double MAX_PREPARED_PIXELS = 40e6;
+constexpr double MAX_PREPARED_PIXELS = 12e6;
+// Printed pages are mostly paper; a page with more ink than this is noise, not text, and
+// would hold Tesseract's layout analysis (which no deadline stops) for many seconds.
+constexpr double MAX_INK_SHARE = 0.3;
 // Letter-like ink components: their larger side in this range, their smaller at least 2.
 constexpr int MIN_LETTER_SIDE = 6, MAX_LETTER_SIDE = 400;
 // The share of letter components at or below the height taken: high enough that
@@ -197,6 +200,28 @@ double rowSharpness(const std::vector<cv::Point>& samples, double degrees, int r
     return sharpness;
 }
 
+// The page turned by the skew angle on a canvas grown to hold all of it, so that no line end
+// is cut off; toImage takes on the turn.
+cv::Mat levelled(const cv::Mat& page, double skew, cv::Matx33d& toImage)
+{
+    const cv::Point2f centre(page.cols / 2.0f, page.rows / 2.0f);
+    cv::Mat rotation = cv::getRotationMatrix2D(centre, skew, 1.0);
+    const cv::Rect2f bounds = cv::RotatedRect(centre, page.size(), float(skew)).boundingRect2f();
+    rotation.at<double>(0, 2) += bounds.width / 2 - centre.x;
+    rotation.at<double>(1, 2) += bounds.height / 2 - centre.y;
+    cv::Mat level;
+    cv::warpAffine(page, level, rotation, cv::Size(cvRound(bounds.width), cvRound(bounds.height)), cv::INTER_LINEAR,
+                   cv::BORDER_REPLICATE);
+    toImage = toImage * affine3(rotation).inv();
+    return level;
+}
+
+double inkShare(const cv::Mat& binary)
+{
+    return 1.0 - cv::countNonZero(binary) / double(binary.total());
+}
+
+
 cv::Mat otsuOf(const cv::Mat& grey)
 {
     cv::Mat binary;
@@ -335,30 +360,25 @@ PreparedPage prepared(const cv::Mat& image, bool rectify, bool upright, const Pr
         page = grey;
 
     cv::Matx33d toPage;
-    cv::Mat scaled = scaledToLetters(page, how, toPage);
+    const cv::Mat scaled = scaledToLetters(page, how, toPage);
     out.toImage = out.toImage * toPage;
 
+    // Binarized once here: the noise check, the orientation and the skew all look at ink.
+    cv::Mat pixels = binarized(scaled, how.binarization, how.letterHeight);
+    const cv::Mat ink = how.binarization == Binarization::Grey ? otsuOf(scaled) : pixels;
+    if (inkShare(ink) > MAX_INK_SHARE) {
+        out.noise = true;
+        return out;
+    }
     if (upright) {
-        out.rotation = engine::orientation(scaled);
-        out.toImage = out.toImage * turnTransform(scaled.size(), out.rotation);
-        scaled = turned(scaled, out.rotation);
+        out.rotation = engine::orientation(pixels);
+        out.toImage = out.toImage * turnTransform(pixels.size(), out.rotation);
+        pixels = turned(pixels, out.rotation);
     }
-
-    const double skew = skewAngle(otsuOf(scaled));
-    if (skew != 0) {
-        // The canvas grows to hold the whole turned page, so that no line end is cut off.
-        const cv::Point2f centre(scaled.cols / 2.0f, scaled.rows / 2.0f);
-        cv::Mat rotation = cv::getRotationMatrix2D(centre, skew, 1.0);
-        const cv::Rect2f bounds = cv::RotatedRect(centre, scaled.size(), float(skew)).boundingRect2f();
-        rotation.at<double>(0, 2) += bounds.width / 2 - centre.x;
-        rotation.at<double>(1, 2) += bounds.height / 2 - centre.y;
-        cv::Mat level;
-        cv::warpAffine(scaled, level, rotation, cv::Size(cvRound(bounds.width), cvRound(bounds.height)),
-                       cv::INTER_LINEAR, cv::BORDER_REPLICATE);
-        out.toImage = out.toImage * affine3(rotation).inv();
-        scaled = level;
-    }
-    out.pixels = binarized(scaled, how.binarization, how.letterHeight);
+    const double skew = skewAngle(how.binarization == Binarization::Grey ? otsuOf(pixels) : pixels);
+    if (skew != 0)
+        pixels = levelled(pixels, skew, out.toImage);
+    out.pixels = pixels;
     return out;
 }
 

@@ -24,6 +24,7 @@ struct PreparedPage {
     bool pageFound = false;
     std::array<cv::Point2f, 4> corners{};
     int rotation = 0; // clockwise quarter turns in degrees
+    bool noise = false; // the image holds no text to read (pixels empty)
 };
 
 PreparedPage prepared(const cv::Mat& image, bool rectify, bool upright, const Preparation& how = {});

@@ -292,7 +292,7 @@ const std::vector<std::wstring> NOT_TOTAL_KEYWORDS = {
 // Lines that head or frame a receipt rather than name its business.
 const std::vector<std::wstring> NOT_NAME_KEYWORDS = {
     L"영수증", L"신용카드", L"매출전표", L"고객용", L"사업자", L"대표", L"주소", L"전화", L"RECEIPT", L"INVOICE",
-    L"TAX INVOICE", L"KASSENBON", L"RECHNUNG", L"BELEG", L"QUITTUNG", L"WELCOME", L"WILLKOMMEN", L"TEL",
+    L"TAX INVOICE", L"KASSENBON", L"KUNDENBELEG", L"RECHNUNG", L"BELEG", L"QUITTUNG", L"WELCOME", L"WILLKOMMEN", L"TEL",
     L"TELEFON", L"PHONE", L"FAX", L"DATE", L"DATUM", L"CASHIER", L"KASSE", L"BON", L"STEUER", L"UST"};
 
 struct Keywords {
@@ -352,10 +352,10 @@ std::optional<Candidate> totalOn(const std::vector<Line>& lines, size_t index)
     if (!total)
         return std::nullopt;
     const auto other = keywords().notTotal.Find(text);
-    // A closer namesake (SUBTOTAL for TOTAL, 받은금액 for 받을금액) makes it another line.
-    if (other && other->confidence >= total->confidence && other->end > total->begin && other->begin < total->end)
-        return std::nullopt;
-    if (other && other->confidence > total->confidence)
+    // A namesake as close (SUBTOTAL for TOTAL, 받은금액 for 받을금액), or one before the keyword that
+    // qualifies it (MWST-BETRAG, TAX TOTAL), makes it another line; one after it ("TOTAL INCL. GST")
+    // does not.
+    if (other && other->confidence >= total->confidence && other->begin <= total->begin)
         return std::nullopt;
     auto amount = amountAfter(lines, index, text.substr(total->end));
     if (!amount)
