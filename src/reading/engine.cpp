@@ -133,7 +133,7 @@ Reading recognise(const cv::Mat& page, const std::string& languages, int deadlin
     if (!api || page.empty())
         return reading;
     setPage(*api, page);
-    api->SetPageSegMode(tesseract::PSM_AUTO);
+    api->SetPageSegMode(tesseract::PSM_SINGLE_COLUMN);
     tesseract::ETEXT_DESC monitor;
     monitor.set_deadline_msecs(std::max(1, deadlineMs));
     api->Recognize(&monitor);
