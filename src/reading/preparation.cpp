@@ -17,6 +17,8 @@ namespace tarvek::reading {
 
 namespace {
 
+// Smaller images hold no line of text.
+constexpr int MIN_SIDE = 8;
 // A page search answer below this confidence is not trusted: the image is read as given.
 constexpr double MIN_PAGE_CONFIDENCE = 0.5;
 // A page covering this much of the image already is the image (a scan cropped to it).
@@ -233,7 +235,7 @@ cv::Mat otsuOf(const cv::Mat& grey)
 
 bool readable(const cv::Mat& image)
 {
-    return !image.empty() && image.depth() == CV_8U &&
+    return !image.empty() && image.rows >= MIN_SIDE && image.cols >= MIN_SIDE && image.depth() == CV_8U &&
            (image.channels() == 1 || image.channels() == 3 || image.channels() == 4) && image.dims == 2;
 }
 
@@ -302,8 +304,9 @@ cv::Mat scaledToLetters(const cv::Mat& grey, const Preparation& how, cv::Matx33d
     toPage = cv::Matx33d::eye();
     if (std::abs(scale - 1.0) < 0.05)
         return grey;
+    const cv::Size size(std::max(1, cvRound(grey.cols * scale)), std::max(1, cvRound(grey.rows * scale)));
     cv::Mat scaled;
-    cv::resize(grey, scaled, cv::Size(), scale, scale, scale < 1 ? cv::INTER_AREA : cv::INTER_CUBIC);
+    cv::resize(grey, scaled, size, 0, 0, scale < 1 ? cv::INTER_AREA : cv::INTER_CUBIC);
     toPage = cv::Matx33d(double(grey.cols) / scaled.cols, 0, 0, 0, double(grey.rows) / scaled.rows, 0, 0, 0, 1);
     return scaled;
 }
@@ -311,7 +314,8 @@ cv::Mat scaledToLetters(const cv::Mat& grey, const Preparation& how, cv::Matx33d
 cv::Matx33d turnTransform(cv::Size page, int degrees)
 {
     // Maps pixels of the turned page back to the page.
-    const double w = page.width - 1, h = page.height - 1;
+    // Pixel edges, not centres: a box [x, x + w) turns into a box again.
+    const double w = page.width, h = page.height;
     switch (degrees) {
     case 90: // turned (x', y') = (h - y, x)
         return {0, 1, 0, -1, 0, h, 0, 0, 1};
@@ -344,7 +348,14 @@ cv::Rect mappedBox(const cv::Rect& box, const cv::Matx33d& transform)
                                         cv::Point2f(box.br()), {float(box.x), float(box.br().y)}},
                              mapped;
     cv::perspectiveTransform(corners, mapped, cv::Matx33f(transform));
-    return cv::boundingRect(mapped);
+    // Edges, not pixels: cv::boundingRect would take each corner as a pixel and add one.
+    float left = mapped[0].x, right = left, top = mapped[0].y, bottom = top;
+    for (const cv::Point2f& p : mapped) {
+        left = std::min(left, p.x), right = std::max(right, p.x);
+        top = std::min(top, p.y), bottom = std::max(bottom, p.y);
+    }
+    const int x = cvFloor(left + 1e-3f), y = cvFloor(top + 1e-3f);
+    return {x, y, cvCeil(right - 1e-3f) - x, cvCeil(bottom - 1e-3f) - y};
 }
 
 PreparedPage prepared(const cv::Mat& image, bool rectify, bool upright, const Preparation& how)
