@@ -3,6 +3,7 @@
 #include <chrono>
 #include <random>
 
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "reading/keyword_corrector.h"
@@ -353,6 +354,25 @@ TEST(ReadText, PrintedReceiptsReadCloseToTheirText)
         ASSERT_TRUE(fields.date);
         EXPECT_EQ(fields.date->value, receipt.date);
     }
+}
+
+TEST(ReadText, ARealReceiptScan)
+{
+    const cv::Mat scan = cv::imread(std::string(TARVEK_TEST_DATA) + "/receipts/aldi_02032020_19_02423.jpg");
+    ASSERT_FALSE(scan.empty());
+    ReadOptions options;
+    options.languages = "deu+eng";
+    const ReadResult result = readText(scan, options);
+    EXPECT_FALSE(result.pageFound); // the scan is cropped to the receipt
+    const ReceiptFields fields = receiptFields(result.lines);
+    ASSERT_TRUE(fields.total && fields.date && fields.businessName);
+    EXPECT_EQ(fields.total->value, "24.23");
+    EXPECT_EQ(fields.total->currency, "EUR");
+    EXPECT_EQ(fields.date->value, "2020-03-02");
+    EXPECT_NE(fields.businessName->value.find("Aldi"), std::string::npos) << fields.businessName->value;
+    // The total's line lies in the lower part of the receipt, as printed.
+    EXPECT_GT(fields.total->box.y, scan.rows / 2);
+    EXPECT_LT(fields.total->box.br().y, scan.rows * 3 / 4);
 }
 
 TEST(ReadText, TurnedPagesAreReadUpright)

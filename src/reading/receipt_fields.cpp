@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cwctype>
+#include <map>
 #include <regex>
 
 #include "reading/keyword_corrector.h"
@@ -363,12 +364,16 @@ std::optional<Candidate> totalOn(const std::vector<Line>& lines, size_t index)
     return Candidate{index, *amount, total->confidence};
 }
 
+// The currency printed on most lines (a misread sign on one line does not decide it).
 std::string receiptCurrency(const std::vector<Line>& lines)
 {
+    std::map<std::string, int> counts;
     for (const Line& line : lines)
         if (std::string code = currencyIn(line.text); !code.empty())
-            return code;
-    return {};
+            ++counts[code];
+    const auto most = std::max_element(counts.begin(), counts.end(),
+                                       [](const auto& a, const auto& b) { return a.second < b.second; });
+    return most == counts.end() ? std::string() : most->first;
 }
 
 // Keyword confidences closer than this are taken as equal.
