@@ -249,6 +249,17 @@ TEST(ReceiptFields, AmountOnTheSameRowInAnotherLine)
     EXPECT_EQ(total->currency, "EUR");
 }
 
+TEST(ReceiptFields, AmountsOfAnyLengthCompareWithoutOverflow)
+{
+    std::string huge = "1";
+    for (int i = 0; i < 150; ++i)
+        huge += ",000";
+    const auto total = receiptFields(linesOf({"SUMME 5,00", ("TOTAL " + huge).c_str(), "GESAMT 7,50"})).total;
+    ASSERT_TRUE(total);
+    EXPECT_EQ(total->value.size(), 451u);
+    EXPECT_EQ(receiptFields(linesOf({"SUMME 5,00", "GESAMT 12,50", "TOTAL 9,99"})).total->value, "12.50");
+}
+
 TEST(ReceiptFields, NothingQualifiesNothingFound)
 {
     for (const auto& lines : {std::vector<Line>{}, linesOf({"", "  ", "~~~ ,,, ..."}), linesOf({"12", "3.4"})}) {

@@ -376,6 +376,15 @@ std::string receiptCurrency(const std::vector<Line>& lines)
     return most == counts.end() ? std::string() : most->first;
 }
 
+// Whether decimal string a is below b, compared as text so that no length of digits overflows.
+bool smallerAmount(const std::string& a, const std::string& b)
+{
+    const size_t pointA = std::min(a.find('.'), a.size()), pointB = std::min(b.find('.'), b.size());
+    if (pointA != pointB)
+        return pointA < pointB;
+    return a < b; // same number of whole digits: the text order is the numeric order
+}
+
 // Keyword confidences closer than this are taken as equal.
 constexpr float SAME_CONFIDENCE = 0.05f;
 
@@ -390,7 +399,7 @@ std::optional<Total> totalField(const std::vector<Line>& lines)
         // and taxes that slip through are smaller).
         if (!best || candidate->confidence > best->confidence + SAME_CONFIDENCE ||
             (candidate->confidence > best->confidence - SAME_CONFIDENCE &&
-             std::stod(candidate->amount.value) > std::stod(best->amount.value)))
+             smallerAmount(best->amount.value, candidate->amount.value)))
             best = candidate;
     }
     if (!best)
