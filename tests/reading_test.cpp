@@ -110,6 +110,123 @@ TEST(ReceiptParsers, TelephonesButNotOtherNumbers)
         EXPECT_FALSE(telephoneIn(line)) << line;
 }
 
+// Properties over many generated values: each printed form parses back to the value.
+
+std::string grouped(long value, char separator)
+{
+    std::string digits = std::to_string(value), result;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            result += separator;
+        result += digits[i];
+    }
+    return result;
+}
+
+TEST(ReceiptParsers, EveryPrintedAmountParsesBack)
+{
+    std::mt19937 random(5);
+    std::uniform_int_distribution<long> whole(0, 9999999);
+    std::uniform_int_distribution<int> cents(0, 99);
+    struct Style {
+        char thousands, point;
+        const char *before, *after, *currency;
+    };
+    const Style styles[] = {{',', '.', "$", "", "USD"},   {'.', ',', "", " €", "EUR"}, {'.', ',', "EUR ", "", "EUR"},
+                            {',', '.', "RM ", "", "MYR"}, {'\'', '.', "", "", ""},    {' ', ',', "", " EUR", "EUR"}};
+    for (int i = 0; i < 300; ++i) {
+        const Style& style = styles[i % std::size(styles)];
+        const long value = whole(random);
+        const int fraction = cents(random);
+        char decimals[8];
+        std::snprintf(decimals, sizeof decimals, "%c%02d", style.point, fraction);
+        const std::string printed = std::string("TOTAL ") + style.before + grouped(value, style.thousands) + decimals +
+                                    style.after;
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "%ld.%02d", value, fraction);
+        const auto amount = amountIn(printed);
+        ASSERT_TRUE(amount) << printed;
+        EXPECT_EQ(amount->value, expected) << printed;
+        EXPECT_EQ(amount->currency, style.currency) << printed;
+    }
+    for (int i = 0; i < 100; ++i) {
+        const long won = 100 * (whole(random) / 100);
+        const std::string printed = "합계 " + grouped(won, i % 2 ? ',' : '.') + (i % 3 ? "원" : "");
+        const auto amount = amountIn(printed);
+        ASSERT_TRUE(amount) << printed;
+        EXPECT_EQ(amount->value, std::to_string(won)) << printed;
+        EXPECT_EQ(amount->currency, i % 3 ? "KRW" : "") << printed;
+    }
+}
+
+TEST(ReceiptParsers, EveryPrintedDateParsesBack)
+{
+    std::mt19937 random(9);
+    const char* const forms[] = {"%04d-%02d-%02d", "%04d.%02d.%02d", "%04d/%d/%d", "%04d년 %d월 %d일"};
+    const char* const dayFirst[] = {"%02d.%02d.%04d", "%02d/%02d/%04d", "%d-%d-%04d"};
+    for (int i = 0; i < 300; ++i) {
+        const int y = std::uniform_int_distribution<int>(1990, 2060)(random);
+        const int m = std::uniform_int_distribution<int>(1, 12)(random);
+        const int d = std::uniform_int_distribution<int>(1, 28)(random);
+        char iso[16], printed[64];
+        std::snprintf(iso, sizeof iso, "%04d-%02d-%02d", y, m, d);
+        std::snprintf(printed, sizeof printed, forms[i % std::size(forms)], y, m, d);
+        EXPECT_EQ(dateIn(std::string("Datum ") + printed + " 12:30"), iso) << printed;
+        std::snprintf(printed, sizeof printed, dayFirst[i % std::size(dayFirst)], d, m, y);
+        EXPECT_EQ(dateIn(printed), iso) << printed;
+        if (y >= 2000) {
+            std::snprintf(printed, sizeof printed, "%02d/%02d/%02d", y % 100, m, d);
+            EXPECT_EQ(dateIn(printed), iso) << printed;
+            std::snprintf(printed, sizeof printed, "%02d.%02d.%02d", d, m, y % 100);
+            EXPECT_EQ(dateIn(printed), iso) << printed;
+        }
+    }
+}
+
+TEST(ReceiptParsers, EveryPrintedTelephoneIsFound)
+{
+    std::mt19937 random(13);
+    const auto digits = [&](int n) {
+        std::string text;
+        for (int i = 0; i < n; ++i)
+            text += char('0' + random() % 10);
+        return text;
+    };
+    for (int i = 0; i < 200; ++i) {
+        std::string number;
+        switch (i % 5) {
+        case 0: number = "02-" + digits(3) + "-" + digits(4); break;
+        case 1: number = "0" + std::to_string(31 + random() % 33) + "-" + digits(4) + "-" + digits(4); break;
+        case 2: number = "15" + digits(2) + "-" + digits(4); break;
+        case 3: number = "+82 " + std::to_string(2 + random() % 8) + " " + digits(4) + " " + digits(4); break;
+        default: number = "0" + digits(4) + " / " + digits(6); break;
+        }
+        const char* label = i % 2 ? "Tel. " : "전화 ";
+        EXPECT_EQ(telephoneIn(label + number), number) << number;
+    }
+}
+
+// The fields of generated receipts, read from their printed lines, are those they were made from.
+TEST(ReceiptFields, PrintedLinesOfGeneratedReceipts)
+{
+    std::mt19937 random(17);
+    for (int i = 0; i < 120; ++i) {
+        const auto language = i % 3 ? tarvek::synthetic::ReceiptLanguage::Korean : tarvek::synthetic::ReceiptLanguage::English;
+        const auto receipt = tarvek::synthetic::receipt(random, language, false);
+        std::vector<Line> lines;
+        for (size_t k = 0; k < receipt.lines.size(); ++k)
+            lines.push_back({receipt.lines[k], cv::Rect(20, 20 + 40 * int(k), 500, 30), 0.95f, {}});
+        const ReceiptFields fields = receiptFields(lines);
+        SCOPED_TRACE(receipt.lines.front());
+        ASSERT_TRUE(fields.businessName && fields.telephone && fields.date && fields.total);
+        EXPECT_EQ(fields.businessName->value, receipt.businessName);
+        EXPECT_EQ(fields.telephone->value, receipt.telephone);
+        EXPECT_EQ(fields.date->value, receipt.date);
+        EXPECT_EQ(fields.total->value, receipt.total);
+        EXPECT_EQ(fields.total->currency, receipt.currency);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The keyword corrector
 // ---------------------------------------------------------------------------
@@ -124,6 +241,48 @@ TEST(KeywordCorrector, ConfusedLettersStillMatchTheirKeyword)
     };
     for (const auto& [recognised, expected] : cases)
         EXPECT_EQ(corrector.Correct(recognised), expected) << narrowed(recognised);
+}
+
+// Any one OCR confusion in any keyword still corrects to it, and keywords stay apart.
+TEST(KeywordCorrector, EverySingleConfusionCorrectsBack)
+{
+    const std::vector<std::wstring> keywords = {L"TOTAL", L"SUMME", L"GESAMT", L"AMOUNT", L"ZU ZAHLEN", L"BETRAG"};
+    KeywordCorrector corrector(keywords);
+    const std::pair<wchar_t, wchar_t> confusions[] = {{L'O', L'0'}, {L'T', L'7'}, {L'S', L'5'}, {L'A', L'4'},
+                                                      {L'L', L'1'}, {L'E', L'F'}, {L'M', L'N'}, {L'U', L'V'},
+                                                      {L'Z', L'2'}, {L'G', L'6'}, {L'B', L'8'}, {L'R', L'P'}};
+    int tried = 0;
+    for (const std::wstring& keyword : keywords)
+        for (size_t at = 0; at < keyword.size(); ++at)
+            for (const auto& [letter, confused] : confusions)
+                if (keyword[at] == letter) {
+                    std::wstring misread = keyword;
+                    misread[at] = confused;
+                    EXPECT_EQ(corrector.Correct(misread), KeywordCorrector::Compact(keyword)) << narrowed(misread);
+                    ++tried;
+                }
+    EXPECT_GT(tried, 15);
+    for (const std::wstring& keyword : keywords) {
+        for (const std::wstring& other : keywords) {
+            if (keyword != other)
+                EXPECT_GT(corrector.Distance(keyword, other), 1.0f) << narrowed(keyword) << " " << narrowed(other);
+        }
+    }
+}
+
+TEST(KeywordCorrector, HangulLetterConfusionsCostLessThanAWholeSyllable)
+{
+    KeywordCorrector corrector;
+    const std::pair<const wchar_t*, const wchar_t*> close[] = {
+        {L"합게", L"합계"}, {L"합걔", L"합계"}, {L"총엑", L"총액"}, {L"결재금액", L"결제금액"}, {L"밭을금액", L"받을금액"},
+        {L"합켸", L"합계"}, {L"촘액", L"총액"}};
+    for (const auto& [misread, keyword] : close) {
+        const float distance = corrector.Distance(misread, keyword);
+        EXPECT_GT(distance, 0.0f) << narrowed(misread);
+        EXPECT_LT(distance, 0.5f) << narrowed(misread);
+    }
+    for (const auto& [other, keyword] : {std::pair{L"소계", L"합계"}, std::pair{L"할인", L"합계"}, std::pair{L"TOTAL", L"합계"}})
+        EXPECT_GE(corrector.Distance(other, keyword), 1.0f) << narrowed(other);
 }
 
 TEST(KeywordCorrector, ConfidenceFallsWithEveryError)
@@ -158,6 +317,17 @@ TEST(KeywordCorrector, FindsAKeywordInsideALineAtAWordStart)
 
 TEST(WideText, RoundTripsAndRepairsUtf8)
 {
+    std::mt19937 random(21);
+    std::uniform_int_distribution<int> code(1, 0x10FFFF);
+    for (int i = 0; i < 2000; ++i) {
+        std::wstring text;
+        for (int k = 0; k < 8; ++k) {
+            const int c = code(random);
+            if (c < 0xD800 || c > 0xDFFF)
+                text.push_back(static_cast<wchar_t>(c));
+        }
+        ASSERT_EQ(widened(narrowed(text)), text);
+    }
     for (const char* text : {"", "TOTAL 24,23", "합계 420,000원", "Grüner Weg €", "𝄞 and ₩"})
         EXPECT_EQ(narrowed(widened(text)), text);
     EXPECT_EQ(widened("a\xff" "b"), L"a\uFFFDb");
