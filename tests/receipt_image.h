@@ -1,6 +1,6 @@
 #pragma once
 
-// The receipt of tests/data/receipt (see its SOURCE.txt), for the tests that
+// The receipt of tests/data/receipts (see its SOURCE.txt), for the tests that
 // read text through the server and the command line, with what it says.
 
 #include <opencv2/imgcodecs.hpp>
@@ -10,9 +10,9 @@
 
 namespace testreceipt {
 
-const std::string path = TARVEK_TEST_DATA "/receipt/sunrise_bakery.png";
+const std::string path = TARVEK_TEST_DATA "/receipts/sunrise_bakery.png";
 // The receipt photographed on a desk, and where its corners lie in the photo.
-const std::string photoPath = TARVEK_TEST_DATA "/receipt/sunrise_bakery_photo.jpg";
+const std::string photoPath = TARVEK_TEST_DATA "/receipts/sunrise_bakery_photo.jpg";
 const std::vector<cv::Point> photoCorners = {{150, 110}, {880, 80}, {905, 640}, {130, 690}};
 
 const std::string businessName = "SUNRISE BAKERY";

@@ -52,7 +52,7 @@ function startServer(directory) {
   return { child, port, stopped, log: () => text };
 }
 
-// What the receipt photo says (tests/data/receipt/SOURCE.txt).
+// What the receipt photo says (tests/data/receipts/SOURCE.txt).
 const receiptFields = { telephone: "02-721-4567", date: "2019-01-10", total: "7.70" };
 const receiptLines = 6;
 

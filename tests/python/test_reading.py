@@ -1,4 +1,4 @@
-"""Reading the printed receipt of tests/data/receipt through the module, the program, the HTTP route
+"""Reading the printed receipt of tests/data/receipts through the module, the program, the HTTP route
 and the Dask batch: one answer everywhere."""
 
 import json
@@ -13,7 +13,7 @@ import pytest
 import tarvek
 from gil import lets_other_threads_run
 
-RECEIPT = os.path.join(os.path.dirname(__file__), "..", "data", "receipt", "sunrise_bakery.png")
+RECEIPT = os.path.join(os.path.dirname(__file__), "..", "data", "receipts", "sunrise_bakery.png")
 PRINTED = ["SUNRISE BAKERY", "TEL 02-721-4567", "DATE 2019-01-10", "BREAD 4.50", "COFFEE 3.20", "TOTAL 7.70"]
 FIELDS = {"telephone": "02-721-4567", "date": "2019-01-10", "total": "7.70"}
 
