@@ -3,9 +3,9 @@
 // directory holding the page, uploads a photo with known page corners, checks
 // the drawn corners, drags one, flattens, and checks the flattened size; then
 // flattens a photographed receipt and reads it: its fields beside the page and
-// its lines drawn over it.
+// its lines drawn over it; then a Korean one, whose Hangul the screenshot shows.
 //
-// node page.test.js SERVER WWW_DIR PHOTO RECEIPT_PHOTO OUTPUT_DIR
+// node page.test.js SERVER WWW_DIR PHOTO RECEIPT_PHOTO KOREAN_RECEIPT_PHOTO OUTPUT_DIR
 "use strict";
 
 const { spawn } = require("node:child_process");
@@ -21,9 +21,9 @@ try {
   process.exit(1);
 }
 
-const [server, wwwDir, photo, receiptPhoto, outputDir] = process.argv.slice(2).map((p) => path.resolve(p));
-if (process.argv.length < 7) {
-  console.error("usage: node page.test.js SERVER WWW_DIR PHOTO RECEIPT_PHOTO OUTPUT_DIR");
+const [server, wwwDir, photo, receiptPhoto, koreanPhoto, outputDir] = process.argv.slice(2).map((p) => path.resolve(p));
+if (process.argv.length < 8) {
+  console.error("usage: node page.test.js SERVER WWW_DIR PHOTO RECEIPT_PHOTO KOREAN_RECEIPT_PHOTO OUTPUT_DIR");
   process.exit(2);
 }
 
@@ -52,9 +52,10 @@ function startServer(directory) {
   return { child, port, stopped, log: () => text };
 }
 
-// What the receipt photo says (tests/data/receipts/SOURCE.txt).
+// What the receipt photos say (tests/data/receipts/SOURCE.txt).
 const receiptFields = { telephone: "02-721-4567", date: "2019-01-10", total: "7.70" };
 const receiptLines = 6;
+const koreanFields = { telephone: "1718-8929", date: "2023-01-04" };
 
 // The width and height of the page the rectify route makes of the photo and corners, from its PNG header.
 async function routeSize(port, corners) {
@@ -132,21 +133,26 @@ async function main() {
     await page.waitForSelector("#doc-binarized[data-size]");
     assert.equal(await page.getAttribute("#doc-binarized", "data-size"), size.join("x"));
 
-    // The receipt: found, flattened, read in English.
-    await page.setInputFiles("#doc-file", receiptPhoto);
-    await page.waitForSelector("#doc-canvas[data-corners]");
-    await page.click("#doc-flatten");
-    await page.waitForSelector("#doc-flat[data-size]");
-    await page.selectOption("#doc-lang", "eng");
-    await page.click("#doc-read");
-    await page.waitForSelector("#doc-lines[data-lines]", { timeout: 60000 });
-    const lines = JSON.parse(await page.getAttribute("#doc-lines", "data-lines"));
-    assert.equal(lines.length, receiptLines, `lines read: ${JSON.stringify(lines)}`);
-    for (const [field, value] of Object.entries(receiptFields)) {
-      const shown = await page.textContent(`#doc-fields td[data-field=${field}]`);
-      assert.ok(shown.startsWith(value), `${field} shows "${shown}", expected ${value}`);
+    // A receipt photo found, flattened and read: the lines drawn, the fields shown.
+    async function readReceipt(file, language, fields) {
+      await page.setInputFiles("#doc-file", file);
+      await page.waitForSelector("#doc-canvas[data-corners]");
+      await page.click("#doc-flatten");
+      await page.waitForSelector("#doc-flat[data-size]");
+      await page.selectOption("#doc-lang", language);
+      await page.click("#doc-read");
+      await page.waitForSelector("#doc-lines[data-lines]", { timeout: 60000 });
+      assert.ok(await page.isVisible("#doc-read-result"), "the reading is shown");
+      for (const [field, value] of Object.entries(fields)) {
+        const shown = await page.textContent(`#doc-fields td[data-field=${field}]`);
+        assert.ok(shown.startsWith(value), `${field} shows "${shown}", expected ${value}`);
+      }
+      return JSON.parse(await page.getAttribute("#doc-lines", "data-lines"));
     }
-    assert.ok(await page.isVisible("#doc-read-result"), "the reading is shown");
+    const lines = await readReceipt(receiptPhoto, "eng", receiptFields);
+    assert.equal(lines.length, receiptLines, `lines read: ${JSON.stringify(lines)}`);
+    const korean = await readReceipt(koreanPhoto, "kor+eng", koreanFields);
+    assert.ok(korean.some((line) => /[\uac00-\ud7a3]/.test(line)), `no Hangul read: ${JSON.stringify(korean)}`);
 
     await page.screenshot({ path: path.join(outputDir, "page.png"), fullPage: true });
     assert.deepEqual(outside, [], "the page asks for nothing outside the server");
