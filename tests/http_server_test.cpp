@@ -399,6 +399,7 @@ TEST_F(PooledWork, ARouteOnAPoolOfItsOwnLeavesTheSharedPoolFree)
     release.set_value();
     release = {};
     EXPECT_EQ(running.get().body(), "own");
+    EXPECT_THROW(app.pooledRoute(Method::post, "/nowhere", {}, {}, own + 1), std::invalid_argument);
 }
 
 TEST_F(PooledWork, StoppingLetsRunningWorkFinishAndDropsWaitingWork)

@@ -19,6 +19,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <thread>
 
@@ -449,6 +450,8 @@ App& App::route(Method method, std::string path, Handler handler)
 
 App& App::pooledRoute(Method method, std::string path, Handler handler, NeedsPool needsPool, PoolId pool)
 {
+    if (pool > ownPools_.size())
+        throw std::invalid_argument("no work pool " + std::to_string(pool) + " for " + path);
     if (!needsPool)
         needsPool = [](const Request&) { return true; };
     routes_.push_back({method, std::move(path), std::move(handler), std::move(needsPool), pool});

@@ -88,7 +88,8 @@ public:
     // A GET route also answers HEAD.
     App& route(Method method, std::string path, Handler handler);
     // A route of slow work: its handler runs on the work pool whenever
-    // needsPool says so (always when it is not given).
+    // needsPool says so (always when it is not given). A pool that workPool
+    // has not given is std::invalid_argument.
     App& pooledRoute(Method method, std::string path, Handler handler, NeedsPool needsPool = {},
                      PoolId pool = sharedPool);
     // A pool of its own for routes whose work takes seconds a request: while
