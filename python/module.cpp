@@ -2,6 +2,7 @@
 // Every call releases the GIL while the library works, so Python threads run in parallel.
 
 #include "arrays.h"
+#include "reading.h"
 
 #include "binarization_methods.h"
 #include "document_search.h"
@@ -9,6 +10,7 @@
 #include "imageio.h"
 #include "imageprocessing.h"
 #include "named_table.h"
+#include "reading/reading.h"
 #include "version.h"
 #include "weighted_edit_distance.h"
 
@@ -99,7 +101,7 @@ std::optional<py::dict> detectDocument(const py::array& image, const std::string
 }
 
 py::array rectify(const py::array& image, const py::object& given, const std::string& strategy,
-                  const std::string& kind)
+                  const std::string& kind, bool upright)
 {
     const search::Strategy& search = strategyNamed(strategy);
     const search::Ratios ratios = ratiosNamed(kind);
@@ -115,6 +117,8 @@ py::array rectify(const py::array& image, const py::object& given, const std::st
         const cv::Size size = corners ? search::pageSize(*corners, photo.image.size(), ratios) : cv::Size();
         if (!size.empty() && search::fitsTheWarp(*corners, photo.image.size()))
             page = search::flattenedPage(photo.image, *corners, size);
+        if (upright && !page.empty())
+            page = reading::upright(page);
     }
     if (!corners)
         throw py::value_error("no document was found in the image");
@@ -302,10 +306,11 @@ PYBIND11_MODULE(_tarvek, module)
                "\"corners_subpixel\" (4 x 2 float32, as the search found them) and \"confidence\" (0 to 1 from the\n"
                "page search auto, None from the others). None when no document is found.");
     module.def("rectify", &rectify, arg("image"), arg("corners") = py::none(), arg("strategy") = search::defaultStrategy,
-               arg("kind") = "any",
+               arg("kind") = "any", arg("upright") = false,
                "The document flattened: as wide as the longer of its top and bottom sides, as high as its\n"
                "height/width ratio (the kind's preset closest to it, if a kind is given). The corners are\n"
-               "found first unless given. ValueError when no document is found or the corners are unusable.");
+               "found first unless given; upright turns the page so that its text reads upright. ValueError\n"
+               "when no document is found or the corners are unusable.");
     module.def("binarize", &binarize, arg("image"), arg("method") = "auto", arg("window") = py::none(),
                arg("k") = py::none(), arg("block") = py::none(),
                "Black ink on white paper, an H x W array of 0 and 255; auto, the default, suits degraded\n"
@@ -316,6 +321,7 @@ PYBIND11_MODULE(_tarvek, module)
     module.def("clean", &clean, arg("image"),
                "The photo with its paper background painted white, H x W x 3. ValueError for a light-on-dark\n"
                "page or an image too small.");
+    addReading(module);
     module.def("decode_image", &decodeImage, arg("data"),
                "Decodes the bytes of a JPEG, PNG, BMP, WebP or TIFF file to an H x W x 3 BGR array.\n"
                "NotAnImageError for bytes of another kind (they never reach the decoder), ValueError for\n"

@@ -4,6 +4,7 @@
 #include "../bench/photo.h"
 #include "binarization_methods.h"
 #include "documentarea.h"
+#include "receipt_image.h"
 #include "test_images.h"
 #include "version.h"
 
@@ -208,6 +209,11 @@ TEST_F(TarvekProgram, ExitStatus)
         {{"binarize", "in", "--out", "out", "--k", "1.5"}, 2},  // auto's k lies in 0 ... 1
         {{"rectify", "in"}, 2},
         {{"binarize", "in/p1.jpg", "--out", "in", "--format", "jpeg"}, 2},
+        {{"read", "in/p1.jpg", "--lang", "xyz"}, 2},
+        {{"fields", "in/p1.jpg", "--lang", "eng+eng"}, 2},
+        {{"read", "in/p1.jpg", "--deadline-ms", "50"}, 2},
+        {{"fields", "in/notes.txt"}, 1},
+        {{"rectify", "in/p1.jpg", "--out", "upright", "--upright"}, 0},
         {{"unscramble", "in/p1.jpg", "--out", "plain.jpg"}, 1},
         {{"scramble", "in/p1.jpg", "--out", "in/p1.jpg"}, 2},
     };
@@ -420,6 +426,35 @@ TEST_F(TarvekProgram, ARunRemovesTheTemporaryFilesOfAKilledRunAndNothingElse)
         EXPECT_EQ(readFile(root_ / "out" / name), "kept " + name) << name;
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_FALSE(cv::imread((root_ / "out/p1.jpg").string()).empty());
+}
+
+// The receipt's lines read back, then its four fields; a photo without text gives empty lines.
+TEST_F(TarvekProgram, ReadAndFieldsWriteALinePerPhoto)
+{
+    fs::copy_file(testreceipt::path, root_ / "receipt.png");
+    const Finished read = runTarvek({"read", "receipt.png", "in/p1.jpg", "--lang", "eng", "--no-rectify", "-j", "2"});
+    ASSERT_EQ(read.status, 0) << read.err;
+    std::map<std::string, boost::json::object> byPath;
+    std::istringstream lines(read.out);
+    for (std::string line; std::getline(lines, line);) {
+        boost::json::object answer = boost::json::parse(line).as_object();
+        byPath[std::string(answer.at("path").as_string())] = answer;
+    }
+    ASSERT_EQ(byPath.size(), 2u) << read.out;
+    const boost::json::array& receiptLines = byPath.at("receipt.png").at("lines").as_array();
+    ASSERT_EQ(receiptLines.size(), testreceipt::printedLines().size()) << read.out;
+    EXPECT_NE(std::string(receiptLines.back().at("text").as_string()).find(testreceipt::total), std::string::npos);
+    for (const char* member : {"cut_short", "page_found", "corners", "rotation", "width", "milliseconds"})
+        EXPECT_TRUE(byPath.at("in/p1.jpg").contains(member)) << member;
+
+    const Finished fields = runTarvek({"fields", "receipt.png", "--lang", "eng"});
+    ASSERT_EQ(fields.status, 0) << fields.err;
+    const boost::json::object answer = boost::json::parse(fields.out).as_object();
+    EXPECT_EQ(answer.at("path"), "receipt.png");
+    EXPECT_EQ(answer.at("telephone").at("value"), testreceipt::telephone.c_str());
+    EXPECT_EQ(answer.at("date").at("value"), testreceipt::date.c_str());
+    EXPECT_EQ(answer.at("total").at("value"), testreceipt::total.c_str());
+    EXPECT_TRUE(answer.at("business_name").is_object()) << fields.out;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -108,6 +109,13 @@ public:
 private:
     std::mutex mutex_;
     std::vector<std::pair<tarvek::http::LogLevel, std::string>> lines_;
+};
+
+// Counts the requests a server has begun to answer.
+struct Arrivals : tarvek::http::RequestObserver {
+    void started() override { count.fetch_add(1); }
+    void finished(const std::string&, int, std::chrono::steady_clock::duration, std::size_t, std::size_t) override {}
+    std::atomic<int> count{0};
 };
 
 // Runs an App with the given limits on an ephemeral loopback port.

@@ -304,12 +304,6 @@ TEST_F(HttpServer, HeadAnswersTheGetHeaderWithoutABodyAnd405SaysWhatIsAllowed)
 }
 
 // Counts the requests whose header has been read.
-struct Arrivals : tarvek::http::RequestObserver {
-    void started() override { count.fetch_add(1); }
-    void finished(const std::string&, int, std::chrono::steady_clock::duration, std::size_t, std::size_t) override {}
-    std::atomic<int> count{0};
-};
-
 // A pooled route whose requests wait until the test lets them go.
 class PooledWork : public HttpServer {
 protected:
@@ -360,7 +354,7 @@ protected:
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::atomic<int> started{0};
-    std::shared_ptr<Arrivals> arrivals = std::make_shared<Arrivals>();
+    std::shared_ptr<testhttp::Arrivals> arrivals = std::make_shared<testhttp::Arrivals>();
 };
 
 TEST_F(PooledWork, SlowWorkHoldsUpNeitherSmallRoutesNorOtherConnections)
@@ -401,6 +395,32 @@ TEST_F(PooledWork, AFullQueueAnswers503WithRetryAfterAndTheServerGoesOn)
     release = {};
     EXPECT_EQ(running.get().body(), "slow running");
     EXPECT_EQ(waiting.get().body(), "slow waiting");
+}
+
+TEST_F(PooledWork, ARouteOnAPoolOfItsOwnLeavesTheSharedPoolFree)
+{
+    const auto own = app.workPool({1, 0, 3});
+    app.pooledRoute(
+        Method::post, "/own",
+        [this](const Request&) {
+            started.fetch_add(1);
+            released.wait();
+            return Response(200, "own", "text/plain");
+        },
+        {}, own);
+    const auto port = startWithOneThreadAndOnePlace();
+    auto running = std::async(std::launch::async, [port] { return testhttp::post(port, "/own", "running"); });
+    waitUntilStarted(1);
+
+    const auto refused = testhttp::post(port, "/own", "no place");
+    EXPECT_EQ(refused.result_int(), 503);
+    EXPECT_EQ(refused[bhttp::field::retry_after], "3");
+    EXPECT_EQ(testhttp::post(port, "/maybe", "needs the shared pool").body(), "answered");
+
+    release.set_value();
+    release = {};
+    EXPECT_EQ(running.get().body(), "own");
+    EXPECT_THROW(app.pooledRoute(Method::post, "/nowhere", {}, {}, own + 1), std::invalid_argument);
 }
 
 TEST_F(PooledWork, StoppingLetsRunningWorkFinishAndDropsWaitingWork)

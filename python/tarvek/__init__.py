@@ -1,4 +1,4 @@
-"""Find, flatten, binarize and clean photographed documents.
+"""Find, flatten, binarize, clean and read photographed documents.
 
 Images are NumPy uint8 arrays in OpenCV's layout: H x W (grey) or H x W x 3 (BGR), so that the
 output of cv2.imread goes straight in. C-contiguous arrays are used in place, without a copy;
@@ -11,7 +11,8 @@ threads from competing with them).
     import tarvek
     photo = tarvek.read_image("receipt.jpg")
     corners = tarvek.find_document(photo, kind="a4")   # 4 x 2 (x, y), or None
-    page = tarvek.rectify(photo, corners)
+    page = tarvek.rectify(photo, corners, upright=True)
+    fields = tarvek.receipt_fields(photo, lang="kor+eng")   # business_name, telephone, date, total
 
 `python3 -m tarvek.batch` runs the same tools over many photos on a Dask cluster.
 """
@@ -36,13 +37,13 @@ def _limit_decoder_pixels():
 _limit_decoder_pixels()
 
 from ._tarvek import (__version__, NotAnImageError, alignment, binarize, clean, decode_image, detect_document, edit_distance,
-                      encode_image, find_document, kinds, methods, rectify, scramble, set_num_threads, strategies,
-                      unscramble)
+                      encode_image, find_document, kinds, languages, methods, read_text, receipt_fields, rectify,
+                      scramble, set_num_threads, strategies, unscramble)
 
 __all__ = ["NotAnImageError", "alignment", "binarize", "clean", "decode_image", "detect_document", "edit_distance",
            "encode_image",
-           "find_document", "kinds", "methods", "read_image", "rectify", "scramble", "set_num_threads", "strategies",
-           "unscramble"]
+           "find_document", "kinds", "languages", "methods", "read_image", "read_text", "receipt_fields", "rectify",
+           "scramble", "set_num_threads", "strategies", "unscramble"]
 
 
 def read_image(path: Union[str, "os.PathLike[str]"]) -> numpy.ndarray:

@@ -1,12 +1,13 @@
 """Runs a document tool over many photos on a Dask cluster.
 
-    python3 -m tarvek.batch {detect,rectify,binarize,clean} INPUT... --out DIR [--scheduler ADDRESS]
+    python3 -m tarvek.batch {detect,rectify,binarize,clean,read,fields} INPUT... --out DIR [--scheduler ADDRESS]
 
 Without --scheduler a local cluster of worker processes is started on this machine; with it the
 photos go to an existing cluster whose workers see the same paths. One task per photo (small
 photos share one). The client alone writes DIR/manifest.jsonl, one JSON line per photo (input,
-output, corners, status, error; corners_subpixel and confidence where a page was found) as results arrive, so a task that Dask runs again after its
-worker died adds no second line. A re-run passes over every photo already in the manifest.
+output, corners, status, error; corners_subpixel and confidence where a page was found; the lines
+and what was done to read them for read; the four fields for fields) as results arrive, so a task
+that Dask runs again after its worker died adds no second line. A re-run passes over every photo already in the manifest.
 """
 
 import argparse
@@ -18,8 +19,10 @@ from contextlib import ExitStack
 from typing import Dict, Iterable, Iterator, List, Set, TextIO
 
 from . import tasks
-from ._tarvek import kinds, methods, strategies
-from .tasks import Options, Photo, Record
+import numpy
+
+from ._tarvek import kinds, methods, read_text, strategies
+from .tasks import FIELDS, WRITES_LINES, Options, Photo, Record
 
 MANIFEST = "manifest.jsonl"
 SMALL_PHOTO_BYTES = 1 << 20  # files smaller than this share a task, up to --group-bytes in all
@@ -27,7 +30,7 @@ SMALL_PHOTO_BYTES = 1 << 20  # files smaller than this share a task, up to --gro
 
 def arguments(argv: List[str]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(prog="python3 -m tarvek.batch", description=__doc__.split("\n\n")[0])
-    parser.add_argument("action", choices=("detect", "rectify", "binarize", "clean"))
+    parser.add_argument("action", choices=("detect", "rectify", "binarize", "clean", "read", "fields"))
     parser.add_argument("inputs", nargs="+", metavar="INPUT", help="photos, and folders searched recursively")
     parser.add_argument("--out", required=True, help="folder of the results and of manifest.jsonl")
     parser.add_argument("--scheduler", help="address of a Dask scheduler (default: a local cluster)")
@@ -42,12 +45,23 @@ def arguments(argv: List[str]) -> argparse.Namespace:
                         help="adaptive-otsu's block side (64 by default), multiscale-sauvola's coarse scale (7)")
     parser.add_argument("--format", choices=("jpeg", "png", "webp"),
                         help="format of the results (default: png for binarize, jpeg otherwise)")
+    parser.add_argument("--upright", action="store_true", help="rectify: turn each page upright")
+    parser.add_argument("--lang", default="kor+eng", help="read, fields: installed languages joined by '+'")
+    parser.add_argument("--deadline-ms", type=int, default=20000,
+                        help="read, fields: time allowed for recognising one page (100 ... 60000)")
+    parser.add_argument("--no-rectify", dest="rectify", action="store_false",
+                        help="read, fields: read each photo as it is, without looking for a page to flatten")
     parser.add_argument("--group-bytes", type=int, default=8 << 20,
                         help="photos under 1 MiB share a task up to this many bytes (0: a task per photo)")
     parser.add_argument("--quiet", action="store_true", help="no progress; failures are still reported")
     args = parser.parse_args(argv)
     if args.workers < 1:
         parser.error("--workers must be at least 1")
+    if args.action in ("read", "fields"):
+        try:  # the module's own checks of the language set and the deadline, on a pixel it reads at once
+            read_text(numpy.zeros((1, 1), numpy.uint8), args.lang, False, False, args.deadline_ms)
+        except ValueError as problem:
+            parser.error(str(problem))
     args.format = args.format or ("png" if args.action == "binarize" else "jpeg")
     # Workers on other machines, or in other folders, see the same absolute paths.
     args.inputs = [os.path.abspath(path) for path in args.inputs]
@@ -71,7 +85,7 @@ def photos_of(inputs: Iterable[str], args: argparse.Namespace) -> List[Photo]:
     out = os.path.realpath(args.out)
 
     def output(relative: str):
-        if args.action == "detect":
+        if args.action in WRITES_LINES:
             return None
         return os.path.join(args.out, os.path.splitext(relative)[0] + extension(args.format))
 
@@ -125,6 +139,15 @@ def open_manifest(path: str) -> TextIO:
     return manifest
 
 
+def summary(record: Record) -> str:
+    """What a photo without an output file gave: its corners, its number of lines or its fields."""
+    if "lines" in record:
+        return f"{len(record['lines'])} lines"
+    if FIELDS[0] in record:
+        return ", ".join(f"{name} {record[name] and record[name]['value']!r}" for name in FIELDS)
+    return json.dumps(record["corners"])
+
+
 class Progress:
     """On a terminal one line of done/total, photos per second and failures; otherwise a line per photo."""
 
@@ -137,7 +160,7 @@ class Progress:
     def add(self, record: Record) -> None:
         self.counts[record["status"]] += 1
         if record["status"] == "failed" or (not self.quiet and not self.terminal):
-            reason = record["error"] or record["output"] or json.dumps(record["corners"])
+            reason = record["error"] or record["output"] or summary(record)
             self.clear()
             print(f"{record['status']} {record['input']}: {reason}", file=sys.stderr)
         if not self.quiet and self.terminal:
@@ -180,7 +203,8 @@ def run(args: argparse.Namespace) -> int:
     photos = [photo for photo in photos_of(args.inputs, args) if photo.input not in recorded]
     progress = Progress(len(photos), args.quiet)
     if photos:
-        options = Options(args.strategy, args.kind, args.method, args.window, args.k, args.block, args.format)
+        options = Options(args.strategy, args.kind, args.method, args.window, args.k, args.block, args.format,
+                          args.upright, args.lang, args.rectify, args.deadline_ms)
         with ExitStack() as stack:
             client = client_of(args, stack)
             manifest = stack.enter_context(open_manifest(manifest_path))

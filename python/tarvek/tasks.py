@@ -12,11 +12,14 @@ from typing import Any, Dict, List, NamedTuple, Optional
 from . import _tarvek as tarvek
 
 Record = Dict[str, Any]
+# The actions that record what they find instead of writing an image.
+WRITES_LINES = ("detect", "read", "fields")
+FIELDS = ("business_name", "telephone", "date", "total")
 
 
 class Photo(NamedTuple):
     input: str
-    output: Optional[str]  # None for detect
+    output: Optional[str]  # None for detect, read and fields
     named: bool  # named on the command line, rather than found in a folder
 
 
@@ -28,6 +31,10 @@ class Options(NamedTuple):
     k: Optional[float] = None
     block: Optional[int] = None
     format: str = "jpeg"
+    upright: bool = False  # rectify
+    lang: str = "kor+eng"  # read, fields
+    rectify: bool = True  # read, fields: look for a page to flatten first
+    deadline_ms: int = 20000  # read, fields
 
 
 def write_atomically(path: str, data: bytes) -> None:
@@ -49,9 +56,20 @@ def corners_list(corners) -> List[List[int]]:
     return [] if corners is None else corners.tolist()
 
 
+def read_into(action: str, photo, options: Options, record: Record) -> None:
+    """The lines (read) or the four fields (fields) of the photo, as the HTTP routes answer them."""
+    reading = dict(lang=options.lang, rectify=options.rectify, deadline_ms=options.deadline_ms)
+    if action == "fields":
+        record.update(tarvek.receipt_fields(photo, **reading))
+        return
+    found = tarvek.read_text(photo, **reading)
+    corners = found.pop("corners")
+    record.update(found, corners=None if corners is None else corners.round().astype(int).tolist())
+
+
 def result_of(action: str, photo, options: Options, record: Record):
-    """The image the action makes, None for detect; records the corners it finds (whole pixels, as the
-    search found them, and the page search's confidence)."""
+    """The image the action makes, None for detect, read and fields; records the corners it finds
+    (whole pixels, as the search found them, and the page search's confidence), the lines or the fields."""
     if action in ("detect", "rectify"):
         found = tarvek.detect_document(photo, options.strategy, options.kind)
         record["corners"] = corners_list(found and found["corners"])
@@ -64,7 +82,9 @@ def result_of(action: str, photo, options: Options, record: Record):
             raise ValueError("no document found")
         # Searched again rather than given back: corners given are checked to lie inside the photo,
         # and a page cut by the photo's edge has its own corners outside it.
-        return tarvek.rectify(photo, None, options.strategy, options.kind)
+        return tarvek.rectify(photo, None, options.strategy, options.kind, options.upright)
+    if action in ("read", "fields"):
+        return read_into(action, photo, options, record)
     if action == "binarize":
         return tarvek.binarize(photo, options.method, options.window, options.k, options.block)
     return tarvek.clean(photo)

@@ -8,6 +8,7 @@
 #include "imageprocessing.h"
 #include "plain_json.h"
 #include "printable.h"
+#include "reading_json.h"
 
 #include <boost/json.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -83,6 +84,11 @@ cv::Mat readPhoto(const Task& task)
     return decodePhoto(readFile(task.input.path), task.input.named);
 }
 
+double millisecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
 struct Timed {
     std::optional<documentsearch::Detection> found;
     double milliseconds = 0;
@@ -92,13 +98,44 @@ Timed detect(cv::Mat& photo, const Settings& settings)
 {
     const auto start = std::chrono::steady_clock::now();
     Timed timed{named(documentsearch::strategies, settings.strategy).find(photo, ratiosOf(settings))};
-    timed.milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    timed.milliseconds = millisecondsSince(start);
     return timed;
+}
+
+boost::json::object pathLine(const Task& task)
+{
+    return {{"path", validUtf8(task.input.path.string())}};
+}
+
+// "path", the lines and what was done to read them, "width", "height" and "milliseconds".
+std::string readJson(const Task& task, const Settings& settings, const cv::Mat& photo)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const reading::ReadResult result = reading::readText(photo, settings.reading);
+    boost::json::object line = pathLine(task);
+    reading::addReading(line, result);
+    line["width"] = photo.cols;
+    line["height"] = photo.rows;
+    line["milliseconds"] = millisecondsSince(start);
+    return plainJson(line);
+}
+
+// "path", the four fields, "cut_short" and "milliseconds".
+std::string fieldsJson(const Task& task, const Settings& settings, const cv::Mat& photo)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const reading::ReadResult result = reading::readText(photo, settings.reading);
+    boost::json::object line = pathLine(task);
+    reading::addFields(line, reading::receiptFields(result.lines));
+    line["cut_short"] = result.cutShort;
+    line["milliseconds"] = millisecondsSince(start);
+    return plainJson(line);
 }
 
 std::string detectionJson(const Task& task, const Settings& settings, const cv::Mat& photo, const Timed& timed)
 {
-    boost::json::object line{{"path", validUtf8(task.input.path.string())}, {"found", timed.found.has_value()}};
+    boost::json::object line = pathLine(task);
+    line["found"] = timed.found.has_value();
     if (timed.found)
         documentsearch::addDetection(line, *timed.found);
     else
@@ -112,7 +149,9 @@ std::string detectionJson(const Task& task, const Settings& settings, const cv::
 
 std::string failureJson(const Task& task, const std::string& reason)
 {
-    return boost::json::serialize(boost::json::object{{"path", validUtf8(task.input.path.string())}, {"error", validUtf8(reason)}});
+    boost::json::object line = pathLine(task);
+    line["error"] = validUtf8(reason);
+    return boost::json::serialize(line);
 }
 
 cv::Mat rectified(cv::Mat& photo, const Settings& settings)
@@ -130,7 +169,7 @@ cv::Mat rectified(cv::Mat& photo, const Settings& settings)
     const cv::Mat page = documentsearch::flattenedPage(photo, corners, size);
     if (page.empty())
         throw std::runtime_error("the corners found do not form a convex quadrangle");
-    return page;
+    return settings.upright ? reading::upright(page) : page;
 }
 
 cv::Mat binarized(cv::Mat& photo, const Settings& settings)
@@ -195,6 +234,10 @@ Outcome run(const Settings& settings, const Task& task)
         cv::Mat photo = readPhoto(task);
         return {Outcome::done, "", detectionJson(task, settings, photo, detect(photo, settings))};
     }
+    case Action::read:
+        return {Outcome::done, "", readJson(task, settings, readPhoto(task))};
+    case Action::fields:
+        return {Outcome::done, "", fieldsJson(task, settings, readPhoto(task))};
     case Action::rectify: {
         cv::Mat photo = readPhoto(task);
         writeFileAtomically(task.output, encoded(rectified(photo, settings), settings));
@@ -241,8 +284,7 @@ Outcome process(const Settings& settings, const Task& task)
     } catch (const Skipped& skipped) {
         return {Outcome::skipped, skipped.what(), ""};
     } catch (const std::exception& failure) {
-        const bool detecting = settings.action == Action::detect;
-        return {Outcome::failed, failure.what(), detecting ? failureJson(task, failure.what()) : ""};
+        return {Outcome::failed, failure.what(), writesLines(settings.action) ? failureJson(task, failure.what()) : ""};
     }
 }
 

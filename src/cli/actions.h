@@ -13,7 +13,7 @@ namespace tarvek::cli {
 struct Outcome {
     enum Kind { done, skipped, failed } kind = done;
     std::string reason;  // why the file was skipped or failed
-    std::string json;    // detect: the photo's JSON line
+    std::string json;    // detect, read, fields: the photo's JSON line
 };
 
 // The extension of the files the settings' subcommand writes ("" for detect).

@@ -5,6 +5,7 @@
 #include "document_search.h"
 #include "named_table.h"
 #include "printable.h"
+#include "reading_options.h"
 #include "version.h"
 
 #include <CLI/CLI.hpp>
@@ -122,6 +123,20 @@ std::string completeMethodOptions(const CLI::App& binarize, Settings& settings)
     return binarization::optionsProblem(method, settings.methodOptions);
 }
 
+// The language set is checked against the installed models once parsing is done.
+void addReadingOptions(CLI::App& command, Settings& settings)
+{
+    command.add_option("--lang", settings.reading.languages, "Languages to read, installed models joined by '+'")
+        ->capture_default_str();
+    command.add_option("--deadline-ms", settings.reading.deadlineMs, "Time allowed for recognising one page")
+        ->check(CLI::Range(reading::minDeadlineMs, reading::maxDeadlineMs))
+        ->capture_default_str();
+    command.add_flag("!--no-rectify", settings.reading.rectify,
+                     "Read the photo as it is, without looking for a page in it to flatten");
+    command.add_flag("!--no-upright", settings.reading.upright,
+                     "Read the page as it lies, without turning it upright first");
+}
+
 void addScrambleOptions(CLI::App& command, Settings& settings)
 {
     command.add_option("file", settings.paths, "File to read")
@@ -149,6 +164,11 @@ CLI::App* addPhotoCommand(CLI::App& app, Settings& settings, Action action, cons
 
 }  // namespace
 
+bool writesLines(Action action)
+{
+    return action == Action::detect || action == Action::read || action == Action::fields;
+}
+
 std::variant<Settings, int> parseArguments(int argc, char** argv)
 {
     Settings settings;
@@ -165,6 +185,7 @@ std::variant<Settings, int> parseArguments(int argc, char** argv)
     CLI::App* rectify = addPhotoCommand(app, settings, Action::rectify, "rectify", "Write each photo's document, flattened");
     addSearchOptions(*rectify, settings);
     addImageOutput(*rectify, settings, Action::rectify);
+    rectify->add_flag("--upright", settings.upright, "Turn each page upright, whichever way its text lies");
 
     CLI::App* binarize = addPhotoCommand(app, settings, Action::binarize, "binarize", "Write each photo in black and white");
     addImageOutput(*binarize, settings, Action::binarize);
@@ -172,6 +193,14 @@ std::variant<Settings, int> parseArguments(int argc, char** argv)
 
     CLI::App* clean = addPhotoCommand(app, settings, Action::clean, "clean", "Write each photo with its background removed");
     addImageOutput(*clean, settings, Action::clean);
+
+    CLI::App* read = addPhotoCommand(app, settings, Action::read, "read",
+                                     "Write one JSON line per photo with its text lines, boxes and confidences");
+    addReadingOptions(*read, settings);
+    CLI::App* fields = addPhotoCommand(app, settings, Action::fields, "fields",
+                                       "Write one JSON line per receipt photo with its business name, telephone, "
+                                       "date and total");
+    addReadingOptions(*fields, settings);
 
     CLI::App* scramble = app.add_subcommand("scramble", "Scramble a file reversibly");
     scramble->callback([&settings] { settings.action = Action::scramble; });
@@ -193,6 +222,13 @@ std::variant<Settings, int> parseArguments(int argc, char** argv)
     if (settings.format.empty())
         settings.format = defaultFormat(settings.action);
     settings.jobs = usefulJobs(settings.jobs, settings.quiet);
+    if (settings.action == Action::read || settings.action == Action::fields) {
+        const std::string problem = reading::languagesProblem(settings.reading.languages);
+        if (!problem.empty()) {
+            app.exit(CLI::ValidationError("--lang", problem));
+            return 2;
+        }
+    }
     if (settings.action == Action::binarize) {
         const std::string problem = completeMethodOptions(*binarize, settings);
         if (!problem.empty()) {

@@ -3,6 +3,7 @@
 // The command line of the tarvek program: one subcommand and its options.
 
 #include "binarization_methods.h"
+#include "reading/reading.h"
 
 #include <string>
 #include <variant>
@@ -10,7 +11,7 @@
 
 namespace tarvek::cli {
 
-enum class Action { detect, rectify, binarize, clean, scramble, unscramble };
+enum class Action { detect, rectify, binarize, clean, read, fields, scramble, unscramble };
 
 struct Settings {
     Action action = Action::detect;
@@ -25,7 +26,12 @@ struct Settings {
     std::string method;    // binarize
     binarization::MethodOptions methodOptions;  // binarize: the given options over the method's defaults
     std::string keyFile;   // scramble, unscramble; empty: the built-in key
+    bool upright = false;  // rectify: the page turned upright
+    reading::ReadOptions reading;  // read, fields
 };
+
+// Whether the action writes a JSON line per photo rather than image files.
+bool writesLines(Action action);
 
 // The settings of a valid command line, or the exit status after --help
 // (0) or a usage error (2), whose message has then been printed.

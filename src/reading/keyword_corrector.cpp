@@ -168,18 +168,25 @@ std::wstring KeywordCorrector::Folded(const std::wstring& text)
     return result;
 }
 
+std::wstring KeywordCorrector::Compact(const std::wstring& text)
+{
+    std::wstring result;
+    std::copy_if(text.begin(), text.end(), std::back_inserter(result), isWordCharacter);
+    return Folded(result);
+}
+
 bool KeywordCorrector::SetDictionary(const std::vector<std::wstring>& words)
 {
     dictionary.clear();
     for (const std::wstring& word : words)
-        if (!word.empty())
-            dictionary.push_back(Folded(word));
+        if (!Compact(word).empty())
+            dictionary.push_back(Compact(word));
     return !dictionary.empty();
 }
 
 float KeywordCorrector::Distance(const std::wstring& recognised, const std::wstring& keyword) const
 {
-    const std::wstring text = Folded(recognised), word = Folded(keyword);
+    const std::wstring text = Compact(recognised), word = Compact(keyword);
     if (hasHangul(word))
         return distance.GetHangulDictance(text, word, nullptr, true);
     return distance.GetDictance(text, word, true, CM_CHARACTER_PRIMARY);

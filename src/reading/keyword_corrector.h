@@ -22,7 +22,7 @@ public:
     KeywordCorrector(const KeywordCorrector&) = delete;
     KeywordCorrector& operator=(const KeywordCorrector&) = delete;
 
-    // Keywords are compared in their folded form (see Folded); empty words are dropped.
+    // Keywords are kept in their compact form (see Compact); words left empty are dropped.
     // False when no word is left.
     bool SetDictionary(const std::vector<std::wstring>& words) override;
 
@@ -42,13 +42,15 @@ public:
     // spaces and punctuation inside it ("합 계", "ZU ZAHLEN"); nothing when none is close enough.
     std::optional<Occurrence> Find(const std::wstring& text) const;
 
-    // Weighted distance of the recognised text from a keyword: Hangul keywords through
+    // Weighted distance of the compact recognised text from the compact keyword: Hangul keywords through
     // their letters, the others through the letter and digit confusions.
     float Distance(const std::wstring& recognised, const std::wstring& keyword) const;
 
     // Upper case for Latin letters, umlauts and accents dropped, so that case and
     // diacritics OCR often loses cost nothing.
     static std::wstring Folded(const std::wstring& text);
+    // Folded, with spaces and punctuation left out: "Zu zahlen:" and "ZUZAHLEN" compare equal.
+    static std::wstring Compact(const std::wstring& text);
 
     // Distances up to this share of the keyword's length count as a match.
     static constexpr float MAX_RELATIVE_DISTANCE = 0.3f;

@@ -17,6 +17,8 @@ namespace tarvek::reading {
 
 namespace {
 
+// Smaller images hold no line of text.
+constexpr int MIN_SIDE = 8;
 // A page search answer below this confidence is not trusted: the image is read as given.
 constexpr double MIN_PAGE_CONFIDENCE = 0.5;
 // A page covering this much of the image already is the image (a scan cropped to it).
@@ -29,7 +31,10 @@ constexpr double MIN_SHEET_FILL = 0.85;
 // Scales outside this range would only magnify noise or lose the letters.
 constexpr double MIN_SCALE = 0.2, MAX_SCALE = 4.0;
 // Larger prepared pages are not made: their reading would take longer than any deadline.
-constexpr double MAX_PREPARED_PIXELS = 40e6;
+constexpr double MAX_PREPARED_PIXELS = 12e6;
+// Printed pages are mostly paper; a page with more ink than this is noise, not text, and
+// would hold Tesseract's layout analysis (which no deadline stops) for many seconds.
+constexpr double MAX_INK_SHARE = 0.3;
 // Letter-like ink components: their larger side in this range, their smaller at least 2.
 constexpr int MIN_LETTER_SIDE = 6, MAX_LETTER_SIDE = 400;
 // The share of letter components at or below the height taken: high enough that
@@ -197,6 +202,28 @@ double rowSharpness(const std::vector<cv::Point>& samples, double degrees, int r
     return sharpness;
 }
 
+// The page turned by the skew angle on a canvas grown to hold all of it, so that no line end
+// is cut off; toImage takes on the turn.
+cv::Mat levelled(const cv::Mat& page, double skew, cv::Matx33d& toImage)
+{
+    const cv::Point2f centre(page.cols / 2.0f, page.rows / 2.0f);
+    cv::Mat rotation = cv::getRotationMatrix2D(centre, skew, 1.0);
+    const cv::Rect2f bounds = cv::RotatedRect(centre, page.size(), float(skew)).boundingRect2f();
+    rotation.at<double>(0, 2) += bounds.width / 2 - centre.x;
+    rotation.at<double>(1, 2) += bounds.height / 2 - centre.y;
+    cv::Mat level;
+    cv::warpAffine(page, level, rotation, cv::Size(cvRound(bounds.width), cvRound(bounds.height)), cv::INTER_LINEAR,
+                   cv::BORDER_REPLICATE);
+    toImage = toImage * affine3(rotation).inv();
+    return level;
+}
+
+double inkShare(const cv::Mat& binary)
+{
+    return 1.0 - cv::countNonZero(binary) / double(binary.total());
+}
+
+
 cv::Mat otsuOf(const cv::Mat& grey)
 {
     cv::Mat binary;
@@ -208,7 +235,7 @@ cv::Mat otsuOf(const cv::Mat& grey)
 
 bool readable(const cv::Mat& image)
 {
-    return !image.empty() && image.depth() == CV_8U &&
+    return !image.empty() && image.rows >= MIN_SIDE && image.cols >= MIN_SIDE && image.depth() == CV_8U &&
            (image.channels() == 1 || image.channels() == 3 || image.channels() == 4) && image.dims == 2;
 }
 
@@ -277,8 +304,9 @@ cv::Mat scaledToLetters(const cv::Mat& grey, const Preparation& how, cv::Matx33d
     toPage = cv::Matx33d::eye();
     if (std::abs(scale - 1.0) < 0.05)
         return grey;
+    const cv::Size size(std::max(1, cvRound(grey.cols * scale)), std::max(1, cvRound(grey.rows * scale)));
     cv::Mat scaled;
-    cv::resize(grey, scaled, cv::Size(), scale, scale, scale < 1 ? cv::INTER_AREA : cv::INTER_CUBIC);
+    cv::resize(grey, scaled, size, 0, 0, scale < 1 ? cv::INTER_AREA : cv::INTER_CUBIC);
     toPage = cv::Matx33d(double(grey.cols) / scaled.cols, 0, 0, 0, double(grey.rows) / scaled.rows, 0, 0, 0, 1);
     return scaled;
 }
@@ -286,7 +314,8 @@ cv::Mat scaledToLetters(const cv::Mat& grey, const Preparation& how, cv::Matx33d
 cv::Matx33d turnTransform(cv::Size page, int degrees)
 {
     // Maps pixels of the turned page back to the page.
-    const double w = page.width - 1, h = page.height - 1;
+    // Pixel edges, not centres: a box [x, x + w) turns into a box again.
+    const double w = page.width, h = page.height;
     switch (degrees) {
     case 90: // turned (x', y') = (h - y, x)
         return {0, 1, 0, -1, 0, h, 0, 0, 1};
@@ -319,7 +348,14 @@ cv::Rect mappedBox(const cv::Rect& box, const cv::Matx33d& transform)
                                         cv::Point2f(box.br()), {float(box.x), float(box.br().y)}},
                              mapped;
     cv::perspectiveTransform(corners, mapped, cv::Matx33f(transform));
-    return cv::boundingRect(mapped);
+    // Edges, not pixels: cv::boundingRect would take each corner as a pixel and add one.
+    float left = mapped[0].x, right = left, top = mapped[0].y, bottom = top;
+    for (const cv::Point2f& p : mapped) {
+        left = std::min(left, p.x), right = std::max(right, p.x);
+        top = std::min(top, p.y), bottom = std::max(bottom, p.y);
+    }
+    const int x = cvFloor(left + 1e-3f), y = cvFloor(top + 1e-3f);
+    return {x, y, cvCeil(right - 1e-3f) - x, cvCeil(bottom - 1e-3f) - y};
 }
 
 PreparedPage prepared(const cv::Mat& image, bool rectify, bool upright, const Preparation& how)
@@ -335,30 +371,25 @@ PreparedPage prepared(const cv::Mat& image, bool rectify, bool upright, const Pr
         page = grey;
 
     cv::Matx33d toPage;
-    cv::Mat scaled = scaledToLetters(page, how, toPage);
+    const cv::Mat scaled = scaledToLetters(page, how, toPage);
     out.toImage = out.toImage * toPage;
 
+    // Binarized once here: the noise check, the orientation and the skew all look at ink.
+    cv::Mat pixels = binarized(scaled, how.binarization, how.letterHeight);
+    const cv::Mat ink = how.binarization == Binarization::Grey ? otsuOf(scaled) : pixels;
+    if (inkShare(ink) > MAX_INK_SHARE) {
+        out.noise = true;
+        return out;
+    }
     if (upright) {
-        out.rotation = engine::orientation(scaled);
-        out.toImage = out.toImage * turnTransform(scaled.size(), out.rotation);
-        scaled = turned(scaled, out.rotation);
+        out.rotation = engine::orientation(pixels);
+        out.toImage = out.toImage * turnTransform(pixels.size(), out.rotation);
+        pixels = turned(pixels, out.rotation);
     }
-
-    const double skew = skewAngle(otsuOf(scaled));
-    if (skew != 0) {
-        // The canvas grows to hold the whole turned page, so that no line end is cut off.
-        const cv::Point2f centre(scaled.cols / 2.0f, scaled.rows / 2.0f);
-        cv::Mat rotation = cv::getRotationMatrix2D(centre, skew, 1.0);
-        const cv::Rect2f bounds = cv::RotatedRect(centre, scaled.size(), float(skew)).boundingRect2f();
-        rotation.at<double>(0, 2) += bounds.width / 2 - centre.x;
-        rotation.at<double>(1, 2) += bounds.height / 2 - centre.y;
-        cv::Mat level;
-        cv::warpAffine(scaled, level, rotation, cv::Size(cvRound(bounds.width), cvRound(bounds.height)),
-                       cv::INTER_LINEAR, cv::BORDER_REPLICATE);
-        out.toImage = out.toImage * affine3(rotation).inv();
-        scaled = level;
-    }
-    out.pixels = binarized(scaled, how.binarization, how.letterHeight);
+    const double skew = skewAngle(how.binarization == Binarization::Grey ? otsuOf(pixels) : pixels);
+    if (skew != 0)
+        pixels = levelled(pixels, skew, out.toImage);
+    out.pixels = pixels;
     return out;
 }
 

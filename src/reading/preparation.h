@@ -24,11 +24,13 @@ struct PreparedPage {
     bool pageFound = false;
     std::array<cv::Point2f, 4> corners{};
     int rotation = 0; // clockwise quarter turns in degrees
+    bool noise = false; // the image holds no text to read (pixels empty)
 };
 
 PreparedPage prepared(const cv::Mat& image, bool rectify, bool upright, const Preparation& how = {});
 
-// Whether an image is one the reading takes: 8-bit with one, three or four channels, not empty.
+// Whether an image is one the reading takes: 8-bit with one, three or four channels, at least
+// 8 pixels on each side.
 bool readable(const cv::Mat& image);
 
 // The grey page at the set letter height (the transform to it from the page

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cwctype>
+#include <map>
 #include <regex>
 
 #include "reading/keyword_corrector.h"
@@ -292,7 +293,7 @@ const std::vector<std::wstring> NOT_TOTAL_KEYWORDS = {
 // Lines that head or frame a receipt rather than name its business.
 const std::vector<std::wstring> NOT_NAME_KEYWORDS = {
     L"영수증", L"신용카드", L"매출전표", L"고객용", L"사업자", L"대표", L"주소", L"전화", L"RECEIPT", L"INVOICE",
-    L"TAX INVOICE", L"KASSENBON", L"RECHNUNG", L"BELEG", L"QUITTUNG", L"WELCOME", L"WILLKOMMEN", L"TEL",
+    L"TAX INVOICE", L"KASSENBON", L"KUNDENBELEG", L"RECHNUNG", L"BELEG", L"QUITTUNG", L"WELCOME", L"WILLKOMMEN", L"TEL",
     L"TELEFON", L"PHONE", L"FAX", L"DATE", L"DATUM", L"CASHIER", L"KASSE", L"BON", L"STEUER", L"UST"};
 
 struct Keywords {
@@ -352,10 +353,10 @@ std::optional<Candidate> totalOn(const std::vector<Line>& lines, size_t index)
     if (!total)
         return std::nullopt;
     const auto other = keywords().notTotal.Find(text);
-    // A closer namesake (SUBTOTAL for TOTAL, 받은금액 for 받을금액) makes it another line.
-    if (other && other->confidence >= total->confidence && other->end > total->begin && other->begin < total->end)
-        return std::nullopt;
-    if (other && other->confidence > total->confidence)
+    // A namesake as close (SUBTOTAL for TOTAL, 받은금액 for 받을금액), or one before the keyword that
+    // qualifies it (MWST-BETRAG, TAX TOTAL), makes it another line; one after it ("TOTAL INCL. GST")
+    // does not.
+    if (other && other->confidence >= total->confidence && other->begin <= total->begin)
         return std::nullopt;
     auto amount = amountAfter(lines, index, text.substr(total->end));
     if (!amount)
@@ -363,12 +364,25 @@ std::optional<Candidate> totalOn(const std::vector<Line>& lines, size_t index)
     return Candidate{index, *amount, total->confidence};
 }
 
+// The currency printed on most lines (a misread sign on one line does not decide it).
 std::string receiptCurrency(const std::vector<Line>& lines)
 {
+    std::map<std::string, int> counts;
     for (const Line& line : lines)
         if (std::string code = currencyIn(line.text); !code.empty())
-            return code;
-    return {};
+            ++counts[code];
+    const auto most = std::max_element(counts.begin(), counts.end(),
+                                       [](const auto& a, const auto& b) { return a.second < b.second; });
+    return most == counts.end() ? std::string() : most->first;
+}
+
+// Whether decimal string a is below b, compared as text so that no length of digits overflows.
+bool smallerAmount(const std::string& a, const std::string& b)
+{
+    const size_t pointA = std::min(a.find('.'), a.size()), pointB = std::min(b.find('.'), b.size());
+    if (pointA != pointB)
+        return pointA < pointB;
+    return a < b; // same number of whole digits: the text order is the numeric order
 }
 
 // Keyword confidences closer than this are taken as equal.
@@ -385,7 +399,7 @@ std::optional<Total> totalField(const std::vector<Line>& lines)
         // and taxes that slip through are smaller).
         if (!best || candidate->confidence > best->confidence + SAME_CONFIDENCE ||
             (candidate->confidence > best->confidence - SAME_CONFIDENCE &&
-             std::stod(candidate->amount.value) > std::stod(best->amount.value)))
+             smallerAmount(best->amount.value, candidate->amount.value)))
             best = candidate;
     }
     if (!best)

@@ -4,8 +4,8 @@
 #include "client_error.h"
 #include "detection_json.h"
 #include "document_search.h"
-#include "http/logger.h"
 #include "imageprocessing.h"
+#include "reading/reading.h"
 #include "tool_request.h"
 
 #include <boost/algorithm/string.hpp>
@@ -19,7 +19,6 @@
 #include <cmath>
 #include <limits>
 #include <optional>
-#include <sstream>
 #include <vector>
 
 namespace tarvek::service {
@@ -31,7 +30,6 @@ using documentsearch::Ratios;
 using documentsearch::ratiosOfKind;
 using documentsearch::strategies;
 using documentsearch::Strategy;
-using http::LogLevel;
 
 // The entry of the table that the option names (fallback when it is not
 // given); 400 listing the names otherwise.
@@ -52,15 +50,6 @@ const Entry& chosen(const ToolRequest& request, const std::string& option, const
 Ratios ratiosOf(const ToolRequest& request)
 {
     return ratiosOfKind(chosen(request, "kind", documentKinds, "any").kind);
-}
-
-void logDone(const std::string& what, const cv::TickMeter& meter)
-{
-    if (http::logger::enabled(LogLevel::Info)) {
-        std::ostringstream line;
-        line << what << " (" << meter.getTimeMilli() << "mSec)";
-        http::logger::write(LogLevel::Info, line.str());
-    }
 }
 
 ClientError badCorners(const std::string& why)
@@ -270,10 +259,11 @@ http::Response rectifyDocument(const http::Request& request)
     cv::TickMeter meter;
     meter.start();
     ToolRequest options(request);
-    options.allowOnly({"corners", "format", "strategy", "kind"});
+    options.allowOnly({"corners", "format", "strategy", "kind", "upright"});
     const OutputFormat format = outputFormatOf(options, request);
     const Strategy& strategy = chosen(options, "strategy", strategies, documentsearch::defaultStrategy);
     const Ratios ratios = ratiosOf(options);
+    const bool upright = options.flag("upright", false);
     cv::Mat photo = options.photo();
 
     // The search's own corners are taken as they are, also outside a photo that cuts the page;
@@ -295,12 +285,14 @@ http::Response rectifyDocument(const http::Request& request)
     }
     // The size the command line and the Python package give the same corners.
     const cv::Size size = documentsearch::pageSize(*corners, photo.size(), ratios);
-    const cv::Mat page = size.empty() ? cv::Mat() : documentsearch::flattenedPage(photo, *corners, size);
+    cv::Mat page = size.empty() ? cv::Mat() : documentsearch::flattenedPage(photo, *corners, size);
     if (page.empty()) {
         if (given)
             throw badCorners("they do not form a convex quadrangle of a usable page size");
         throw noDocument();
     }
+    if (upright)
+        page = reading::upright(page);
     meter.stop();
     logDone("rectify: " + std::to_string(page.cols) + " x " + std::to_string(page.rows) + " page", meter);
     return imageResponse(page, format);

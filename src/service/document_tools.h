@@ -12,7 +12,8 @@ namespace tarvek::service {
 // 200 JSON: found, corners (top-left, top-right, bottom-right, bottom-left),
 // strategy, width, height, elapsed_ms.
 http::Response detectDocument(const http::Request& request);
-// The flattened page as JPEG, PNG or WebP; 422 when no page is found.
+// The flattened page as JPEG, PNG or WebP, turned upright on "upright"; 422
+// when no page is found.
 http::Response rectifyDocument(const http::Request& request);
 // The binarized photo as PNG.
 http::Response binarizeDocument(const http::Request& request);

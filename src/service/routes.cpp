@@ -11,7 +11,7 @@
 
 namespace tarvek::service {
 
-void addRoutes(http::App& app)
+void addRoutes(http::App& app, const http::PoolLimits& readingPool)
 {
     app.route(http::Method::get, "/",
               [](const http::Request&) { return http::Response(200, renderTemplate("index.html")); });
@@ -27,6 +27,11 @@ void addRoutes(http::App& app)
     app.pooledRoute(http::Method::post, "/v1/document/rectify", answeringClientErrors(rectifyDocument));
     app.pooledRoute(http::Method::post, "/v1/document/binarize", answeringClientErrors(binarizeDocument));
     app.pooledRoute(http::Method::post, "/v1/document/clean", answeringClientErrors(cleanDocument));
+
+    // Reading keeps a thread for seconds: on a pool of its own, it cannot hold up the other tools.
+    const http::PoolId reading = app.workPool(readingPool);
+    app.pooledRoute(http::Method::post, "/v1/document/read", answeringClientErrors(readDocument), {}, reading);
+    app.pooledRoute(http::Method::post, "/v1/receipt/fields", answeringClientErrors(readReceiptFields), {}, reading);
 
     app.route(http::Method::get, "/v1/health", [](const http::Request&) {
         return boost::json::value{{"status", "ok"}, {"version", tarvek::version()}};

@@ -2,12 +2,14 @@
 
 #include "base64.h"
 #include "client_error.h"
+#include "http/logger.h"
 #include "imageio.h"
 
 #include <boost/algorithm/string.hpp>
 #include <boost/json/parse.hpp>
 #include <boost/url/parse.hpp>
 #include <boost/url/src.hpp> // Boost.URL has no compiled library in Debian; this builds it into the service once
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include <fmt/format.h>
@@ -18,6 +20,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <sstream>
 
 namespace tarvek::service {
 namespace {
@@ -62,6 +65,15 @@ bool declaresJson(const http::Request& request)
 }
 
 } // namespace
+
+void logDone(const std::string& what, const cv::TickMeter& meter)
+{
+    if (http::logger::enabled(http::LogLevel::Info)) {
+        std::ostringstream line;
+        line << what << " (" << meter.getTimeMilli() << "mSec)";
+        http::logger::write(http::LogLevel::Info, line.str());
+    }
+}
 
 std::optional<double> parseNumber(std::string_view text)
 {
@@ -164,6 +176,23 @@ std::string ToolRequest::text(const std::string& name, const std::string& fallba
     if (!value->is_string())
         throw badOption(name, "text");
     return std::string(value->get_string());
+}
+
+bool ToolRequest::flag(const std::string& name, bool fallback) const
+{
+    const boost::json::value* value = option(name);
+    if (!value)
+        return fallback;
+    if (value->is_bool())
+        return value->get_bool();
+    if (value->is_string()) {
+        const boost::json::string& text = value->get_string();
+        if (text == "true" || text == "1")
+            return true;
+        if (text == "false" || text == "0")
+            return false;
+    }
+    throw badOption(name, "true or false");
 }
 
 int ToolRequest::integer(const std::string& name, int fallback, int least, int most) const

@@ -17,7 +17,14 @@
 #include <string_view>
 #include <vector>
 
+namespace cv {
+class TickMeter;
+}
+
 namespace tarvek::service {
+
+// Logs at Info that a tool has done its work: "what (N mSec)".
+void logDone(const std::string& what, const cv::TickMeter& meter);
 
 // The whole text as a decimal number ("12", "-0.5", "1e3"); nothing for
 // anything else ("abc", "0x64", "100abc", "", " 1").
@@ -46,6 +53,8 @@ public:
     const boost::json::value* option(const std::string& name) const;
 
     std::string text(const std::string& name, const std::string& fallback) const;
+    // A JSON true or false, or the text "true", "false", "1" or "0"; anything else is 400.
+    bool flag(const std::string& name, bool fallback) const;
     // Numbers given as JSON numbers or as text; outside [least, most] is 400.
     int integer(const std::string& name, int fallback, int least, int most) const;
     double number(const std::string& name, double fallback, double least, double most) const;

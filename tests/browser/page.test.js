@@ -1,9 +1,11 @@
 // The page of GET "/" in a real headless browser: Debian's chromium driven by
 // playwright-core. Starts tarvek-server on a free loopback port in a temporary
 // directory holding the page, uploads a photo with known page corners, checks
-// the drawn corners, drags one, flattens, and checks the flattened size.
+// the drawn corners, drags one, flattens, and checks the flattened size; then
+// flattens a photographed receipt and reads it: its fields beside the page and
+// its lines drawn over it; then a Korean one, whose Hangul the screenshot shows.
 //
-// node page.test.js SERVER WWW_DIR PHOTO OUTPUT_DIR
+// node page.test.js SERVER WWW_DIR PHOTO RECEIPT_PHOTO KOREAN_RECEIPT_PHOTO OUTPUT_DIR
 "use strict";
 
 const { spawn } = require("node:child_process");
@@ -19,9 +21,9 @@ try {
   process.exit(1);
 }
 
-const [server, wwwDir, photo, outputDir] = process.argv.slice(2).map((p) => path.resolve(p));
-if (process.argv.length < 6) {
-  console.error("usage: node page.test.js SERVER WWW_DIR PHOTO OUTPUT_DIR");
+const [server, wwwDir, photo, receiptPhoto, koreanPhoto, outputDir] = process.argv.slice(2).map((p) => path.resolve(p));
+if (process.argv.length < 8) {
+  console.error("usage: node page.test.js SERVER WWW_DIR PHOTO RECEIPT_PHOTO KOREAN_RECEIPT_PHOTO OUTPUT_DIR");
   process.exit(2);
 }
 
@@ -49,6 +51,11 @@ function startServer(directory) {
   });
   return { child, port, stopped, log: () => text };
 }
+
+// What the receipt photos say (tests/data/receipts/SOURCE.txt).
+const receiptFields = { telephone: "02-721-4567", date: "2019-01-10", total: "7.70" };
+const receiptLines = 6;
+const koreanFields = { telephone: "1718-8929", date: "2023-01-04" };
 
 // The width and height of the page the rectify route makes of the photo and corners, from its PNG header.
 async function routeSize(port, corners) {
@@ -126,10 +133,32 @@ async function main() {
     await page.waitForSelector("#doc-binarized[data-size]");
     assert.equal(await page.getAttribute("#doc-binarized", "data-size"), size.join("x"));
 
+    // A receipt photo found, flattened and read: the lines drawn, the fields shown.
+    async function readReceipt(file, language, fields) {
+      await page.setInputFiles("#doc-file", file);
+      await page.waitForSelector("#doc-canvas[data-corners]");
+      await page.click("#doc-flatten");
+      await page.waitForSelector("#doc-flat[data-size]");
+      await page.selectOption("#doc-lang", language);
+      await page.click("#doc-read");
+      await page.waitForSelector("#doc-lines[data-lines]", { timeout: 60000 });
+      assert.ok(await page.isVisible("#doc-read-result"), "the reading is shown");
+      for (const [field, value] of Object.entries(fields)) {
+        const shown = await page.textContent(`#doc-fields td[data-field=${field}]`);
+        assert.ok(shown.startsWith(value), `${field} shows "${shown}", expected ${value}`);
+      }
+      return JSON.parse(await page.getAttribute("#doc-lines", "data-lines"));
+    }
+    const lines = await readReceipt(receiptPhoto, "eng", receiptFields);
+    assert.equal(lines.length, receiptLines, `lines read: ${JSON.stringify(lines)}`);
+    const korean = await readReceipt(koreanPhoto, "kor+eng", koreanFields);
+    assert.ok(korean.some((line) => /[\uac00-\ud7a3]/.test(line)), `no Hangul read: ${JSON.stringify(korean)}`);
+
     await page.screenshot({ path: path.join(outputDir, "page.png"), fullPage: true });
     assert.deepEqual(outside, [], "the page asks for nothing outside the server");
     assert.deepEqual(problems, [], "the page raises no errors");
-    console.log(`corners ${JSON.stringify(drawn)}, flattened ${size.join("x")}, screenshot ${path.join(outputDir, "page.png")}`);
+    console.log(`corners ${JSON.stringify(drawn)}, flattened ${size.join("x")}, receipt lines ${JSON.stringify(lines)}, ` +
+                `screenshot ${path.join(outputDir, "page.png")}`);
   } finally {
     if (browser) await browser.close();
     run.child.kill("SIGTERM");

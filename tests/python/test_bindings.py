@@ -4,8 +4,6 @@ import os
 import subprocess
 import sys
 import textwrap
-import threading
-import time
 import tracemalloc
 import urllib.parse
 import urllib.request
@@ -15,6 +13,7 @@ import pytest
 from numpy.lib.stride_tricks import as_strided
 
 import tarvek
+from gil import lets_other_threads_run
 from photos import PAGES
 
 # A PNG header of 64 x 48 pixels and no image data.
@@ -247,29 +246,7 @@ def test_corners_are_judged_by_their_shape_before_their_conversion():
 
 @pytest.mark.parametrize("compare", [tarvek.edit_distance, tarvek.alignment], ids=lambda call: call.__name__)
 def test_a_long_comparison_lets_other_threads_run(compare):
-    """With a switch interval longer than the test, the interpreter never takes the GIL from the
-    main thread; the counter thread, which lets go of it at every step, can only count while the
-    comparison runs if the comparison lets go of it too."""
-    counted, stop = [0], threading.Event()
-
-    def count():
-        while not stop.is_set():
-            counted[0] += 1
-            time.sleep(1e-4)
-
-    interval = sys.getswitchinterval()
-    sys.setswitchinterval(1000)
-    counter = threading.Thread(target=count)
-    try:
-        counter.start()
-        before = counted[0]
-        compare("ab" * 2000, "ba" * 2000)
-        after = counted[0]
-    finally:
-        stop.set()
-        counter.join()
-        sys.setswitchinterval(interval)
-    assert after > before
+    assert lets_other_threads_run(lambda: compare("ab" * 2000, "ba" * 2000))
 
 
 DECODE_UNDER_THE_LIMIT = """

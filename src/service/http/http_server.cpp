@@ -19,6 +19,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <thread>
 
@@ -113,13 +114,21 @@ bool isMalformedRequest(beast::error_code ec)
 
 std::string_view viewOf(beast::string_view text) { return {text.data(), text.size()}; }
 
-// The answer when the work pool's queue is full: the client may try again in a moment.
-Response busyResponse()
+// A running work pool and how long its refused clients are asked to wait.
+struct Pool {
+    explicit Pool(const PoolLimits& limits) : work(limits.threads, limits.queue), retryAfter(limits.retryAfterSeconds) {}
+    WorkPool work;
+    int retryAfter;
+};
+using Pools = std::deque<Pool>; // in PoolId order; a deque, as a pool cannot move
+
+// The answer when a work pool's queue is full: the client may try again in a moment.
+Response busyResponse(int retryAfterSeconds)
 {
     Response busy(503,
                   R"({"error":{"code":"busy","message":"the server is busy with other photos; try again shortly"}})",
                   "application/json");
-    busy.fields.emplace_back(bhttp::field::retry_after, "1");
+    busy.fields.emplace_back(bhttp::field::retry_after, std::to_string(retryAfterSeconds));
     return busy;
 }
 
@@ -129,8 +138,8 @@ beast::string_view pathOf(beast::string_view target) { return target.substr(0, t
 // through App::dispatch, and closes on errors, timeouts or "Connection: close".
 class Session : public std::enable_shared_from_this<Session> {
 public:
-    Session(Socket socket, const App& app, const ServerLimits& limits, WorkPool& pool)
-        : stream_(std::move(socket)), app_(app), limits_(limits), pool_(pool)
+    Session(Socket socket, const App& app, const ServerLimits& limits, Pools& pools)
+        : stream_(std::move(socket)), app_(app), limits_(limits), pools_(pools)
     {
     }
 
@@ -213,18 +222,18 @@ private:
         Request request = parser_->release();
         for (const auto& observer : app_.observers())
             observer->started();
-        if (app_.needsPool(request))
-            return answerOnPool(std::move(request));
+        if (const auto pool = app_.poolFor(request))
+            return answerOnPool(std::move(request), pools_[*pool]);
         respond(request, app_.dispatch(request));
     }
 
     // Dispatches on the work pool; the answer is written back on this
     // connection's own thread. Nothing is read meanwhile: the next request of
     // the connection waits for this answer.
-    void answerOnPool(Request request)
+    void answerOnPool(Request request, Pool& pool)
     {
         auto held = std::make_shared<Request>(std::move(request));
-        const bool queued = pool_.trySubmit([self = shared_from_this(), held] {
+        const bool queued = pool.work.trySubmit([self = shared_from_this(), held] {
             Response result = self->app_.dispatch(*held);
             asio::post(self->stream_.get_executor(), [self, held, result = std::move(result)]() mutable {
                 self->respond(*held, std::move(result));
@@ -232,7 +241,7 @@ private:
         });
         if (queued)
             return;
-        respond(*held, busyResponse(), "the work queue is full");
+        respond(*held, busyResponse(pool.retryAfter), "the work queue is full");
     }
 
     void respond(const Request& request, Response result, std::string_view reason = {})
@@ -367,15 +376,15 @@ private:
     std::chrono::steady_clock::time_point received_; // when the current request's header was read
     const App& app_;
     const ServerLimits& limits_;
-    WorkPool& pool_;
+    Pools& pools_;
 };
 
 // Accepts on its own event loop and hands each connection to the next worker.
 class Acceptor {
 public:
     Acceptor(asio::io_context& context, const tcp::endpoint& endpoint, std::deque<asio::io_context>& workers,
-             const App& app, const ServerLimits& limits, WorkPool& pool)
-        : acceptor_(context), retry_(context), workers_(workers), app_(app), limits_(limits), pool_(pool)
+             const App& app, const ServerLimits& limits, Pools& pools)
+        : acceptor_(context), retry_(context), workers_(workers), app_(app), limits_(limits), pools_(pools)
     {
         acceptor_.open(endpoint.protocol());
         acceptor_.set_option(asio::socket_base::reuse_address(true));
@@ -394,7 +403,7 @@ public:
                 return;
             if (ec)
                 return pauseAfter(ec);
-            auto session = std::make_shared<Session>(std::move(socket), app_, limits_, pool_);
+            auto session = std::make_shared<Session>(std::move(socket), app_, limits_, pools_);
             asio::post(worker, [session] { session->start(); });
             accept();
         });
@@ -419,7 +428,7 @@ private:
     std::size_t next_ = 0;
     const App& app_;
     const ServerLimits& limits_;
-    WorkPool& pool_;
+    Pools& pools_;
 };
 
 } // namespace
@@ -440,12 +449,20 @@ App& App::route(Method method, std::string path, Handler handler)
     return *this;
 }
 
-App& App::pooledRoute(Method method, std::string path, Handler handler, NeedsPool needsPool)
+App& App::pooledRoute(Method method, std::string path, Handler handler, NeedsPool needsPool, PoolId pool)
 {
+    if (pool > ownPools_.size())
+        throw std::invalid_argument("no work pool " + std::to_string(pool) + " for " + path);
     if (!needsPool)
         needsPool = [](const Request&) { return true; };
-    routes_.push_back({method, std::move(path), std::move(handler), std::move(needsPool)});
+    routes_.push_back({method, std::move(path), std::move(handler), std::move(needsPool), pool});
     return *this;
+}
+
+PoolId App::workPool(const PoolLimits& limits)
+{
+    ownPools_.push_back(limits);
+    return ownPools_.size();
 }
 
 App& App::port(std::uint16_t port)
@@ -514,10 +531,12 @@ std::string App::allowedMethods(const Request& request) const
     return methods;
 }
 
-bool App::needsPool(const Request& request) const
+std::optional<PoolId> App::poolFor(const Request& request) const
 {
     const Route* route = routeFor(request);
-    return route && route->pooled && route->pooled(request);
+    if (route && route->pooled && route->pooled(request))
+        return route->pool;
+    return std::nullopt;
 }
 
 Response App::dispatch(const Request& request) const
@@ -548,13 +567,16 @@ void App::run()
     std::deque<asio::io_context> workers;
     for (unsigned i = 0; i < concurrency_; ++i)
         workers.emplace_back(1);
-    // Its threads are joined before the worker loops go, which its jobs post their answers to.
-    WorkPool pool(limits_.workThreads ? limits_.workThreads : concurrency_, limits_.workQueue);
+    // Their threads are joined before the worker loops go, which their jobs post their answers to.
+    Pools pools;
+    pools.emplace_back(PoolLimits{limits_.workThreads ? limits_.workThreads : concurrency_, limits_.workQueue, 1});
+    for (const PoolLimits& own : ownPools_)
+        pools.emplace_back(own);
     asio::io_context acceptorContext(1);
     std::optional<Acceptor> acceptor;
     try {
         acceptor.emplace(acceptorContext, tcp::endpoint(asio::ip::make_address(address_), port_), workers, *this,
-                         limits_, pool);
+                         limits_, pools);
     } catch (...) {
         std::lock_guard lock(mutex_);
         started_ = true;

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,11 +43,24 @@ using Handler = std::function<Response(const Request&)>;
 // no to (a request without a photo, say) is answered on its connection's thread.
 using NeedsPool = std::function<bool(const Request&)>;
 
+// Which work pool a route's requests run on: sharedPool, or one that
+// App::workPool added for a kind of work of its own.
+using PoolId = std::size_t;
+constexpr PoolId sharedPool = 0;
+
 struct Route {
     Method method;
     std::string path;
     Handler handler;
     NeedsPool pooled; // empty for small routes, answered on the connection's thread
+    PoolId pool = sharedPool;
+};
+
+// A work pool's size, and the seconds its 503 answer asks a client to wait.
+struct PoolLimits {
+    unsigned threads = 1;
+    std::size_t queue = 0;
+    int retryAfterSeconds = 1;
 };
 
 // Told about every answered request, for metrics. Called from the worker
@@ -74,8 +88,13 @@ public:
     // A GET route also answers HEAD.
     App& route(Method method, std::string path, Handler handler);
     // A route of slow work: its handler runs on the work pool whenever
-    // needsPool says so (always when it is not given).
-    App& pooledRoute(Method method, std::string path, Handler handler, NeedsPool needsPool = {});
+    // needsPool says so (always when it is not given). A pool that workPool
+    // has not given is std::invalid_argument.
+    App& pooledRoute(Method method, std::string path, Handler handler, NeedsPool needsPool = {},
+                     PoolId pool = sharedPool);
+    // A pool of its own for routes whose work takes seconds a request: while
+    // they fill it, the routes of the shared pool keep their threads.
+    PoolId workPool(const PoolLimits& limits);
     App& port(std::uint16_t port);
     App& bindaddr(std::string address);
     App& concurrency(unsigned threads);
@@ -103,8 +122,9 @@ public:
     // The answer for a parsed request: route lookup, 404/405 (with Allow),
     // handler errors as 500.
     Response dispatch(const Request& request) const;
-    // Whether dispatching the request belongs on the work pool.
-    bool needsPool(const Request& request) const;
+    // The pool that dispatching the request belongs on; nothing when it is
+    // answered on its connection's thread.
+    std::optional<PoolId> poolFor(const Request& request) const;
 
 private:
     // The route that answers the request, nullptr when none does.
@@ -118,6 +138,7 @@ private:
     std::uint16_t port_ = 80;
     unsigned concurrency_ = 1;
     ServerLimits limits_;
+    std::vector<PoolLimits> ownPools_; // the pools after the shared one, in id order
     std::vector<std::shared_ptr<RequestObserver>> observers_;
 
     std::mutex mutex_;

@@ -1,0 +1,345 @@
+// reading-quality [--jobs N] [--binarization NAME] [--letter-height PX] [--limit N] [--no-baseline]
+//                 [--deadline-ms MS]
+//                 [--scans FOLDER] [--synthetic FOLDER]
+// Field accuracy of receiptFields(readText(...)) per field, and the character error rate of the
+// read lines, beside a plain baseline measured in the same run: the tesseract command on an
+// Otsu-binarized image with a few regular expressions.
+//
+// --scans: receipt scans named MERCHANT_DDMMYYYY[_ITEMS]_CENTS.jpg (any depth); the merchant must
+// appear in the business name (one letter may differ), the date and total must equal.
+// --synthetic: a folder written by synthetic-receipts (labels.jsonl); names compare without spaces.
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include <boost/json.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "reading/keyword_corrector.h"
+#include "reading/reading_internal.h"
+#include "reading/wide_text.h"
+#include "weighted_edit_distance.h"
+
+namespace fs = std::filesystem;
+using namespace tarvek::reading;
+
+namespace {
+
+struct Label {
+    fs::path image;
+    std::string languages;
+    bool synthetic = false;
+    std::string name, telephone, date, total, currency;
+    std::vector<std::string> lines;
+};
+
+struct Answer {
+    std::string name, telephone, date, total, currency;
+    std::vector<std::string> lines;
+    double seconds = 0;
+};
+
+std::string compact(const std::string& text)
+{
+    return narrowed(KeywordCorrector::Compact(widened(text)));
+}
+
+double distance(const std::string& a, const std::string& b)
+{
+    static const tarvek::WeightedEditDistance plain;
+    return plain.GetDictance(KeywordCorrector::Compact(widened(a)), KeywordCorrector::Compact(widened(b)), false,
+                             tarvek::CM_CHARACTER_PRIMARY);
+}
+
+// Whether the merchant appears in the name with at most one letter changed.
+bool namesMerchant(const std::string& name, const std::string& merchant)
+{
+    const std::wstring n = KeywordCorrector::Compact(widened(name)), m = KeywordCorrector::Compact(widened(merchant));
+    if (m.empty() || n.size() + 1 < m.size())
+        return false;
+    static const tarvek::WeightedEditDistance plain;
+    for (size_t at = 0; at + m.size() <= n.size() + 1; ++at)
+        if (plain.GetDictance(n.substr(at, m.size()), m, false, tarvek::CM_CHARACTER_PRIMARY) <= 1)
+            return true;
+    return false;
+}
+
+std::vector<Label> scanLabels(const fs::path& folder)
+{
+    static const std::regex scheme(R"(([a-z]+)_(\d{2})(\d{2})(\d{4})(?:_\d+)?_(\d+))");
+    std::vector<Label> labels;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        std::smatch m;
+        const std::string stem = entry.path().stem().string();
+        if (entry.path().extension() != ".jpg" || !std::regex_match(stem, m, scheme))
+            continue;
+        Label label;
+        label.image = entry.path();
+        label.languages = "deu+eng";
+        label.name = m[1];
+        label.date = m[4].str() + "-" + m[3].str() + "-" + m[2].str();
+        const long cents = std::stol(m[5]);
+        label.total = std::to_string(cents / 100) + "." + (cents % 100 < 10 ? "0" : "") + std::to_string(cents % 100);
+        labels.push_back(label);
+    }
+    std::sort(labels.begin(), labels.end(), [](const Label& a, const Label& b) { return a.image < b.image; });
+    return labels;
+}
+
+std::vector<Label> syntheticLabels(const fs::path& folder, size_t limit)
+{
+    std::vector<Label> labels;
+    std::ifstream in(folder / "labels.jsonl");
+    for (std::string text; std::getline(in, text) && labels.size() < limit;) {
+        const boost::json::object o = boost::json::parse(text).as_object();
+        Label label;
+        label.synthetic = true;
+        label.image = folder / std::string(o.at("file").as_string());
+        label.languages = "kor+eng";
+        label.name = o.at("business_name").as_string();
+        label.telephone = o.at("telephone").as_string();
+        label.date = o.at("date").as_string();
+        label.total = o.at("total").as_string();
+        label.currency = o.at("currency").as_string();
+        for (const auto& line : o.at("lines").as_array())
+            label.lines.emplace_back(line.as_string());
+        labels.push_back(label);
+    }
+    return labels;
+}
+
+// A machine shared with other work can take longer than the default deadline: the figures are
+// of reading, not of cutting short.
+int deadlineMs = 120000;
+
+Answer pipeline(const Label& label, const Preparation& how)
+{
+    const cv::Mat image = cv::imread(label.image.string(), cv::IMREAD_COLOR);
+    ReadOptions options;
+    options.languages = label.languages;
+    options.deadlineMs = deadlineMs;
+    const auto start = std::chrono::steady_clock::now();
+    const ReadResult result = readText(image, options, how);
+    const ReceiptFields fields = receiptFields(result.lines);
+    Answer answer;
+    answer.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    answer.name = fields.businessName ? fields.businessName->value : "";
+    answer.telephone = fields.telephone ? fields.telephone->value : "";
+    answer.date = fields.date ? fields.date->value : "";
+    answer.total = fields.total ? fields.total->value : "";
+    answer.currency = fields.total ? fields.total->currency : "";
+    for (const Line& line : result.lines)
+        answer.lines.push_back(line.text);
+    return answer;
+}
+
+// ---------------------------------------------------------------------------
+// The baseline: tesseract's command on an Otsu-binarized image, a few regular expressions
+// ---------------------------------------------------------------------------
+
+std::vector<std::string> commandLines(const Label& label, const fs::path& scratch)
+{
+    cv::Mat grey = cv::imread(label.image.string(), cv::IMREAD_GRAYSCALE), binary;
+    cv::threshold(grey, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    const fs::path png = scratch / (label.image.stem().string() + ".png");
+    cv::imwrite(png.string(), binary);
+    const std::string command = "tesseract '" + png.string() + "' stdout -l " + label.languages + " 2>/dev/null";
+    std::vector<std::string> lines;
+    if (FILE* out = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        while (std::fgets(buffer, sizeof buffer, out)) {
+            std::string line(buffer);
+            while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+                line.pop_back();
+            if (line.find_first_not_of(' ') != std::string::npos)
+                lines.push_back(line);
+        }
+        pclose(out);
+    }
+    fs::remove(png);
+    return lines;
+}
+
+std::string decimal(std::string number)
+{
+    // The last separator followed by two digits is the decimal point; the others group thousands.
+    const size_t point = number.find_last_of(".,");
+    std::string fraction;
+    if (point != std::string::npos && number.size() - point - 1 == 2) {
+        fraction = number.substr(point + 1);
+        number.erase(point);
+    }
+    number.erase(std::remove_if(number.begin(), number.end(), [](char c) { return !std::isdigit(c); }), number.end());
+    return number + (fraction.empty() ? "" : "." + fraction);
+}
+
+Answer baseline(const Label& label, const fs::path& scratch)
+{
+    static const std::regex total(R"((합\s*계|총\s*액|결제금액|받을금액|TOTAL|Total|SUMME|Summe|GESAMT|ZU ZAHLEN|zu zahlen|AMOUNT)\D*([\d.,]+\d))");
+    static const std::regex phone(R"((\+?\d{2,5}[-/ ]\d{3,4}[- ]?\d{0,4}))");
+    static const std::regex dateDay(R"((\d{2})\.(\d{2})\.(\d{4}))"), dateYear(R"((\d{4})[-.](\d{2})[-.](\d{2}))");
+    static const std::regex dateShort(R"((\d{2})/(\d{2})/(\d{2}))");
+    const auto start = std::chrono::steady_clock::now();
+    Answer answer;
+    answer.lines = commandLines(label, scratch);
+    answer.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    for (const std::string& line : answer.lines) {
+        std::smatch m;
+        if (answer.name.empty() && std::count_if(line.begin(), line.end(), [](char c) { return std::isalpha(c) || c < 0; }) >= 3)
+            answer.name = line;
+        if (answer.total.empty() && std::regex_search(line, m, total))
+            answer.total = decimal(m[2]);
+        if (answer.telephone.empty() && std::regex_search(line, m, phone))
+            answer.telephone = m[1];
+        if (answer.date.empty()) {
+            if (std::regex_search(line, m, dateYear))
+                answer.date = m[1].str() + "-" + m[2].str() + "-" + m[3].str();
+            else if (std::regex_search(line, m, dateDay))
+                answer.date = m[3].str() + "-" + m[2].str() + "-" + m[1].str();
+            else if (std::regex_search(line, m, dateShort))
+                answer.date = "20" + m[1].str() + "-" + m[2].str() + "-" + m[3].str();
+        }
+    }
+    return answer;
+}
+
+// ---------------------------------------------------------------------------
+// Scores
+// ---------------------------------------------------------------------------
+
+struct Tally {
+    int name = 0, telephone = 0, date = 0, total = 0, currency = 0, count = 0, phones = 0;
+    double errors = 0, characters = 0, seconds = 0;
+
+    void add(const Label& label, const Answer& answer)
+    {
+        ++count;
+        seconds += answer.seconds;
+        name += label.synthetic ? compact(answer.name) == compact(label.name) : namesMerchant(answer.name, label.name);
+        date += answer.date == label.date;
+        total += answer.total == label.total;
+        if (!label.synthetic)
+            return;
+        ++phones;
+        telephone += answer.telephone == label.telephone;
+        currency += answer.total == label.total && answer.currency == label.currency;
+        std::string printed, read;
+        for (const std::string& line : label.lines)
+            printed += line;
+        for (const std::string& line : answer.lines)
+            read += line;
+        errors += distance(printed, read);
+        characters += KeywordCorrector::Compact(widened(printed)).size();
+    }
+};
+
+std::string share(int right, int of)
+{
+    std::ostringstream text;
+    text << right << "/" << of << " (" << (of ? 100 * right / of : 0) << " %)";
+    return text.str();
+}
+
+void report(const std::string& title, const Tally& t)
+{
+    std::cout << title << ": name " << share(t.name, t.count) << ", date " << share(t.date, t.count) << ", total "
+              << share(t.total, t.count);
+    if (t.phones)
+        std::cout << ", telephone " << share(t.telephone, t.phones) << ", total with currency "
+                  << share(t.currency, t.phones) << ", CER " << (t.characters ? 100 * t.errors / t.characters : 0)
+                  << " %";
+    std::cout << ", " << (t.count ? t.seconds / t.count : 0) << " s per receipt\n";
+}
+
+Binarization binarizationNamed(const std::string& name)
+{
+    static const std::map<std::string, Binarization> names = {
+        {"grey", Binarization::Grey}, {"otsu", Binarization::Otsu}, {"adaptive-otsu", Binarization::AdaptiveOtsu},
+        {"sauvola", Binarization::Sauvola}, {"multiscale-sauvola", Binarization::MultiscaleSauvola}};
+    return names.at(name);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Preparation how;
+    int jobs = 1;
+    size_t limit = 200;
+    bool withBaseline = true;
+    fs::path scans, synthetic;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto value = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
+        if (arg == "--jobs")
+            jobs = std::stoi(value());
+        else if (arg == "--binarization")
+            how.binarization = binarizationNamed(value());
+        else if (arg == "--letter-height")
+            how.letterHeight = std::stoi(value());
+        else if (arg == "--limit")
+            limit = std::stoul(value());
+        else if (arg == "--deadline-ms")
+            deadlineMs = std::stoi(value());
+        else if (arg == "--no-baseline")
+            withBaseline = false;
+        else if (arg == "--scans")
+            scans = value();
+        else if (arg == "--synthetic")
+            synthetic = value();
+    }
+    std::vector<Label> labels;
+    if (!scans.empty())
+        labels = scanLabels(scans);
+    if (!synthetic.empty())
+        for (Label& label : syntheticLabels(synthetic, limit))
+            labels.push_back(label);
+    const fs::path scratch = fs::temp_directory_path() / ("reading-quality-" + std::to_string(::getpid()));
+    fs::create_directories(scratch);
+
+    std::vector<Answer> ours(labels.size()), theirs(labels.size());
+    std::atomic<size_t> next{0};
+    const auto work = [&] {
+        for (size_t i; (i = next++) < labels.size();) {
+            ours[i] = pipeline(labels[i], how);
+            if (withBaseline)
+                theirs[i] = baseline(labels[i], scratch);
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int j = 0; j < jobs; ++j)
+        threads.emplace_back(work);
+    for (std::thread& thread : threads)
+        thread.join();
+    fs::remove_all(scratch);
+
+    Tally scanOurs, scanTheirs, synthOurs, synthTheirs;
+    for (size_t i = 0; i < labels.size(); ++i) {
+        const Label& label = labels[i];
+        (label.synthetic ? synthOurs : scanOurs).add(label, ours[i]);
+        if (withBaseline)
+            (label.synthetic ? synthTheirs : scanTheirs).add(label, theirs[i]);
+        if (std::getenv("READING_QUALITY_VERBOSE"))
+            std::cerr << label.image.filename().string() << " | " << ours[i].name << " | " << ours[i].telephone << " | "
+                      << ours[i].date << " | " << ours[i].total << " " << ours[i].currency << "\n";
+    }
+    if (scanOurs.count) {
+        report("scans, pipeline", scanOurs);
+        if (withBaseline)
+            report("scans, baseline", scanTheirs);
+    }
+    if (synthOurs.count) {
+        report("synthetic, pipeline", synthOurs);
+        if (withBaseline)
+            report("synthetic, baseline", synthTheirs);
+    }
+    return 0;
+}
