@@ -44,6 +44,7 @@ TEST(ReceiptParsers, AmountsInTheirPrintedForms)
         {"TOTAL 2l.99", "21.99", ""},       // l read for 1
         {"합 계 17O,000 원", "170000", "KRW"},
         {"Mastercard EUR 36, 20", "36.20", "EUR"}, // a space OCR put after the comma
+        {"합 계 금액 222,.200 원", "222200", "KRW"},    // a doubled separator
         {"Artikel 60085385", nullptr, ""},  // article numbers are no prices
         {"TOTAL", nullptr, ""},
         {"", nullptr, ""},

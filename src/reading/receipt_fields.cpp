@@ -111,7 +111,9 @@ constexpr long MAX_PLAIN_AMOUNT_DIGITS = 7;
 // Thousands groups, then an optional decimal part of one or two digits.
 const std::wregex& amountPattern()
 {
-    static const std::wregex pattern(LR"((^|[^\d.,])(\d{1,3}(?:[.,' ]\d{3})+|\d{1,12})(?:[.,] ?(\d{1,2}))?(?![\d]))");
+    // OCR sometimes doubles a separator ("222,.200").
+    static const std::wregex pattern(
+        LR"((^|[^\d.,])(\d{1,3}(?:[.,' ][.,]?\d{3})+|\d{1,12})(?:[.,] ?(\d{1,2}))?(?![\d]))");
     return pattern;
 }
 
@@ -459,12 +461,27 @@ bool couldBeName(const Line& line)
     const int letters = static_cast<int>(std::count_if(text.begin(), text.end(), [](wchar_t c) {
         return isWordCharacter(c) && !isDigit(c);
     }));
-    if (letters < 2 || letters < digitCount(text) || line.confidence < 0.4f)
+    // A price on the line makes it an item or a sum, not a name.
+    static const std::wregex price(LR"(\d[.,']\d{3}(?!\d)|\d[.,]\d{2}(?!\d))");
+    if (letters < 2 || letters < digitCount(text) || line.confidence < 0.4f || std::regex_search(text, price))
         return false;
     if (dateIn(line.text) || telephoneIn(line.text) || keywords().total.Find(text))
         return false;
     const auto heading = keywords().notName.Find(text);
     return !heading || heading->confidence < 0.9f;
+}
+
+// The median height of the line's words: the line's own box grows with its width on a tilted
+// photo, the short boxes of its words much less.
+double letterHeight(const Line& line)
+{
+    if (line.words.empty())
+        return line.box.height;
+    std::vector<int> heights;
+    for (const Word& word : line.words)
+        heights.push_back(word.box.height);
+    std::nth_element(heights.begin(), heights.begin() + heights.size() / 2, heights.end());
+    return heights[heights.size() / 2];
 }
 
 // The line up to the end of its company form ("Aldi GmbH & Co. KG, 50108 Holte" names
@@ -500,7 +517,7 @@ std::optional<Field> businessNameField(const std::vector<Line>& lines)
         const Line& line = lines[i];
         if (!couldBeName(line))
             continue;
-        const double score = line.box.height * line.confidence * (1.0 - 0.1 * considered);
+        const double score = letterHeight(line) * line.confidence * (1.0 - 0.1 * considered);
         ++considered;
         if (score > bestScore) {
             bestScore = score;
