@@ -411,6 +411,22 @@ TEST(ReceiptFields, ThreeLanguagesWithOcrConfusions)
     }
 }
 
+TEST(ReceiptFields, NamesAreNotAddressesOrLogoStrokes)
+{
+    const std::pair<std::vector<Line>, const char*> cases[] = {
+        {linesOf({"서울특별시 신촌로 267", "전화: 02-123-4567", "초록마트"}), "초록마트"},
+        {linesOf({"부산 해운대로 12", "별빛분식"}), "별빛분식"},
+        {linesOf({"2182 | | | | I Il]", "LIDL"}), "LIDL"},
+        {linesOf({"Grüner Weg 41", "33098 Paderborn", "Baumarkt Beispiel"}), "Baumarkt Beispiel"},
+        {linesOf({"Westernstraße 2", "Buchhandlung Beispiel"}), "Buchhandlung Beispiel"},
+    };
+    for (const auto& [lines, name] : cases) {
+        const auto field = receiptFields(lines).businessName;
+        ASSERT_TRUE(field) << name;
+        EXPECT_EQ(field->value, name);
+    }
+}
+
 TEST(ReceiptFields, AmountOnTheSameRowInAnotherLine)
 {
     std::vector<Line> lines = linesOf({"BEISPIEL MARKT", "SUMME"});

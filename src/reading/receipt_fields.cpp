@@ -454,18 +454,30 @@ std::optional<Field> telephoneField(const std::vector<Line>& lines)
     return best;
 }
 
-// Lines among the first ones that could name the business: enough letters, no field or heading.
-bool couldBeName(const Line& line)
+// A street address: a Korean road or province with a number, a German street with a number, or
+// a postcode before a town.
+bool isAddress(const std::wstring& text)
 {
-    const std::wstring text = widened(line.text);
+    static const std::wregex address(
+        LR"((특별시|광역시|[가-힣]+(로|길) ?\d+)|((STRASSE|STRAßE|STR\.|WEG|PLATZ|ALLEE|GASSE) ?\d+)|(^|\D)\d{5} [A-Z][A-Z]+)");
+    return std::regex_search(KeywordCorrector::Folded(text), address);
+}
+
+// Lines among the first ones that could name the business: enough letters, no field or heading.
+// `text` is the line's text, or the part of it that would be the name.
+bool couldBeName(const Line& line, const std::wstring& text)
+{
     const int letters = static_cast<int>(std::count_if(text.begin(), text.end(), [](wchar_t c) {
         return isWordCharacter(c) && !isDigit(c);
     }));
     // A price on the line makes it an item or a sum, not a name.
     static const std::wregex price(LR"(\d[.,']\d{3}(?!\d)|\d[.,]\d{2}(?!\d))");
-    if (letters < 2 || letters < digitCount(text) || line.confidence < 0.4f || std::regex_search(text, price))
+    // Strokes of a logo or a barcode come back as I, l, | and 1; a name has other letters too.
+    const auto strokes = std::count_if(text.begin(), text.end(), [](wchar_t c) { return digitFor(c) == L'1'; });
+    if (letters - strokes < 2 || letters < digitCount(text) || line.confidence < 0.4f ||
+        std::regex_search(text, price) || isAddress(text))
         return false;
-    if (dateIn(line.text) || telephoneIn(line.text) || keywords().total.Find(text))
+    if (dateIn(narrowed(text)) || telephoneIn(narrowed(text)) || keywords().total.Find(text))
         return false;
     const auto heading = keywords().notName.Find(text);
     return !heading || heading->confidence < 0.9f;
@@ -507,7 +519,7 @@ std::optional<std::wstring> companyName(const std::wstring& text)
 std::optional<Field> businessNameField(const std::vector<Line>& lines)
 {
     for (const Line& line : lines)
-        if (const auto name = companyName(widened(line.text)); name && couldBeName(line))
+        if (const auto name = companyName(widened(line.text)); name && couldBeName(line, *name))
             return Field{narrowed(*name), line.text, line.box, line.confidence};
     constexpr size_t TOP_LINES = 6;
     std::optional<Field> best;
@@ -515,7 +527,7 @@ std::optional<Field> businessNameField(const std::vector<Line>& lines)
     size_t considered = 0;
     for (size_t i = 0; i < lines.size() && considered < TOP_LINES; ++i) {
         const Line& line = lines[i];
-        if (!couldBeName(line))
+        if (!couldBeName(line, widened(line.text)))
             continue;
         const double score = letterHeight(line) * line.confidence * (1.0 - 0.1 * considered);
         ++considered;
