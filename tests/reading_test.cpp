@@ -417,6 +417,8 @@ TEST(ReceiptFields, NamesAreNotAddressesOrLogoStrokes)
         {linesOf({"서울특별시 신촌로 267", "전화: 02-123-4567", "초록마트"}), "초록마트"},
         {linesOf({"부산 해운대로 12", "별빛분식"}), "별빛분식"},
         {linesOf({"2182 | | | | I Il]", "LIDL"}), "LIDL"},
+        {linesOf({"| : 늘봄서점", "상품명 수량 금액"}), "늘봄서점"},
+        {linesOf({"#~~ ~#", "상품명 수량 금액", "감사합니다", "Corner Bakery"}), "Corner Bakery"},
         {linesOf({"Grüner Weg 41", "33098 Paderborn", "Baumarkt Beispiel"}), "Baumarkt Beispiel"},
         {linesOf({"Westernstraße 2", "Buchhandlung Beispiel"}), "Buchhandlung Beispiel"},
     };

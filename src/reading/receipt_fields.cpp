@@ -296,7 +296,10 @@ const std::vector<std::wstring> NOT_TOTAL_KEYWORDS = {
 const std::vector<std::wstring> NOT_NAME_KEYWORDS = {
     L"영수증", L"신용카드", L"매출전표", L"고객용", L"사업자", L"대표", L"주소", L"전화", L"RECEIPT", L"INVOICE",
     L"TAX INVOICE", L"KASSENBON", L"KUNDENBELEG", L"RECHNUNG", L"BELEG", L"QUITTUNG", L"WELCOME", L"WILLKOMMEN", L"TEL",
-    L"TELEFON", L"PHONE", L"FAX", L"DATE", L"DATUM", L"CASHIER", L"KASSE", L"BON", L"STEUER", L"UST"};
+    L"TELEFON", L"PHONE", L"FAX", L"DATE", L"DATUM", L"CASHIER", L"KASSE", L"BON", L"STEUER", L"UST",
+    // Column heads and farewells.
+    L"상품명", L"수량", L"단가", L"금액", L"감사합니다", L"ITEM", L"QTY", L"PRICE", L"ARTIKEL", L"MENGE",
+    L"THANK YOU", L"VIELEN DANK"};
 
 struct Keywords {
     KeywordCorrector total{TOTAL_KEYWORDS};
@@ -483,6 +486,16 @@ bool couldBeName(const Line& line, const std::wstring& text)
     return !heading || heading->confidence < 0.9f;
 }
 
+// The text without the rules, bars and colons OCR leaves at its ends ("| : 늘봄서점").
+std::wstring withoutStrayMarks(const std::wstring& text)
+{
+    const wchar_t* const MARKS = L" \t|:;,.-_~*#=!'\"";
+    const size_t first = text.find_first_not_of(MARKS);
+    if (first == std::wstring::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(MARKS) - first + 1);
+}
+
 // The median height of the line's words: the line's own box grows with its width on a tilted
 // photo, the short boxes of its words much less.
 double letterHeight(const Line& line)
@@ -533,7 +546,7 @@ std::optional<Field> businessNameField(const std::vector<Line>& lines)
         ++considered;
         if (score > bestScore) {
             bestScore = score;
-            best = Field{narrowed(trimmed(widened(line.text))), line.text, line.box, line.confidence};
+            best = Field{narrowed(withoutStrayMarks(widened(line.text))), line.text, line.box, line.confidence};
         }
     }
     return best;
