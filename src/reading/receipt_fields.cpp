@@ -467,18 +467,23 @@ bool isAddress(const std::wstring& text)
 }
 
 // Lines among the first ones that could name the business: enough letters, no field or heading.
+// A price on a line makes it an item or a sum, not a name; the first one ends a receipt's head.
+bool hasPrice(const std::wstring& text)
+{
+    static const std::wregex price(LR"(\d[.,']\d{3}(?!\d)|\d[.,]\d{2}(?!\d))");
+    return std::regex_search(text, price);
+}
+
 // `text` is the line's text, or the part of it that would be the name.
 bool couldBeName(const Line& line, const std::wstring& text)
 {
     const int letters = static_cast<int>(std::count_if(text.begin(), text.end(), [](wchar_t c) {
         return isWordCharacter(c) && !isDigit(c);
     }));
-    // A price on the line makes it an item or a sum, not a name.
-    static const std::wregex price(LR"(\d[.,']\d{3}(?!\d)|\d[.,]\d{2}(?!\d))");
     // Strokes of a logo or a barcode come back as I, l, | and 1; a name has other letters too.
     const auto strokes = std::count_if(text.begin(), text.end(), [](wchar_t c) { return digitFor(c) == L'1'; });
     if (letters - strokes < 2 || letters < digitCount(text) || line.confidence < 0.4f ||
-        std::regex_search(text, price) || isAddress(text))
+        hasPrice(text) || isAddress(text))
         return false;
     if (dateIn(narrowed(text)) || telephoneIn(narrowed(text)) || keywords().total.Find(text))
         return false;
@@ -540,6 +545,8 @@ std::optional<Field> businessNameField(const std::vector<Line>& lines)
     size_t considered = 0;
     for (size_t i = 0; i < lines.size() && considered < TOP_LINES; ++i) {
         const Line& line = lines[i];
+        if (hasPrice(widened(line.text)))
+            break;
         if (!couldBeName(line, widened(line.text)))
             continue;
         const double score = letterHeight(line) * line.confidence * (1.0 - 0.1 * considered);
