@@ -44,6 +44,7 @@ TEST(ReceiptParsers, AmountsInTheirPrintedForms)
         {"TOTAL 2l.99", "21.99", ""},       // l read for 1
         {"합 계 17O,000 원", "170000", "KRW"},
         {"Mastercard EUR 36, 20", "36.20", "EUR"}, // a space OCR put after the comma
+        {"합 계 금액 222,.200 원", "222200", "KRW"},    // a doubled separator
         {"Artikel 60085385", nullptr, ""},  // article numbers are no prices
         {"TOTAL", nullptr, ""},
         {"", nullptr, ""},
@@ -407,6 +408,24 @@ TEST(ReceiptFields, ThreeLanguagesWithOcrConfusions)
         ASSERT_TRUE(fields.total);
         EXPECT_EQ(fields.total->value, c.total);
         EXPECT_EQ(fields.total->currency, c.currency);
+    }
+}
+
+TEST(ReceiptFields, NamesAreNotAddressesOrLogoStrokes)
+{
+    const std::pair<std::vector<Line>, const char*> cases[] = {
+        {linesOf({"서울특별시 신촌로 267", "전화: 02-123-4567", "초록마트"}), "초록마트"},
+        {linesOf({"부산 해운대로 12", "별빛분식"}), "별빛분식"},
+        {linesOf({"2182 | | | | I Il]", "LIDL"}), "LIDL"},
+        {linesOf({"| : 늘봄서점", "상품명 수량 금액"}), "늘봄서점"},
+        {linesOf({"#~~ ~#", "상품명 수량 금액", "감사합니다", "Corner Bakery"}), "Corner Bakery"},
+        {linesOf({"Grüner Weg 41", "33098 Paderborn", "Baumarkt Beispiel"}), "Baumarkt Beispiel"},
+        {linesOf({"Westernstraße 2", "Buchhandlung Beispiel"}), "Buchhandlung Beispiel"},
+    };
+    for (const auto& [lines, name] : cases) {
+        const auto field = receiptFields(lines).businessName;
+        ASSERT_TRUE(field) << name;
+        EXPECT_EQ(field->value, name);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "reading/engine.h"
 
+#include "reading/wide_text.h"
+
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -84,11 +86,33 @@ std::vector<Word> wordsOfLine(tesseract::ResultIterator& it)
     return words;
 }
 
+bool isHangul(wchar_t c)
+{
+    return c >= 0xAC00 && c <= 0xD7A3;
+}
+
+// Whether a space belongs between two words. Tesseract's Korean model often splits a word into
+// its syllables ("은 하 약국"): a lone syllable joins its Hangul neighbour. Brackets hold on to
+// what they enclose ("( 주 )" is "(주)").
+bool spaceBetween(const std::wstring& left, const std::wstring& right)
+{
+    const bool hangul = isHangul(left.back()) && isHangul(right.front());
+    if (hangul && (left.size() == 1 || right.size() == 1))
+        return false;
+    return left != L"(" && right != L")";
+}
+
 std::string joined(const std::vector<Word>& words)
 {
     std::string text;
-    for (const Word& word : words)
-        text += (text.empty() ? "" : " ") + word.text;
+    std::wstring previous;
+    for (const Word& word : words) {
+        const std::wstring current = widened(word.text);
+        if (!previous.empty() && !current.empty() && spaceBetween(previous, current))
+            text += ' ';
+        text += word.text;
+        previous = current;
+    }
     return text;
 }
 

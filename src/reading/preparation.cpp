@@ -31,7 +31,7 @@ constexpr double MIN_SHEET_FILL = 0.85;
 // Scales outside this range would only magnify noise or lose the letters.
 constexpr double MIN_SCALE = 0.2, MAX_SCALE = 4.0;
 // Larger prepared pages are not made: their reading would take longer than any deadline.
-constexpr double MAX_PREPARED_PIXELS = 12e6;
+constexpr double MAX_PREPARED_PIXELS = 8e6;
 // Printed pages are mostly paper; a page with more ink than this is noise, not text, and
 // would hold Tesseract's layout analysis (which no deadline stops) for many seconds.
 constexpr double MAX_INK_SHARE = 0.3;

@@ -13,7 +13,7 @@ namespace tarvek::reading {
 enum class Binarization { Grey, Otsu, AdaptiveOtsu, Sauvola, MultiscaleSauvola };
 
 struct Preparation {
-    Binarization binarization = Binarization::Sauvola;
+    Binarization binarization = Binarization::MultiscaleSauvola;
     // Median height, in pixels, of the letters on the page Tesseract reads.
     int letterHeight = 32;
 };

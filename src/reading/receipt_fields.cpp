@@ -111,7 +111,9 @@ constexpr long MAX_PLAIN_AMOUNT_DIGITS = 7;
 // Thousands groups, then an optional decimal part of one or two digits.
 const std::wregex& amountPattern()
 {
-    static const std::wregex pattern(LR"((^|[^\d.,])(\d{1,3}(?:[.,' ]\d{3})+|\d{1,12})(?:[.,] ?(\d{1,2}))?(?![\d]))");
+    // OCR sometimes doubles a separator ("222,.200").
+    static const std::wregex pattern(
+        LR"((^|[^\d.,])(\d{1,3}(?:[.,' ][.,]?\d{3})+|\d{1,12})(?:[.,] ?(\d{1,2}))?(?![\d]))");
     return pattern;
 }
 
@@ -294,7 +296,10 @@ const std::vector<std::wstring> NOT_TOTAL_KEYWORDS = {
 const std::vector<std::wstring> NOT_NAME_KEYWORDS = {
     L"영수증", L"신용카드", L"매출전표", L"고객용", L"사업자", L"대표", L"주소", L"전화", L"RECEIPT", L"INVOICE",
     L"TAX INVOICE", L"KASSENBON", L"KUNDENBELEG", L"RECHNUNG", L"BELEG", L"QUITTUNG", L"WELCOME", L"WILLKOMMEN", L"TEL",
-    L"TELEFON", L"PHONE", L"FAX", L"DATE", L"DATUM", L"CASHIER", L"KASSE", L"BON", L"STEUER", L"UST"};
+    L"TELEFON", L"PHONE", L"FAX", L"DATE", L"DATUM", L"CASHIER", L"KASSE", L"BON", L"STEUER", L"UST",
+    // Column heads and farewells.
+    L"상품명", L"수량", L"단가", L"금액", L"감사합니다", L"ITEM", L"QTY", L"PRICE", L"ARTIKEL", L"MENGE",
+    L"THANK YOU", L"VIELEN DANK"};
 
 struct Keywords {
     KeywordCorrector total{TOTAL_KEYWORDS};
@@ -452,19 +457,61 @@ std::optional<Field> telephoneField(const std::vector<Line>& lines)
     return best;
 }
 
-// Lines among the first ones that could name the business: enough letters, no field or heading.
-bool couldBeName(const Line& line)
+// A street address: a Korean road or province with a number, a German street with a number, or
+// a postcode before a town.
+bool isAddress(const std::wstring& text)
 {
-    const std::wstring text = widened(line.text);
+    static const std::wregex address(
+        LR"((특별시|광역시|[가-힣]+(로|길) ?\d+)|((STRASSE|STRAßE|STR\.|WEG|PLATZ|ALLEE|GASSE) ?\d+)|(^|\D)\d{5} [A-Z][A-Z]+)");
+    return std::regex_search(KeywordCorrector::Folded(text), address);
+}
+
+// Lines among the first ones that could name the business: enough letters, no field or heading.
+// A price on a line makes it an item or a sum, not a name; the first one ends a receipt's head.
+bool hasPrice(const std::wstring& text)
+{
+    static const std::wregex price(LR"(\d[.,']\d{3}(?!\d)|\d[.,]\d{2}(?!\d))");
+    return std::regex_search(text, price);
+}
+
+// `text` is the line's text, or the part of it that would be the name.
+bool couldBeName(const Line& line, const std::wstring& text)
+{
     const int letters = static_cast<int>(std::count_if(text.begin(), text.end(), [](wchar_t c) {
         return isWordCharacter(c) && !isDigit(c);
     }));
-    if (letters < 2 || letters < digitCount(text) || line.confidence < 0.4f)
+    // Strokes of a logo or a barcode come back as I, l, | and 1; a name has other letters too.
+    const auto strokes = std::count_if(text.begin(), text.end(), [](wchar_t c) { return digitFor(c) == L'1'; });
+    if (letters - strokes < 2 || letters < digitCount(text) || line.confidence < 0.4f ||
+        hasPrice(text) || isAddress(text))
         return false;
-    if (dateIn(line.text) || telephoneIn(line.text) || keywords().total.Find(text))
+    if (dateIn(narrowed(text)) || telephoneIn(narrowed(text)) || keywords().total.Find(text))
         return false;
     const auto heading = keywords().notName.Find(text);
     return !heading || heading->confidence < 0.9f;
+}
+
+// The text without the rules, bars and colons OCR leaves at its ends ("| : 늘봄서점").
+std::wstring withoutStrayMarks(const std::wstring& text)
+{
+    const wchar_t* const MARKS = L" \t|:;,.-_~*#=!'\"";
+    const size_t first = text.find_first_not_of(MARKS);
+    if (first == std::wstring::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(MARKS) - first + 1);
+}
+
+// The median height of the line's words: the line's own box grows with its width on a tilted
+// photo, the short boxes of its words much less.
+double letterHeight(const Line& line)
+{
+    if (line.words.empty())
+        return line.box.height;
+    std::vector<int> heights;
+    for (const Word& word : line.words)
+        heights.push_back(word.box.height);
+    std::nth_element(heights.begin(), heights.begin() + heights.size() / 2, heights.end());
+    return heights[heights.size() / 2];
 }
 
 // The line up to the end of its company form ("Aldi GmbH & Co. KG, 50108 Holte" names
@@ -490,7 +537,7 @@ std::optional<std::wstring> companyName(const std::wstring& text)
 std::optional<Field> businessNameField(const std::vector<Line>& lines)
 {
     for (const Line& line : lines)
-        if (const auto name = companyName(widened(line.text)); name && couldBeName(line))
+        if (const auto name = companyName(widened(line.text)); name && couldBeName(line, *name))
             return Field{narrowed(*name), line.text, line.box, line.confidence};
     constexpr size_t TOP_LINES = 6;
     std::optional<Field> best;
@@ -498,13 +545,15 @@ std::optional<Field> businessNameField(const std::vector<Line>& lines)
     size_t considered = 0;
     for (size_t i = 0; i < lines.size() && considered < TOP_LINES; ++i) {
         const Line& line = lines[i];
-        if (!couldBeName(line))
+        if (hasPrice(widened(line.text)))
+            break;
+        if (!couldBeName(line, widened(line.text)))
             continue;
-        const double score = line.box.height * line.confidence * (1.0 - 0.1 * considered);
+        const double score = letterHeight(line) * line.confidence * (1.0 - 0.1 * considered);
         ++considered;
         if (score > bestScore) {
             bestScore = score;
-            best = Field{narrowed(trimmed(widened(line.text))), line.text, line.box, line.confidence};
+            best = Field{narrowed(withoutStrayMarks(widened(line.text))), line.text, line.box, line.confidence};
         }
     }
     return best;
