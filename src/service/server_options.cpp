@@ -171,7 +171,8 @@ std::string sourceOf(const CLI::App& app, const std::string& message, int argc, 
     for (const CLI::Option* option : app.get_options()) {
         const std::string& variable = option->get_envname();
         const std::string name = option->get_name();
-        if (variable.empty() || message.rfind(name + ":", 0) != 0 || !std::getenv(variable.c_str()))
+        const bool named = message.rfind(name + ":", 0) == 0 || message.rfind(name + " ", 0) == 0;
+        if (variable.empty() || !named || !std::getenv(variable.c_str()))
             continue;
         for (int i = 1; i < argc; ++i)
             if (std::string(argv[i]).rfind(name, 0) == 0)
