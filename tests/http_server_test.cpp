@@ -440,21 +440,6 @@ bool refusesConnections(std::uint16_t port)
     }
 }
 
-// A connection kept open across requests.
-struct KeptConnection {
-    explicit KeptConnection(std::uint16_t port) : socket(testhttp::connectTo(context, port)) {}
-    testhttp::Reply get(const std::string& target)
-    {
-        bhttp::request<bhttp::empty_body> message(bhttp::verb::get, target, 11);
-        message.set(bhttp::field::host, "127.0.0.1");
-        bhttp::write(socket, message);
-        return testhttp::readReply(socket, buffer);
-    }
-    testhttp::asio::io_context context;
-    testhttp::tcp::socket socket;
-    testhttp::beast::flat_buffer buffer;
-};
-
 } // namespace
 
 // A drain answers every request it has accepted, the running one, the queued ones
@@ -470,7 +455,7 @@ TEST_F(PooledWork, DrainingAnswersEveryAcceptedRequestAndThenEndsRun)
     const auto port = app.waitUntilListening();
     EXPECT_EQ(app.state(), tarvek::http::ServerState::serving);
 
-    KeptConnection idle(port);
+    testhttp::KeptConnection idle(port);
     EXPECT_TRUE(idle.get("/json").keep_alive());
     std::vector<std::future<testhttp::Reply>> slow;
     for (const char* body : {"1", "2", "3"})
@@ -522,7 +507,7 @@ TEST_F(HttpServer, DrainingClosesIdleConnectionsSoon)
 {
     app.bindaddr("127.0.0.1").port(0);
     std::thread runner([this] { app.run(); });
-    KeptConnection idle(app.waitUntilListening());
+    testhttp::KeptConnection idle(app.waitUntilListening());
     EXPECT_EQ(idle.get("/json").result_int(), 200);
     const auto began = std::chrono::steady_clock::now();
     app.drain();
