@@ -23,11 +23,11 @@ set(CPACK_PACKAGE_NAME tarvek)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "tarvek maintainers <maintainers@tarvek.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "finds, flattens and cleans photographed paper documents")
-set(CPACK_PACKAGE_DESCRIPTION
-    "tarvek finds the page in a photograph of a paper document, flattens it, turns it\n"
-    "black and white or removes its background. The package holds the HTTP service\n"
-    "tarvek-server with its systemd unit, the command line tool tarvek, the Python\n"
-    "package, and the C++ library with its headers, CMake and pkg-config files.")
+set(CPACK_PACKAGE_DESCRIPTION "tarvek finds the page in a photograph of a paper document, flattens it,
+turns it black and white or removes its background. The package holds the
+HTTP service tarvek-server with its systemd unit, the command line tool
+tarvek, the Python package, and the C++ library with its headers, CMake and
+pkg-config files.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # tarvek_VERSION_amd64.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
