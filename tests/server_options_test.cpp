@@ -176,16 +176,4 @@ TEST_F(Options, TheBarePortWrapsAndLaterWordsAreIgnored)
     EXPECT_TRUE(defaults.apiKeyFile.empty());
 }
 
-TEST_F(Options, HelpAndVersionExit0)
-{
-    for (const char* option : {"--help", "-h", "--version"})
-        EXPECT_EQ(std::get<int>(parse({option})), 0) << option;
-}
-
-TEST(EnvironmentName, IsTheOptionInCapitalsWithUnderscores)
-{
-    EXPECT_EQ(tarvek::service::environmentName("port"), "TARVEK_PORT");
-    EXPECT_EQ(tarvek::service::environmentName("read-timeout"), "TARVEK_READ_TIMEOUT");
-}
-
 } // namespace
