@@ -7,7 +7,6 @@
 #include "http/http_server.h"
 #include "http/logger.h"
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <variant>
