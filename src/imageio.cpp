@@ -3,6 +3,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <limits>
 #include <string>
@@ -430,7 +431,18 @@ ImageCheck checkImageBytes(std::string_view bytes)
     const auto counted = countedPixels(bytes);
     if (!counted)
         return ImageCheck::sizeUnknown;
-    return *counted > maxImagePixels ? ImageCheck::tooManyPixels : ImageCheck::decodable;
+    return *counted > pixelLimit() ? ImageCheck::tooManyPixels : ImageCheck::decodable;
+}
+
+namespace {
+std::atomic<std::uint64_t> processPixelLimit{maxImagePixels};
+} // namespace
+
+std::uint64_t pixelLimit() { return processPixelLimit.load(std::memory_order_relaxed); }
+
+void setPixelLimit(std::uint64_t pixels)
+{
+    processPixelLimit.store(std::min(pixels, maxImagePixels), std::memory_order_relaxed);
 }
 
 cv::Mat decodeImage(std::string_view bytes, int flags)

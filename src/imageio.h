@@ -42,7 +42,14 @@ enum class ImageCheck {
     tooManyPixels, // the headers count more than maxImagePixels
 };
 
+// Judged against pixelLimit().
 ImageCheck checkImageBytes(std::string_view bytes);
+
+// The most pixels checkImageBytes lets through: maxImagePixels unless a
+// program has set a lower limit for itself (a server's --max-pixels).
+std::uint64_t pixelLimit();
+// Values above maxImagePixels are taken as maxImagePixels. Safe from any thread.
+void setPixelLimit(std::uint64_t pixels);
 
 // Decodes the bytes, which the caller has checked. The decoder's exceptions
 // (an empty buffer raises one) are let through; data it cannot read gives an

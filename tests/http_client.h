@@ -80,6 +80,21 @@ inline std::string rawExchange(std::uint16_t port, const std::string& bytes)
     return answer;
 }
 
+// GET requests on one connection kept open across them.
+struct KeptConnection {
+    explicit KeptConnection(std::uint16_t port) : socket(connectTo(context, port)) {}
+    Reply get(const std::string& target)
+    {
+        bhttp::request<bhttp::empty_body> message(bhttp::verb::get, target, 11);
+        message.set(bhttp::field::host, "127.0.0.1");
+        bhttp::write(socket, message);
+        return readReply(socket, buffer);
+    }
+    asio::io_context context;
+    tcp::socket socket;
+    beast::flat_buffer buffer;
+};
+
 // Keeps every log line, to look for the ones a request should have written.
 class RecordingLog : public tarvek::http::ILogHandler {
 public:

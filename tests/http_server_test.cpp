@@ -466,3 +466,96 @@ TEST(Logger, TestsTheLevelBeforeFormingALine)
     EXPECT_TRUE(logger::enabled(LogLevel::Critical));
     logger::setLevel(LogLevel::Info);
 }
+
+namespace {
+
+// Whether a new connection to the port is refused.
+bool refusesConnections(std::uint16_t port)
+{
+    try {
+        testhttp::asio::io_context context;
+        testhttp::connectTo(context, port);
+        return false;
+    } catch (const boost::system::system_error&) {
+        return true;
+    }
+}
+
+} // namespace
+
+// A drain answers every request it has accepted, the running one, the queued ones
+// and one sent on an idle kept-alive connection, and then run() returns by itself.
+TEST_F(PooledWork, DrainingAnswersEveryAcceptedRequestAndThenEndsRun)
+{
+    tarvek::http::ServerLimits limits;
+    limits.workThreads = 1;
+    limits.workQueue = 4;
+    app.limits(limits).concurrency(2);
+    app.bindaddr("127.0.0.1").port(0);
+    std::thread runner([this] { app.run(); });
+    const auto port = app.waitUntilListening();
+    EXPECT_EQ(app.state(), tarvek::http::ServerState::serving);
+
+    testhttp::KeptConnection idle(port);
+    EXPECT_TRUE(idle.get("/json").keep_alive());
+    std::vector<std::future<testhttp::Reply>> slow;
+    for (const char* body : {"1", "2", "3"})
+        slow.push_back(std::async(std::launch::async, [port, body] { return testhttp::post(port, "/slow", body); }));
+    while (arrivals->count.load() < 4) // the kept connection's request and the three slow ones
+        std::this_thread::sleep_for(1ms);
+
+    app.drain();
+    EXPECT_EQ(app.state(), tarvek::http::ServerState::draining);
+    for (int attempt = 0; attempt < 100 && !refusesConnections(port); ++attempt)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_TRUE(refusesConnections(port));
+    const auto last = idle.get("/json");
+    EXPECT_EQ(last.result_int(), 200);
+    EXPECT_FALSE(last.keep_alive()) << "a draining server closes the connections it answers on";
+
+    release.set_value();
+    release = {};
+    for (std::size_t i = 0; i < slow.size(); ++i)
+        EXPECT_EQ(slow[i].get().body(), "slow " + std::to_string(i + 1));
+    runner.join();
+    EXPECT_EQ(app.state(), tarvek::http::ServerState::starting);
+    EXPECT_TRUE(errors.contains(LogLevel::Info, "draining: no new connections"));
+}
+
+// Requests that outlast the grace period are given up and the drain says so.
+TEST_F(PooledWork, AGracePeriodOverLogsTheConnectionsLeft)
+{
+    tarvek::http::ServerLimits limits;
+    limits.grace = 100ms;
+    app.limits(limits).bindaddr("127.0.0.1").port(0);
+    std::thread runner([this] { app.run(); });
+    const auto port = app.waitUntilListening();
+    auto stuck = std::async(std::launch::async, [port] { return testhttp::post(port, "/slow", "stuck"); });
+    waitUntilStarted(1);
+    app.drain();
+    for (int attempt = 0; attempt < 200 && !errors.contains(LogLevel::Error, "grace period is over"); ++attempt)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_TRUE(errors.contains(LogLevel::Error, "the grace period is over: 1 connections are closed unanswered"))
+        << errors.text();
+    release.set_value();
+    release = {};
+    runner.join();
+    EXPECT_ANY_THROW(stuck.get());
+}
+
+// An idle kept-alive connection is closed after a short wait; a second drain request ends at once.
+TEST_F(HttpServer, DrainingClosesIdleConnectionsSoon)
+{
+    app.bindaddr("127.0.0.1").port(0);
+    std::thread runner([this] { app.run(); });
+    testhttp::KeptConnection idle(app.waitUntilListening());
+    EXPECT_EQ(idle.get("/json").result_int(), 200);
+    const auto began = std::chrono::steady_clock::now();
+    app.drain();
+    runner.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - began, 3s);
+    boost::system::error_code ec;
+    char byte;
+    idle.socket.read_some(testhttp::asio::buffer(&byte, 1), ec);
+    EXPECT_TRUE(ec) << "the connection is closed";
+}

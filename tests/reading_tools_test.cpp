@@ -64,7 +64,9 @@ protected:
     {
         tarvek::http::logger::setHandler(&log);
         app.observe(arrivals);
-        tarvek::service::addRoutes(app, readingPool);
+        tarvek::service::RouteOptions options;
+        options.readingPool = readingPool;
+        tarvek::service::addRoutes(app, options);
         server.emplace(app);
     }
     ~ReadingRoutes() override

@@ -75,7 +75,7 @@ public:
     // The port of the start line, or 0 when the process ended without one.
     std::uint16_t waitForPort()
     {
-        static const std::regex startLine(R"(tarvek server is running at 0\.0\.0\.0:(\d+) using \d+ threads)");
+        static const std::regex startLine(R"(tarvek server is running at [0-9.]+:(\d+) using \d+ threads)");
         for (int attempt = 0; attempt < 1000; ++attempt) {
             std::smatch match;
             const std::string text = standardError();
@@ -232,8 +232,8 @@ TEST_F(ServerProgram, VersionAndHelpAnswerOnStandardOutputAndExit)
 {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--version"}, "tarvek-server " + std::string(tarvek::version()) + "\n"},
-        {{"--help", "8080"}, "Usage: tarvek-server [PORT]\n"},
-        {{"-h"}, "Usage: tarvek-server [PORT]\n"},
+        {{"--help", "8080"}, "tarvek-server: the document tools over HTTP"},
+        {{"-h"}, "tarvek-server: the document tools over HTTP"},
     };
     for (const auto& [arguments, start] : cases) {
         ServerProcess server(directory, arguments);
@@ -389,4 +389,180 @@ TEST_F(ServerProgram, HealthAnswersWhileTwoSlowCleansRun)
         EXPECT_EQ(clean.wait_for(0s), std::future_status::timeout) << "a clean finished before health answered";
     for (auto& clean : cleans)
         EXPECT_EQ(clean.get().result_int(), 200);
+}
+
+namespace {
+
+std::string slowPhoto()
+{
+    std::vector<uchar> png;
+    cv::imencode(".png", cv::Mat(6000, 6000, CV_8UC3, cv::Scalar(200, 205, 210)), png);
+    return std::string(png.begin(), png.end());
+}
+
+int requestsInFlight(std::uint16_t port)
+{
+    const std::string text = testhttp::request(port, bhttp::verb::get, "/metrics").body();
+    const std::string name = "\ntarvek_http_requests_in_flight ";
+    const auto at = text.find(name);
+    return at == std::string::npos ? 0 : std::stoi(text.substr(at + name.size()));
+}
+
+bool exitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+
+} // namespace
+
+// Ready once listening; on SIGTERM not ready, no new connections, the request under
+// way answered in full, then exit 0.
+TEST_F(ServerProgram, ReadinessFollowsStartDrainAndExit)
+{
+    ServerProcess server(directory, {"--port", "0", "--grace", "30"});
+    const auto port = server.waitForPort();
+    ASSERT_NE(port, 0) << server.standardError();
+    testhttp::KeptConnection watcher(port);
+    const auto ready = watcher.get("/v1/ready");
+    EXPECT_EQ(ready.result_int(), 200);
+    EXPECT_EQ(ready.body(), R"({"status":"ready"})");
+
+    const std::string photo = slowPhoto();
+    auto clean = std::async(std::launch::async, [&] { return testhttp::post(port, "/v1/document/clean", photo); });
+    while (requestsInFlight(port) < 2)
+        std::this_thread::sleep_for(1ms);
+    server.signal(SIGTERM);
+
+    // The signal arrives a moment later; until then the kept connection stays open.
+    auto draining = watcher.get("/v1/ready");
+    while (draining.result_int() == 200 && draining.keep_alive())
+        draining = watcher.get("/v1/ready");
+    EXPECT_EQ(draining.result_int(), 503);
+    EXPECT_EQ(draining.body(), R"({"status":"draining"})");
+    EXPECT_EQ(clean.wait_for(0s), std::future_status::timeout) << "the clean ended before the drain was seen";
+    const auto cleaned = clean.get();
+    EXPECT_EQ(cleaned.result_int(), 200);
+    EXPECT_GT(cleaned.body().size(), 1000u);
+    EXPECT_TRUE(exitedWith(server.wait(), 0));
+    EXPECT_THROW(testhttp::request(port, bhttp::verb::get, "/v1/ready"), boost::system::system_error);
+}
+
+// Refused settings end the program with a message before it opens any file or port.
+TEST_F(ServerProgram, RefusedSettingsExitWithStatus2BeforeAnyFile)
+{
+    std::ofstream(directory / "no-keys") << "# none yet\n\n";
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string said;
+    };
+    const std::vector<Case> cases = {
+        {{"--port", "70000"}, "--port: Value 70000 not in range"},
+        {{"--log-dir", "nowhere"}, "nowhere is not a folder"},
+        {{"--page", "missing.html"}, "missing.html is not a file"},
+        {{"--api-keys", "no-keys"}, "the API key file no-keys holds no key"},
+        {{"--threads"}, "--threads"},
+        {{"8080", "--unknown"}, "--unknown"},
+    };
+    for (const Case& c : cases) {
+        ServerProcess server(directory, c.arguments);
+        EXPECT_TRUE(exitedWith(server.wait(), 2)) << c.arguments[0];
+        EXPECT_NE(server.standardError().find(c.said), std::string::npos) << server.standardError();
+        EXPECT_FALSE(fs::exists(directory / "access.log")) << c.arguments[0];
+    }
+}
+
+TEST_F(ServerProgram, APortTakenExitsWithStatus1)
+{
+    ServerProcess first(directory, {"--port", "0", "--bind", "127.0.0.1"});
+    const auto port = first.waitForPort();
+    ASSERT_NE(port, 0);
+    ServerProcess second(directory, {"--port", std::to_string(port), "--bind", "127.0.0.1"});
+    EXPECT_TRUE(exitedWith(second.wait(), 1));
+    EXPECT_NE(second.standardError().find("cannot listen on 127.0.0.1:" + std::to_string(port) + ": Address already in use"),
+              std::string::npos)
+        << second.standardError();
+}
+
+// Settings from the environment: the log's folder and level, the page, the limits.
+TEST_F(ServerProgram, SettingsShapeTheServer)
+{
+    fs::create_directories(directory / "logs");
+    fs::create_directories(directory / "www");
+    std::ofstream(directory / "www" / "page.html") << "<p>{{none}}here</p>";
+    const std::vector<std::pair<const char*, std::string>> environment = {
+        {"TARVEK_LOG_DIR", (directory / "logs").string()}, {"TARVEK_LOG_LEVEL", "warning"},
+        {"TARVEK_PAGE", (directory / "www" / "page.html").string()}, {"TARVEK_MAX_BODY", "100k"},
+        {"TARVEK_MAX_PIXELS", "100"}, {"TARVEK_BIND", "127.0.0.1"}, {"TARVEK_PORT", "0"}};
+    for (const auto& [name, value] : environment)
+        setenv(name, value.c_str(), 1);
+    ServerProcess server(directory, {"--log-level", "info"});
+    for (const auto& [name, value] : environment)
+        unsetenv(name);
+    const auto port = server.waitForPort();
+    ASSERT_NE(port, 0) << server.standardError();
+
+    EXPECT_EQ(testhttp::request(port, bhttp::verb::get, "/").body(), "<p>here</p>");
+    EXPECT_EQ(testhttp::post(port, "/v1/document/detect", std::string(200 << 10, 'x')).result_int(), 413);
+    const auto tooLarge = testhttp::post(port, "/v1/document/detect", pngDeclaring(20, 20));
+    EXPECT_EQ(tooLarge.result_int(), 413);
+    EXPECT_NE(tooLarge.body().find("more than 100 pixels"), std::string::npos) << tooLarge.body();
+    server.signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(server.wait(), 0));
+    EXPECT_FALSE(fs::exists(directory / "access.log"));
+    const std::string log = readFile(directory / "logs" / "access.log");
+    EXPECT_NE(log.find("[INFO    ] Request: "), std::string::npos) << "--log-level wins over TARVEK_LOG_LEVEL";
+    EXPECT_NE(log.find("POST /v1/document/detect 413"), std::string::npos) << log;
+}
+
+// With keys only the operators' routes are open; a refusal is logged without the key;
+// SIGHUP reads the file again.
+TEST_F(ServerProgram, ApiKeysGuardTheRoutesAndAreReadAgainOnSighup)
+{
+    const fs::path keys = directory / "keys";
+    std::ofstream(keys) << "alpha\n";
+    ServerProcess server(directory, {"--port", "0", "--api-keys", keys.string(), "--protect-metrics"});
+    const auto port = server.waitForPort();
+    ASSERT_NE(port, 0) << server.standardError();
+    const auto statusWith = [port](const std::string& target, const std::string& key) {
+        testhttp::Headers headers;
+        if (!key.empty())
+            headers.emplace_back(bhttp::field::authorization, key);
+        const auto method = target == "/v1/document/detect" ? bhttp::verb::post : bhttp::verb::get;
+        return testhttp::request(port, method, target, {}, headers);
+    };
+    struct Case {
+        std::string target, authorization;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"/v1/health", "", 200},           {"/v1/ready", "Bearer wrong", 200},
+        {"/metrics", "", 401},             {"/metrics", "Bearer alpha", 200},
+        {"/", "", 401},                    {"/v1/document/detect", "", 401},
+        {"/v1/document/detect", "Bearer secret-guess", 401},
+        {"/v1/document/detect", "alpha", 401}, {"/v1/document/detect", "Bearer alpha", 400},
+        {"/nowhere", "", 401},
+    };
+    for (const Case& c : cases) {
+        const auto reply = statusWith(c.target, c.authorization);
+        EXPECT_EQ(reply.result_int(), c.status) << c.target << " " << c.authorization;
+        if (c.status == 401) {
+            EXPECT_EQ(reply[bhttp::field::www_authenticate], R"(Bearer realm="tarvek")");
+        }
+    }
+    std::ofstream(keys) << "beta\n";
+    server.signal(SIGHUP);
+    while (server.standardError().find("API keys read again, 1 in force") == std::string::npos)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(statusWith("/v1/document/detect", "Bearer alpha").result_int(), 401);
+    EXPECT_EQ(statusWith("/v1/document/detect", "Bearer beta").result_int(), 400);
+    std::ofstream(keys) << ""; // an emptied file keeps the keys in force
+    server.signal(SIGHUP);
+    while (server.standardError().find("holds no key; the keys read before stay in force") == std::string::npos)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(statusWith("/v1/document/detect", "Bearer beta").result_int(), 400);
+
+    server.signal(SIGTERM);
+    EXPECT_TRUE(exitedWith(server.wait(), 0));
+    const std::string log = readFile(directory / "access.log");
+    EXPECT_NE(log.find("[WARNING ] Request: 127.0.0.1"), std::string::npos);
+    EXPECT_NE(log.find("POST /v1/document/detect 401 (unknown API key)"), std::string::npos) << log;
+    EXPECT_NE(log.find("GET / 401 (no API key)"), std::string::npos) << log;
+    EXPECT_EQ(log.find("secret-guess"), std::string::npos) << "a refused key is never logged";
 }

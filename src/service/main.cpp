@@ -1,5 +1,6 @@
-// tarvek-server [PORT | --version | --help]: the document-recognition HTTP service.
+// tarvek-server [PORT] [OPTIONS]: the document-recognition HTTP service.
 
+#include "api_keys.h"
 #include "http/file_log_handler.h"
 #include "http/http_server.h"
 #include "http/logger.h"
@@ -7,44 +8,65 @@
 #include "memory_policy.h"
 #include "page.h"
 #include "routes.h"
-#include "version.h"
+#include "server_options.h"
 
+#include <boost/system/system_error.hpp>
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
 #include <clocale>
+#include <filesystem>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
+#include <variant>
 
 #include <unistd.h>
 
 namespace {
 
-// Answers --version and --help on standard output; false for any other argument, the port.
-bool answeredOption(const std::string& argument)
+using namespace tarvek;
+using http::LogLevel;
+
+void log(LogLevel level, const std::string& message)
 {
-    if (argument == "--version")
-        std::cout << "tarvek-server " << tarvek::version() << '\n';
-    else if (argument == "--help" || argument == "-h")
-        std::cout << "Usage: tarvek-server [PORT]\n"
-                     "Serves the document tools over HTTP on PORT (default 8080; 0 takes a free port),\n"
-                     "logging to standard error and access.log in the working folder.\n"
-                     "  --version  print the version and exit\n"
-                     "  --help     print this text and exit\n";
-    else
-        return false;
-    return true;
+    if (http::logger::enabled(level))
+        http::logger::write(level, message);
+}
+
+// The key file read again; a file that has become unreadable or empty keeps the keys in force.
+void reloadKeys(service::ApiKeys* keys)
+{
+    if (!keys)
+        return log(LogLevel::Info, "SIGHUP: nothing to reload");
+    try {
+        keys->reload();
+        log(LogLevel::Info, "SIGHUP: API keys read again, " + std::to_string(keys->count()) + " in force");
+    } catch (const std::exception& error) {
+        log(LogLevel::Error, std::string("SIGHUP: ") + error.what() + "; the keys read before stay in force");
+    }
+}
+
+std::shared_ptr<service::ApiKeys> readKeys(const std::string& file)
+{
+    return file.empty() ? nullptr : std::make_shared<service::ApiKeys>(file);
+}
+
+std::string accessLogPath(const std::string& directory)
+{
+    return (std::filesystem::path(directory) / "access.log").string();
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    using namespace tarvek;
-    using http::LogLevel;
-
-    if (argc > 1 && answeredOption(argv[1]))
-        return 0;
+    // Refused options end the program here, before anything is opened.
+    auto parsed = service::parseServerOptions(argc, argv);
+    if (const int* status = std::get_if<int>(&parsed))
+        return *status;
+    const service::ServerOptions& options = std::get<service::ServerOptions>(parsed);
 
     // OpenCV reads its pixel limit from the environment when it is loaded, before main: the
     // huge-page restart carries the limit along, or the program restarts for it alone.
@@ -54,29 +76,52 @@ int main(int argc, char* argv[])
         execv("/proc/self/exe", argv);
     std::setlocale(LC_ALL, "");
     service::keepLargeBlocksWhileBusy();
+    if (options.maxPixels != 0)
+        imageio::setPixelLimit(options.maxPixels);
+    http::logger::setLevel(options.logLevel);
 
-    // A port that is not a number ends the process here, before any socket or
-    // log file exists. Values wrap modulo 65536 like the 16-bit port they become.
-    int port = 8080;
-    if (argc != 1)
-        port = std::stoi(argv[1], nullptr, 10);
+    std::shared_ptr<service::ApiKeys> keys;
+    try {
+        keys = readKeys(options.apiKeyFile);
+    } catch (const std::exception& error) {
+        std::cerr << "tarvek-server: " << error.what() << '\n';
+        return 2;
+    }
 
     http::App app;
-    service::setTemplateBase(".");
+    service::setTemplateBase(options.pageDirectory);
 
-    if (http::logger::enabled(LogLevel::Info))
-        http::logger::write(LogLevel::Info, fmt::format("BUILD : {} {}", __DATE__, __TIME__));
+    log(LogLevel::Info, fmt::format("BUILD : {} {}", __DATE__, __TIME__));
 
-    service::addRoutes(app);
+    service::addRoutes(app, {options.pageName, keys, options.protectMetrics, options.readingPool});
     // Quiet for a fifth of a second: between bursts of requests, not between two of one client.
     app.observe(std::make_shared<service::IdleTrim>(std::chrono::milliseconds(200)));
+    app.onHangup([keys] { reloadKeys(keys.get()); });
 
-    service::FileLogHandler handler;
-    http::logger::setHandler(&handler);
+    std::optional<service::FileLogHandler> handler;
+    try {
+        handler.emplace(accessLogPath(options.logDirectory));
+    } catch (const spdlog::spdlog_ex& error) {
+        std::cerr << "tarvek-server: " << error.what() << '\n';
+        return 2;
+    }
+    http::logger::setHandler(&*handler);
 
-    app.port(static_cast<std::uint16_t>(port)).multithreaded().run();
+    app.port(options.port).bindaddr(options.bind).limits(options.limits);
+    if (options.threads != 0)
+        app.concurrency(options.threads);
+    else
+        app.multithreaded();
+    int status = 0;
+    try {
+        app.run();
+    } catch (const boost::system::system_error& error) {
+        log(LogLevel::Critical,
+            "cannot listen on " + options.bind + ":" + std::to_string(options.port) + ": " + error.code().message());
+        status = 1;
+    }
 
     spdlog::drop_all();
     http::logger::setHandler(nullptr);
-    return 0;
+    return status;
 }

@@ -123,7 +123,7 @@ BodyKind readBody(const std::string& body, std::string& bytes)
 
 // Decodes the bytes as a colour image; false when the decoder raises (an empty
 // buffer included), or when the headers do not declare the size or count more
-// than imageio::maxImagePixels. Bytes of other formats are not decoded and,
+// than imageio::pixelLimit(). Bytes of other formats are not decoded and,
 // like bytes no decoder recognises, give no image, which is accepted.
 bool decodesAsImage(const std::string& bytes)
 {

@@ -141,7 +141,7 @@ void ToolRequest::checkPhoto() const
         throw ClientError(400, "not_an_image", "the image header does not declare the image's size");
     case ImageCheck::tooManyPixels:
         throw ClientError(413, "image_too_large",
-                          "the image declares more than " + std::to_string(imageio::maxImagePixels) + " pixels");
+                          "the image declares more than " + std::to_string(imageio::pixelLimit()) + " pixels");
     case ImageCheck::decodable: break;
     }
 }

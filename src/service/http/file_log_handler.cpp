@@ -7,16 +7,16 @@
 
 namespace tarvek::service {
 
-FileLogHandler::FileLogHandler() : FileLogHandler("access.log", maxFileSize, maxFiles) {}
+FileLogHandler::FileLogHandler(const std::string& fileName) : FileLogHandler(fileName, maxFileSize, maxFiles) {}
 
 FileLogHandler::FileLogHandler(const std::string& fileName, std::size_t maxSize, std::size_t files)
     : logger_(spdlog::rotating_logger_mt("access", fileName, maxSize, files))
 {
     logger_->set_pattern("%v");
-    // Lines are not flushed one by one (that would cost a write per line), but
-    // within a second, so that a crash or a kill loses at most that second and
-    // `tail -f access.log` follows the server.
-    spdlog::flush_every(std::chrono::seconds(1));
+    // Every line is written through at once: an instance killed behind a load
+    // balancer keeps the line of every request it answered. A write per line
+    // is little beside the work of a request.
+    logger_->flush_on(spdlog::level::trace);
 }
 
 void FileLogHandler::log(std::string message, http::LogLevel level)

@@ -1,7 +1,8 @@
 #pragma once
 
 // Sink for the server's log lines once it is set up: each line goes to the
-// size-rotated "access.log" in the working directory and to standard error.
+// size-rotated "access.log" (in the working directory unless told otherwise)
+// and to standard error.
 
 #include "logger.h"
 
@@ -18,10 +19,10 @@ public:
     static constexpr std::size_t maxFileSize = 104857600; // 100 MiB
     static constexpr std::size_t maxFiles = 10;
 
-    // Creates the logger "access" on "access.log" (appending). Throws the
-    // logging library's error when the file cannot be opened or a logger
-    // of that name exists already.
-    FileLogHandler();
+    // Creates the logger "access" on the file (appending), "access.log" in the
+    // working directory by default. Throws the logging library's error when
+    // the file cannot be opened or a logger of that name exists already.
+    explicit FileLogHandler(const std::string& fileName = "access.log");
     // The same on another file and size, for tests of rotation.
     FileLogHandler(const std::string& fileName, std::size_t maxSize, std::size_t files);
 

@@ -22,6 +22,7 @@
 #include <stdexcept>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 
 namespace tarvek::http {
 
@@ -44,6 +45,11 @@ constexpr const char* serverName = "tarvek";
 constexpr std::chrono::milliseconds drainTime{2000};
 constexpr std::size_t minimumWriteRate = 32u << 10; // bytes per second
 constexpr std::chrono::milliseconds acceptRetryDelay{100};
+// While the server drains, how long a connection waits for its next request:
+// a client that sent one just before the drain began is still answered.
+constexpr std::chrono::milliseconds drainIdleTime{1000};
+// How often a drain looks whether the last connection has closed.
+constexpr std::chrono::milliseconds drainPoll{20};
 // Room for the body bytes taken from the socket in one read. A read takes no
 // more than the buffer's free room, and the room a header needs would make a
 // large body arrive in reads of a few hundred bytes, each with its system call
@@ -90,15 +96,24 @@ Asked askedInRawLine(std::string_view bytes)
     return {bytes.substr(0, methodEnd), rest.substr(0, rest.find(' '))};
 }
 
-// "Request: ADDRESS METHOD TARGET STATUS", and " (reason)" when one is given.
-// Answers that are not successes are warnings: the client's mistake or a busy server.
-void logAnswer(const std::string& address, Asked asked, int status, std::string_view reason)
+// The request id a client or a proxy in front gives, to follow one request
+// through the logs of both.
+constexpr const char* requestIdField = "X-Request-Id";
+constexpr std::size_t loggedIdLength = 64;
+
+// "Request: ADDRESS METHOD TARGET STATUS", " id=ID" when the request carries
+// one, and " (reason)" when one is given. Answers that are not successes are
+// warnings: the client's mistake or a busy server.
+void logAnswer(const std::string& address, Asked asked, int status, std::string_view reason,
+               std::string_view id = {})
 {
     const LogLevel level = status >= 400 ? LogLevel::Warning : LogLevel::Info;
     if (!logger::enabled(level))
         return;
     std::string line = fmt::format("Request: {} {} {} {}", address, loggable(asked.method, loggedMethodLength),
                                    loggable(asked.target, loggedTargetLength), status);
+    if (!id.empty())
+        line.append(" id=").append(loggable(id, loggedIdLength));
     if (!reason.empty())
         line.append(" (").append(reason).append(")");
     logger::write(level, line);
@@ -134,16 +149,71 @@ Response busyResponse(int retryAfterSeconds)
 
 beast::string_view pathOf(beast::string_view target) { return target.substr(0, target.find('?')); }
 
+void logInfo(const std::string& message)
+{
+    if (logger::enabled(LogLevel::Info))
+        logger::write(LogLevel::Info, message);
+}
+
+class Session;
+
+// The open connections of a running server, so that a drain can reach the
+// idle ones and wait until the others have answered.
+class Connections {
+public:
+    void add(const std::shared_ptr<Session>& session)
+    {
+        std::lock_guard lock(mutex_);
+        open_.emplace(session.get(), session);
+    }
+    void remove(Session* session)
+    {
+        std::lock_guard lock(mutex_);
+        open_.erase(session);
+    }
+    std::size_t count() const
+    {
+        std::lock_guard lock(mutex_);
+        return open_.size();
+    }
+    bool draining() const { return draining_.load(std::memory_order_relaxed); }
+    // From here on answers close their connections, and connections waiting
+    // for a request wait only drainIdleTime more.
+    void startDraining();
+
+private:
+    mutable std::mutex mutex_;
+    std::unordered_map<Session*, std::weak_ptr<Session>> open_;
+    std::atomic<bool> draining_{false};
+};
+
 // One connection: reads requests one after another (keep-alive), answers each
 // through App::dispatch, and closes on errors, timeouts or "Connection: close".
 class Session : public std::enable_shared_from_this<Session> {
 public:
-    Session(Socket socket, const App& app, const ServerLimits& limits, Pools& pools)
-        : stream_(std::move(socket)), app_(app), limits_(limits), pools_(pools)
+    Session(Socket socket, const App& app, const ServerLimits& limits, Pools& pools, Connections& connections)
+        : stream_(std::move(socket)), app_(app), limits_(limits), pools_(pools), connections_(connections)
     {
     }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    ~Session() { connections_.remove(this); }
 
-    void start() { readHeader(); }
+    void start()
+    {
+        connections_.add(shared_from_this());
+        readHeader();
+    }
+
+    // On the session's own thread once a drain begins: a wait for the next
+    // request is cut to drainIdleTime.
+    void shortenWait()
+    {
+        if (waitingForRequest_)
+            stream_.cancel();
+    }
+
+    Stream::executor_type executor() { return stream_.get_executor(); }
 
 private:
     void readHeader()
@@ -151,7 +221,9 @@ private:
         parser_.emplace();
         parser_->body_limit(limits_.bodyLimit);
         parser_->header_limit(static_cast<std::uint32_t>(limits_.headerLimit));
-        stream_.expires_after(limits_.headerTimeout);
+        stream_.expires_after(connections_.draining() ? std::min(drainIdleTime, limits_.headerTimeout)
+                                                      : limits_.headerTimeout);
+        waitingForRequest_ = true;
         bhttp::async_read_header(stream_, buffer_, *parser_,
                                  [self = shared_from_this()](beast::error_code ec, std::size_t) {
                                      self->onHeader(ec);
@@ -160,6 +232,10 @@ private:
 
     void onHeader(beast::error_code ec)
     {
+        waitingForRequest_ = false;
+        // Cut short by a drain: the wait starts again with the drain's time.
+        if (ec == asio::error::operation_aborted && connections_.draining())
+            return readHeader();
         if (ec)
             return onReadError(ec);
         received_ = std::chrono::steady_clock::now();
@@ -222,6 +298,8 @@ private:
         Request request = parser_->release();
         for (const auto& observer : app_.observers())
             observer->started();
+        if (auto refused = app_.refusal(request))
+            return respond(request, std::move(refused->response), refused->reason);
         if (const auto pool = app_.poolFor(request))
             return answerOnPool(std::move(request), pools_[*pool]);
         respond(request, app_.dispatch(request));
@@ -246,7 +324,8 @@ private:
 
     void respond(const Request& request, Response result, std::string_view reason = {})
     {
-        logAnswer(remoteAddress(), {viewOf(request.method_string()), viewOf(request.target())}, result.code, reason);
+        logAnswer(remoteAddress(), {viewOf(request.method_string()), viewOf(request.target())}, result.code, reason,
+                  viewOf(request[requestIdField]));
         auto response = std::make_shared<bhttp::response<bhttp::string_body>>(
             static_cast<bhttp::status>(result.code), request.version());
         response->set(bhttp::field::server, serverName);
@@ -254,12 +333,14 @@ private:
             response->set(bhttp::field::content_type, result.contentType);
         for (auto& [field, value] : result.fields)
             response->set(field, std::move(value));
-        response->keep_alive(request.keep_alive());
+        // A draining server closes each connection once it has answered on it.
+        const bool keepAlive = request.keep_alive() && !connections_.draining();
+        response->keep_alive(keepAlive);
         response->body() = std::move(result.body);
         // A HEAD answer has the GET answer's header, Content-Length included, and no body.
         response->prepare_payload();
         const bool withBody = request.method() != bhttp::verb::head;
-        send(response, !request.keep_alive(), {&app_.routeOf(request), request.body().size()}, withBody);
+        send(response, !keepAlive, {&app_.routeOf(request), request.body().size()}, withBody);
     }
 
     // Answers an unreadable request and closes the connection, draining what
@@ -377,14 +458,26 @@ private:
     const App& app_;
     const ServerLimits& limits_;
     Pools& pools_;
+    Connections& connections_;
+    bool waitingForRequest_ = false; // a header read is pending and no request is under way
 };
+
+void Connections::startDraining()
+{
+    draining_ = true;
+    std::lock_guard lock(mutex_);
+    for (const auto& [address, held] : open_)
+        if (auto session = held.lock())
+            asio::post(session->executor(), [session] { session->shortenWait(); });
+}
 
 // Accepts on its own event loop and hands each connection to the next worker.
 class Acceptor {
 public:
     Acceptor(asio::io_context& context, const tcp::endpoint& endpoint, std::deque<asio::io_context>& workers,
-             const App& app, const ServerLimits& limits, Pools& pools)
-        : acceptor_(context), retry_(context), workers_(workers), app_(app), limits_(limits), pools_(pools)
+             const App& app, const ServerLimits& limits, Pools& pools, Connections& connections)
+        : acceptor_(context), retry_(context), workers_(workers), app_(app), limits_(limits), pools_(pools),
+          connections_(connections)
     {
         acceptor_.open(endpoint.protocol());
         acceptor_.set_option(asio::socket_base::reuse_address(true));
@@ -396,20 +489,50 @@ public:
 
     void accept()
     {
-        asio::io_context& worker = workers_[next_];
-        next_ = (next_ + 1) % workers_.size();
+        if (!acceptor_.is_open())
+            return;
+        asio::io_context& worker = nextWorker();
         acceptor_.async_accept(worker, [this, &worker](beast::error_code ec, Socket socket) {
             if (ec == asio::error::operation_aborted)
                 return;
             if (ec)
                 return pauseAfter(ec);
-            auto session = std::make_shared<Session>(std::move(socket), app_, limits_, pools_);
-            asio::post(worker, [session] { session->start(); });
+            serve(std::move(socket), worker);
             accept();
         });
     }
 
+    // Closes the listening socket. The connections the system has completed
+    // by then are taken and served first: closing would reset them.
+    void stopAccepting()
+    {
+        beast::error_code ec;
+        retry_.cancel();
+        acceptor_.cancel(ec);
+        acceptor_.non_blocking(true, ec);
+        while (!ec) {
+            asio::io_context& worker = nextWorker();
+            Socket socket = acceptor_.accept(worker, ec);
+            if (!ec)
+                serve(std::move(socket), worker);
+        }
+        acceptor_.close(ec);
+    }
+
 private:
+    asio::io_context& nextWorker()
+    {
+        asio::io_context& worker = workers_[next_];
+        next_ = (next_ + 1) % workers_.size();
+        return worker;
+    }
+
+    void serve(Socket socket, asio::io_context& worker)
+    {
+        auto session = std::make_shared<Session>(std::move(socket), app_, limits_, pools_, connections_);
+        asio::post(worker, [session] { session->start(); });
+    }
+
     // Accepting fails while the process is out of file descriptors; retrying
     // at once would spin, so the acceptor waits a moment for connections to close.
     void pauseAfter(beast::error_code ec)
@@ -429,7 +552,25 @@ private:
     const App& app_;
     const ServerLimits& limits_;
     Pools& pools_;
+    Connections& connections_;
 };
+
+// SIGINT and SIGTERM drain the server, a second one stops it at once; SIGHUP
+// calls the reload, when there is one.
+void awaitSignals(asio::signal_set& signals, App& app, const std::function<void()>& reload)
+{
+    signals.async_wait([&signals, &app, &reload](beast::error_code ec, int number) {
+        if (ec)
+            return;
+        if (number == SIGHUP)
+            reload();
+        else if (app.state() == ServerState::draining)
+            app.stop();
+        else
+            app.drain();
+        awaitSignals(signals, app, reload);
+    });
+}
 
 } // namespace
 
@@ -497,6 +638,25 @@ App& App::observe(std::shared_ptr<RequestObserver> observer)
     return *this;
 }
 
+App& App::gate(Gate gate)
+{
+    gate_ = std::move(gate);
+    return *this;
+}
+
+App& App::onHangup(std::function<void()> reload)
+{
+    hangup_ = std::move(reload);
+    return *this;
+}
+
+std::optional<Refusal> App::refusal(const Request& request) const
+{
+    if (!gate_)
+        return std::nullopt;
+    return gate_(request);
+}
+
 const std::string& App::routeOf(const Request& request) const
 {
     static const std::string none;
@@ -562,8 +722,10 @@ Response App::dispatch(const Request& request) const
 
 void App::run()
 {
-    // Declared so that the acceptor and its loop go before the workers' loops.
+    // Declared so that the acceptor and its loop go before the workers' loops,
+    // and those before the register of the connections living on them.
     // Each worker loop is run by one thread, which the hint lets it rely on.
+    Connections connections;
     std::deque<asio::io_context> workers;
     for (unsigned i = 0; i < concurrency_; ++i)
         workers.emplace_back(1);
@@ -576,7 +738,7 @@ void App::run()
     std::optional<Acceptor> acceptor;
     try {
         acceptor.emplace(acceptorContext, tcp::endpoint(asio::ip::make_address(address_), port_), workers, *this,
-                         limits_, pools);
+                         limits_, pools, connections);
     } catch (...) {
         std::lock_guard lock(mutex_);
         started_ = true;
@@ -585,10 +747,9 @@ void App::run()
     }
     acceptor->accept();
     asio::signal_set signals(acceptorContext, SIGINT, SIGTERM);
-    signals.async_wait([this](beast::error_code ec, int) {
-        if (!ec)
-            stop();
-    });
+    if (hangup_)
+        signals.add(SIGHUP);
+    awaitSignals(signals, *this, hangup_);
 
     std::vector<asio::executor_work_guard<asio::io_context::executor_type>> guards;
     std::vector<std::thread> threads;
@@ -599,10 +760,12 @@ void App::run()
     threads.emplace_back([&acceptorContext] { acceptorContext.run(); });
     announce(acceptor->port());
 
-    {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return stopRequested_; });
-    }
+    waitForTheEnd(
+        [&] {
+            asio::post(acceptorContext, [&acceptor] { acceptor->stopAccepting(); });
+            connections.startDraining();
+        },
+        [&connections] { return connections.count(); });
     acceptorContext.stop();
     for (auto& worker : workers)
         worker.stop();
@@ -611,8 +774,26 @@ void App::run()
 
     std::lock_guard lock(mutex_);
     stopRequested_ = false;
+    drainRequested_ = false;
     started_ = false;
     boundPort_ = 0;
+    state_ = ServerState::starting;
+}
+
+void App::waitForTheEnd(const std::function<void()>& startDraining, const std::function<std::size_t()>& open)
+{
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return stopRequested_ || drainRequested_; });
+    if (stopRequested_)
+        return;
+    logInfo("draining: no new connections; answering the requests under way");
+    startDraining();
+    // Polled: the last connection closes on a worker thread that knows nothing of this lock.
+    const auto deadline = std::chrono::steady_clock::now() + limits_.grace;
+    while (!stopRequested_ && open() > 0 && std::chrono::steady_clock::now() < deadline)
+        changed_.wait_for(lock, drainPoll);
+    if (const std::size_t left = stopRequested_ ? 0 : open())
+        logError("the grace period is over: " + std::to_string(left) + " connections are closed unanswered");
 }
 
 void App::announce(std::uint16_t boundPort)
@@ -624,6 +805,8 @@ void App::announce(std::uint16_t boundPort)
     std::lock_guard lock(mutex_);
     started_ = true;
     boundPort_ = boundPort;
+    if (!drainRequested_)
+        state_ = ServerState::serving;
     changed_.notify_all();
 }
 
@@ -631,6 +814,14 @@ void App::stop()
 {
     std::lock_guard lock(mutex_);
     stopRequested_ = true;
+    changed_.notify_all();
+}
+
+void App::drain()
+{
+    std::lock_guard lock(mutex_);
+    drainRequested_ = true;
+    state_ = ServerState::draining;
     changed_.notify_all();
 }
 

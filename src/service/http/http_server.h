@@ -5,6 +5,8 @@
 // "Expect: 100-continue", chunked bodies, a body limit and read timeouts.
 // Routes of slow work run on a pool of threads of their own, with a bounded
 // queue, so that the event loops only read, answer small routes and write.
+// On SIGTERM or SIGINT the server drains: it stops accepting, answers the
+// requests under way (for up to a grace period) and then run() returns.
 
 #include <boost/beast/http.hpp>
 #include <boost/json/value.hpp>
@@ -81,7 +83,18 @@ struct ServerLimits {
     std::chrono::milliseconds bodyIdleTimeout{30000};  // longest pause between body bytes
     unsigned workThreads = 0;                          // threads of the work pool; 0: as many as workers
     std::size_t workQueue = 32;                        // requests waiting for them; more are answered 503
+    std::chrono::milliseconds grace{20000};            // how long a drain waits for requests under way
 };
+
+// An answer given instead of the route's, and why, for the access log.
+struct Refusal {
+    Response response;
+    std::string reason;
+};
+// Looks at every request before its route does; a refusal answers it.
+using Gate = std::function<std::optional<Refusal>(const Request&)>;
+
+enum class ServerState { starting, serving, draining };
 
 class App {
 public:
@@ -104,17 +117,25 @@ public:
     // Adds an observer; every one is told about every request. Shared so that a
     // route handler may hold the observer too (it reports what it saw).
     App& observe(std::shared_ptr<RequestObserver> observer);
+    App& gate(Gate gate);
+    // Called on SIGHUP, on the thread that accepts connections.
+    App& onHangup(std::function<void()> reload);
 
     const std::vector<Route>& routes() const { return routes_; }
     const std::vector<std::shared_ptr<RequestObserver>>& observers() const { return observers_; }
     // The route path a request target goes to, "" when no route has its path.
     const std::string& routeOf(const Request& request) const;
 
-    // Binds, listens and serves until stop() or SIGINT/SIGTERM. A bind failure
-    // is thrown as boost::system::system_error.
+    // Binds, listens and serves until stop(), or until a drain (drain(),
+    // SIGINT, SIGTERM) has answered every request under way or run out of
+    // its grace period. A bind failure is thrown as boost::system::system_error.
     void run();
-    // Safe from any thread and from a signal-driven callback.
+    // Both are safe from any thread and from a signal-driven callback. stop()
+    // ends at once, abandoning requests under way; a second signal does too.
     void stop();
+    void drain();
+    // Starting until run() listens, serving, draining from a drain on.
+    ServerState state() const { return state_.load(); }
 
     // Blocks until run() listens (returns the bound port) or has failed (returns 0).
     std::uint16_t waitUntilListening();
@@ -125,6 +146,8 @@ public:
     // The pool that dispatching the request belongs on; nothing when it is
     // answered on its connection's thread.
     std::optional<PoolId> poolFor(const Request& request) const;
+    // The gate's refusal of the request, if any.
+    std::optional<Refusal> refusal(const Request& request) const;
 
 private:
     // The route that answers the request, nullptr when none does.
@@ -132,6 +155,8 @@ private:
     // "GET, HEAD" or "POST": the methods of the routes of the request's path.
     std::string allowedMethods(const Request& request) const;
     void announce(std::uint16_t boundPort);
+    // Waits for stop(), or for a drain and then its end or the grace period.
+    void waitForTheEnd(const std::function<void()>& startDraining, const std::function<std::size_t()>& open);
 
     std::vector<Route> routes_;
     std::string address_ = "0.0.0.0";
@@ -140,10 +165,14 @@ private:
     ServerLimits limits_;
     std::vector<PoolLimits> ownPools_; // the pools after the shared one, in id order
     std::vector<std::shared_ptr<RequestObserver>> observers_;
+    Gate gate_;
+    std::function<void()> hangup_;
+    std::atomic<ServerState> state_{ServerState::starting};
 
     std::mutex mutex_;
     std::condition_variable changed_;
     bool stopRequested_ = false;
+    bool drainRequested_ = false;
     bool started_ = false;
     std::uint16_t boundPort_ = 0;
 };
