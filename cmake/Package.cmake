@@ -32,9 +32,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # tarvek_VERSION_amd64.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The shared libraries the programs link, as Debian's package names; the Python
-# package needs its interpreter and NumPy on top.
+# package needs its interpreter and NumPy on top, and reading the models of
+# the languages it offers and of page orientation.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= 3.11), python3 (<< 3.12), python3-numpy")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= 3.11), python3 (<< 3.12), python3-numpy, tesseract-ocr-eng, \
+tesseract-ocr-kor, tesseract-ocr-deu, tesseract-ocr-osd")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "nginx, libopencv-dev, libtesseract-dev")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${TARVEK_DEPLOY}/debian/conffiles ${TARVEK_DEPLOY}/debian/postinst
                                        ${TARVEK_DEPLOY}/debian/prerm ${TARVEK_DEPLOY}/debian/postrm)
