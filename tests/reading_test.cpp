@@ -502,6 +502,31 @@ TEST(Preparation, LetterHeightFollowsTheScale)
     }
 }
 
+// Pages of scattered dots, which Tesseract's layout analysis would take minutes over whatever
+// the deadline, are noise; a receipt scan and a printed receipt, specks and all, are not.
+TEST(Preparation, ScatteredDotsAreNoiseAndPrintIsNot)
+{
+    struct Dots {
+        int size;
+        double density;
+        int side; // of each dot, in pixels
+    };
+    const Dots cases[] = {{2800, 0.01, 1}, {2800, 0.05, 1}, {2000, 0.01, 3}};
+    cv::RNG random(5);
+    for (const Dots& dots : cases) {
+        cv::Mat uniform(dots.size, dots.size, CV_32F);
+        random.fill(uniform, cv::RNG::UNIFORM, 0, 1);
+        cv::Mat page = uniform >= dots.density;
+        cv::erode(page, page, cv::Mat::ones(dots.side, dots.side, CV_8U));
+        EXPECT_TRUE(prepared(page, false, false).noise) << dots.density << " " << dots.side;
+    }
+    std::mt19937 generator(3);
+    const cv::Mat scan = cv::imread(std::string(TARVEK_TEST_DATA) + "/receipts/aldi_02032020_19_02423.jpg");
+    const cv::Mat pages[] = {scan, tarvek::synthetic::receipt(generator, tarvek::synthetic::ReceiptLanguage::Korean, true).image};
+    for (const cv::Mat& page : pages)
+        EXPECT_FALSE(prepared(page, true, false).noise);
+}
+
 // ---------------------------------------------------------------------------
 // Reading end to end
 // ---------------------------------------------------------------------------

@@ -35,6 +35,23 @@ constexpr double MAX_PREPARED_PIXELS = 8e6;
 // Printed pages are mostly paper; a page with more ink than this is noise, not text, and
 // would hold Tesseract's layout analysis (which no deadline stops) for many seconds.
 constexpr double MAX_INK_SHARE = 0.3;
+// Ink components of at most this many pixels are specks.
+constexpr int MAX_SPECK_AREA = 4;
+// Three signs of noise rather than print, whose many thousands of pieces would hold Tesseract's
+// layout analysis (its search for pictures above all) far past any deadline:
+// - more pieces above speck size than a page of letters holds: letters 0.6 of their height wide
+//   on lines 1.2 heights apart, in up to four pieces each (Hangul syllables, broken strokes);
+// - dots (above speck size, under half the letter height) outnumbering letter-sized
+//   pieces many times over, by the thousand. Punctuation, the dots of i and j and a scan's dirt
+//   stay far below that (at most about two dots per letter on the receipt scans);
+// - specks by the ten thousand, many times more than all other pieces. Faint thermal print
+//   breaks into specks too, and a grainy scan has tens of thousands, but about eight for each
+//   larger piece at most.
+constexpr double MAX_PIECES_PER_LETTER_AREA = 4 / (0.6 * 1.2);
+constexpr int MIN_NOISE_DOTS = 2000;
+constexpr int MAX_DOTS_PER_LETTER = 8;
+constexpr int MIN_NOISE_SPECKS = 50000;
+constexpr int MAX_SPECKS_PER_PIECE = 20;
 // Letter-like ink components: their larger side in this range, their smaller at least 2.
 constexpr int MIN_LETTER_SIDE = 6, MAX_LETTER_SIDE = 400;
 // The share of letter components at or below the height taken: high enough that
@@ -223,6 +240,36 @@ double inkShare(const cv::Mat& binary)
     return 1.0 - cv::countNonZero(binary) / double(binary.total());
 }
 
+// The ink pieces of a page: specks, dots under half the letter height, and larger.
+struct InkPieces {
+    int specks = 0;
+    int dots = 0;
+    int letters = 0;
+};
+
+// Counts the ink pieces of a binary page (ink 0).
+InkPieces inkPieces(const cv::Mat& binary, int letterHeight)
+{
+    cv::Mat labels, stats, centroids;
+    const int count = cv::connectedComponentsWithStats(binary == 0, labels, stats, centroids, 8, CV_32S);
+    InkPieces pieces;
+    for (int i = 1; i < count; ++i) {
+        const int side = std::max(stats.at<int>(i, cv::CC_STAT_WIDTH), stats.at<int>(i, cv::CC_STAT_HEIGHT));
+        ++(stats.at<int>(i, cv::CC_STAT_AREA) <= MAX_SPECK_AREA ? pieces.specks
+           : 2 * side < letterHeight                          ? pieces.dots
+                                                              : pieces.letters);
+    }
+    return pieces;
+}
+
+bool noiseLike(const InkPieces& pieces, cv::Size page, int letterHeight)
+{
+    const double letterArea = double(letterHeight) * letterHeight;
+    const int larger = pieces.dots + pieces.letters;
+    return larger > MAX_PIECES_PER_LETTER_AREA * page.area() / letterArea ||
+           (pieces.dots > MIN_NOISE_DOTS && pieces.dots > MAX_DOTS_PER_LETTER * pieces.letters) ||
+           (pieces.specks > MIN_NOISE_SPECKS && pieces.specks > MAX_SPECKS_PER_PIECE * larger);
+}
 
 cv::Mat otsuOf(const cv::Mat& grey)
 {
@@ -377,7 +424,7 @@ PreparedPage prepared(const cv::Mat& image, bool rectify, bool upright, const Pr
     // Binarized once here: the noise check, the orientation and the skew all look at ink.
     cv::Mat pixels = binarized(scaled, how.binarization, how.letterHeight);
     const cv::Mat ink = how.binarization == Binarization::Grey ? otsuOf(scaled) : pixels;
-    if (inkShare(ink) > MAX_INK_SHARE) {
+    if (inkShare(ink) > MAX_INK_SHARE || noiseLike(inkPieces(ink, how.letterHeight), ink.size(), how.letterHeight)) {
         out.noise = true;
         return out;
     }
