@@ -22,12 +22,36 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tarvek)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "tarvek maintainers <maintainers@tarvek.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "finds, flattens and cleans photographed paper documents")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "finds, flattens, cleans and reads photographed paper documents")
 set(CPACK_PACKAGE_DESCRIPTION "tarvek finds the page in a photograph of a paper document, flattens it,
-turns it black and white or removes its background. The package holds the
+turns it black and white or removes its background, and reads its text and
+a receipt's business name, telephone, date and total. The package holds the
 HTTP service tarvek-server with its systemd unit, the command line tool
 tarvek, the Python package, and the C++ library with its headers, CMake and
 pkg-config files.")
+
+# Manual pages made from the programs' own --help and --version, compressed as
+# the changelog; only where help2man is installed (scripts/setup installs it).
+find_program(TARVEK_HELP2MAN help2man)
+if(TARVEK_HELP2MAN)
+  set(TARVEK_MAN_PAGES)
+  foreach(target tarvek-cli tarvek-server)
+    get_target_property(name ${target} OUTPUT_NAME)
+    if(NOT name)
+      set(name ${target})
+    endif()
+    set(page ${CMAKE_BINARY_DIR}/package/${name}.1)
+    add_custom_command(OUTPUT ${page}.gz
+                       COMMAND ${TARVEK_HELP2MAN} --no-info --no-discard-stderr --output=${page}
+                               --name=${CPACK_PACKAGE_DESCRIPTION_SUMMARY} $<TARGET_FILE:${target}>
+                       COMMAND gzip -9nf ${page}
+                       DEPENDS ${target} VERBATIM)
+    list(APPEND TARVEK_MAN_PAGES ${page}.gz)
+  endforeach()
+  add_custom_target(tarvek-man DEPENDS ${TARVEK_MAN_PAGES})
+  install(FILES ${TARVEK_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 OPTIONAL)
+endif()
+
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # tarvek_VERSION_amd64.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

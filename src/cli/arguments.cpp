@@ -174,7 +174,7 @@ std::variant<Settings, int> parseArguments(int argc, char** argv)
     Settings settings;
     settings.jobs = cores();
 
-    CLI::App app("tarvek: find, flatten, binarize and clean photographed paper documents", "tarvek");
+    CLI::App app("tarvek: find, flatten, binarize, clean and read photographed paper documents", "tarvek");
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("tarvek ") + version());
 
