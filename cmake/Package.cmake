@@ -4,7 +4,13 @@
 set(TARVEK_DEPLOY ${CMAKE_SOURCE_DIR}/deploy)
 install(FILES ${CMAKE_SOURCE_DIR}/www/index.html DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvek)
 install(FILES ${TARVEK_DEPLOY}/tarvek.service DESTINATION lib/systemd/system)
-install(FILES ${TARVEK_DEPLOY}/tarvek.default DESTINATION /etc/default RENAME tarvek)
+# The settings file belongs in the system's /etc whatever the prefix, so only a
+# build for the package (scripts/package) installs it: a `cmake --install` into
+# any other prefix must not write outside it.
+option(TARVEK_PACKAGE "Install what only the Debian package holds (/etc/default/tarvek)" OFF)
+if(TARVEK_PACKAGE)
+  install(FILES ${TARVEK_DEPLOY}/tarvek.default DESTINATION /etc/default RENAME tarvek)
+endif()
 
 # Debian's documentation files: the copyright notice, and the changelog compressed
 # without a time stamp so that two builds give the same bytes.
