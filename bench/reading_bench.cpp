@@ -68,6 +68,18 @@ void ReadText(benchmark::State& state)
 }
 BENCHMARK(ReadText)->Unit(benchmark::kMillisecond)->UseRealTime()->Threads(1)->Threads(2)->MinTime(20);
 
+// The same without the orientation detection, for pages known to be upright.
+void ReadTextAsItLies(benchmark::State& state)
+{
+    ReadOptions options;
+    options.languages = LANGUAGES;
+    options.upright = false;
+    readText(scan(), options);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(readText(scan(), options).lines.size());
+}
+BENCHMARK(ReadTextAsItLies)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(20);
+
 // Tesseract alone on the prepared page, through the library's engine.
 void RecogniseOnly(benchmark::State& state)
 {

@@ -19,11 +19,14 @@
 #include <sstream>
 #include <thread>
 
+#include <unistd.h>
+
 #include <boost/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "reading/keyword_corrector.h"
+#include "reading/reading.h"
 #include "reading/reading_internal.h"
 #include "reading/wide_text.h"
 #include "weighted_edit_distance.h"
@@ -271,6 +274,9 @@ Binarization binarizationNamed(const std::string& name)
 
 int main(int argc, char** argv)
 {
+    // Each job's engine on one thread, as in the programs: OpenMP reads the limit before main.
+    if (tarvek::reading::limitEngineThreads())
+        execv("/proc/self/exe", argv);
     Preparation how;
     int jobs = 1;
     size_t limit = 200;

@@ -179,33 +179,45 @@ TEST_F(ServerProgram, AddsTheHugePageTunableToItsEnvironmentOnce)
     unsetenv("GLIBC_TUNABLES");
 }
 
-// OpenCV reads its pixel limit when it is loaded, before main: the server restarts itself
-// with the limit in its environment unless a lower one is there, also when the huge-page
-// tunable is set already and that restart does not happen.
-TEST_F(ServerProgram, AddsTheDecoderPixelLimitToItsEnvironment)
+// OpenCV reads its pixel limit and OpenMP its thread limit when they are loaded, before main: the
+// server restarts itself with both in its environment unless lower ones (any thread limit) are
+// there, also when the huge-page tunable is set already and that restart does not happen.
+TEST_F(ServerProgram, AddsTheDecoderAndEngineLimitsToItsEnvironment)
 {
     struct Case {
-        const char* given; // nullptr: unset
+        const char* pixels; // nullptr: unset
+        const char* threads;
         const char* tunables;
-        std::string expected;
+        std::string expectedPixels;
+        std::string expectedThreads;
     };
-    for (const Case& c : std::vector<Case>{{nullptr, "", "=268435456"},
-                                           {nullptr, "glibc.malloc.hugetlb=1", "=268435456"},
-                                           {"1000", "glibc.malloc.hugetlb=1", "=1000"},
-                                           {"4294967296", "", "=268435456"}}) {
-        if (c.given)
-            setenv("OPENCV_IO_MAX_IMAGE_PIXELS", c.given, 1);
+    const auto given = [](const char* name, const char* value) {
+        if (value)
+            setenv(name, value, 1);
         else
-            unsetenv("OPENCV_IO_MAX_IMAGE_PIXELS");
+            unsetenv(name);
+    };
+    for (const Case& c : std::vector<Case>{{nullptr, nullptr, "", "=268435456", "=1"},
+                                           {nullptr, "3", "glibc.malloc.hugetlb=1", "=268435456", "=3"},
+                                           {"1000", nullptr, "glibc.malloc.hugetlb=1", "=1000", "=1"},
+                                           {"1000", "2", "glibc.malloc.hugetlb=1", "=1000", "=2"},
+                                           {"4294967296", "", "", "=268435456", "=1"}}) {
+        given("OPENCV_IO_MAX_IMAGE_PIXELS", c.pixels);
+        given("OMP_THREAD_LIMIT", c.threads);
         setenv("GLIBC_TUNABLES", c.tunables, 1);
         ServerProcess server(directory, {"0"});
         ASSERT_NE(server.waitForPort(), 0) << server.standardError();
         const std::string environment = '\0' + readFile("/proc/" + std::to_string(server.pid()) + "/environ");
-        EXPECT_NE(environment.find('\0' + std::string("OPENCV_IO_MAX_IMAGE_PIXELS") + c.expected + '\0'),
+        const std::string label = std::string(c.pixels ? c.pixels : "unset") + ", " + (c.threads ? c.threads : "unset");
+        EXPECT_NE(environment.find('\0' + std::string("OPENCV_IO_MAX_IMAGE_PIXELS") + c.expectedPixels + '\0'),
                   std::string::npos)
-            << (c.given ? c.given : "unset");
+            << label;
+        EXPECT_NE(environment.find('\0' + std::string("OMP_THREAD_LIMIT") + c.expectedThreads + '\0'),
+                  std::string::npos)
+            << label;
     }
     unsetenv("OPENCV_IO_MAX_IMAGE_PIXELS");
+    unsetenv("OMP_THREAD_LIMIT");
     unsetenv("GLIBC_TUNABLES");
 }
 

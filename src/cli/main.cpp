@@ -2,6 +2,7 @@
 
 #include "arguments.h"
 #include "imageio.h"
+#include "reading/reading.h"
 #include "run.h"
 
 #include <exception>
@@ -12,9 +13,11 @@
 
 int main(int argc, char** argv)
 {
-    // OpenCV reads its pixel limit from the environment when it is loaded, before main: the
-    // program starts once more when the limit had to be added.
-    if (tarvek::imageio::limitDecoderPixels())
+    // OpenCV reads its pixel limit, and OpenMP the threads Tesseract may take, from the
+    // environment when they are loaded, before main: the program starts once more when either
+    // had to be added. Both are called.
+    const bool pixelLimitAdded = tarvek::imageio::limitDecoderPixels();
+    if (tarvek::reading::limitEngineThreads() || pixelLimitAdded)
         execv("/proc/self/exe", argv);
     auto parsed = tarvek::cli::parseArguments(argc, argv);
     if (const int* status = std::get_if<int>(&parsed))

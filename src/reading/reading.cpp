@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <sstream>
 
 #include "reading/engine.h"
@@ -99,6 +100,15 @@ int uprightRotation(const cv::Mat& page)
 cv::Mat upright(const cv::Mat& page)
 {
     return turned(page, uprightRotation(page));
+}
+
+bool limitEngineThreads()
+{
+    constexpr const char* threadLimit = "OMP_THREAD_LIMIT";
+    const char* given = std::getenv(threadLimit);
+    if (given && *given)
+        return false;
+    return setenv(threadLimit, "1", 1) == 0;
 }
 
 } // namespace tarvek::reading

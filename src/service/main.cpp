@@ -7,6 +7,7 @@
 #include "imageio.h"
 #include "memory_policy.h"
 #include "page.h"
+#include "reading/reading.h"
 #include "routes.h"
 #include "server_options.h"
 
@@ -68,11 +69,13 @@ int main(int argc, char* argv[])
         return *status;
     const service::ServerOptions& options = std::get<service::ServerOptions>(parsed);
 
-    // OpenCV reads its pixel limit from the environment when it is loaded, before main: the
-    // huge-page restart carries the limit along, or the program restarts for it alone.
+    // OpenCV reads its pixel limit, and OpenMP the threads Tesseract may take, from the
+    // environment when they are loaded, before main: the huge-page restart carries them along,
+    // or the program restarts for them alone.
     const bool pixelLimitAdded = imageio::limitDecoderPixels();
+    const bool threadLimitAdded = reading::limitEngineThreads();
     service::restartWithHugePageAdvice(argv);
-    if (pixelLimitAdded)
+    if (pixelLimitAdded || threadLimitAdded)
         execv("/proc/self/exe", argv);
     std::setlocale(LC_ALL, "");
     service::keepLargeBlocksWhileBusy();

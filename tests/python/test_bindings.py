@@ -274,3 +274,13 @@ def test_import_gives_opencv_its_pixel_limit_unless_a_lower_one_is_set(given, li
     run = subprocess.run([sys.executable, "-c", DECODE_UNDER_THE_LIMIT], env=environment, capture_output=True,
                          text=True, check=True)
     assert run.stdout.split() == [limit, answer]
+
+
+@pytest.mark.parametrize("given, limit", [(None, "1"), ("", "1"), ("3", "3")])
+def test_import_keeps_tesseract_to_one_openmp_thread_unless_a_limit_is_set(given, limit):
+    environment = {name: value for name, value in os.environ.items() if name != "OMP_THREAD_LIMIT"}
+    if given is not None:
+        environment["OMP_THREAD_LIMIT"] = given
+    run = subprocess.run([sys.executable, "-c", "import os, tarvek; print(os.environ['OMP_THREAD_LIMIT'])"],
+                         env=environment, capture_output=True, text=True, check=True)
+    assert run.stdout.split() == [limit]
