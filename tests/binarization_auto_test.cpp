@@ -81,26 +81,29 @@ TEST(PaperBackground, FollowsAKnownLightingGradientUnderText)
     }
 }
 
-TEST(StrokeWidth, MeasuresRenderedTextOfKnownWidth)
+// Rendered text of each thickness within a pixel, bars of each width exactly, and nothing
+// where no run of ink is closed on both ends.
+TEST(StrokeWidth, MeasuresTextAndBarsOfKnownWidth)
 {
-    for (int thickness = 2; thickness <= 12; ++thickness) {
-        // Glyphs grow with the stroke, so that counters and gaps stay open.
-        const cv::Mat ink = textMask(cv::Size(2200, 500), 0.5 + 0.45 * thickness, thickness);
-        // A Hershey stroke of thickness t is drawn with round pens of diameter t + 1.
-        EXPECT_NEAR(strokeWidth(ink), thickness + 1, 1) << "thickness " << thickness;
-    }
-}
-
-TEST(StrokeWidth, IsExactOnBarsAndZeroWithoutClosedRuns)
-{
+    struct Case {
+        cv::Mat ink;
+        int width;
+        int tolerance;
+    };
+    std::vector<Case> cases = {{cv::Mat(50, 50, CV_8U, cv::Scalar(0)), 0, 0},
+                               {cv::Mat(50, 50, CV_8U, cv::Scalar(255)), 0, 0}}; // every run touches the edge
+    // Glyphs grow with the stroke, so that counters and gaps stay open; a Hershey stroke of
+    // thickness t is drawn with round pens of diameter t + 1.
+    for (int thickness = 2; thickness <= 12; ++thickness)
+        cases.push_back({textMask(cv::Size(2200, 500), 0.5 + 0.45 * thickness, thickness), thickness + 1, 1});
     for (int width = 1; width <= 40; width += 3) {
         cv::Mat bars(300, 600, CV_8U, cv::Scalar(0));
         for (int x = 10; x + width < 590; x += width + 7)
             bars(cv::Rect(x, 20, width, 260)) = 255;
-        EXPECT_EQ(strokeWidth(bars), width);
+        cases.push_back({bars, width, 0});
     }
-    EXPECT_EQ(strokeWidth(cv::Mat(50, 50, CV_8U, cv::Scalar(0))), 0);
-    EXPECT_EQ(strokeWidth(cv::Mat(50, 50, CV_8U, cv::Scalar(255))), 0);  // every run touches the edge
+    for (const Case& c : cases)
+        EXPECT_NEAR(strokeWidth(c.ink), c.width, c.tolerance) << "width " << c.width;
 }
 
 // Pages with one degradation each against the ink as drawn: the text stays
