@@ -47,35 +47,26 @@ CLI::Validator ipAddress()
         "ADDRESS");
 }
 
-// A folder the server may create its log files in.
-CLI::Validator writableFolder()
+// A folder (or a regular file) the server may use with the access mode given.
+CLI::Validator usablePath(bool folder, int mode)
 {
     return CLI::Validator(
-        [](std::string& path) {
+        [folder, mode](std::string& path) {
             std::error_code ec;
-            if (!fs::is_directory(path, ec))
-                return escapedForTerminal(path) + " is not a folder";
-            if (access(path.c_str(), W_OK | X_OK) != 0)
+            if (folder ? !fs::is_directory(path, ec) : !fs::is_regular_file(path, ec))
+                return escapedForTerminal(path) + (folder ? " is not a folder" : " is not a file");
+            if (access(path.c_str(), mode) != 0)
                 return escapedForTerminal(path) + ": " + std::strerror(errno);
             return std::string();
         },
-        "FOLDER");
+        folder ? "FOLDER" : "FILE");
 }
 
+// A folder the server may create its log files in.
+CLI::Validator writableFolder() { return usablePath(true, W_OK | X_OK); }
+
 // A file the server can read now (it reads it again later).
-CLI::Validator readableFile()
-{
-    return CLI::Validator(
-        [](std::string& path) {
-            std::error_code ec;
-            if (!fs::is_regular_file(path, ec))
-                return escapedForTerminal(path) + " is not a file";
-            if (access(path.c_str(), R_OK) != 0)
-                return escapedForTerminal(path) + ": " + std::strerror(errno);
-            return std::string();
-        },
-        "FILE");
-}
+CLI::Validator readableFile() { return usablePath(false, R_OK); }
 
 const std::vector<std::string> levelNames = {"debug", "info", "warning", "error", "critical"};
 
