@@ -14,6 +14,7 @@
 #include <boost/beast/http.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -28,6 +29,21 @@ namespace beast = boost::beast;
 namespace bhttp = boost::beast::http;
 using tcp = asio::ip::tcp;
 using Reply = bhttp::response<bhttp::string_body>;
+
+// Polls until the condition holds or the time is up; whether it held. Every wait
+// of a test is bounded: a fault that keeps a condition false fails the test
+// instead of hanging the suite.
+template <typename Condition>
+bool eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20))
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 inline tcp::socket connectTo(asio::io_context& context, std::uint16_t port)
 {

@@ -324,8 +324,11 @@ protected:
 
     void waitUntilStarted(int count)
     {
-        while (started.load() < count)
-            std::this_thread::sleep_for(1ms);
+        ASSERT_TRUE(testhttp::eventually([&] { return started.load() >= count; })) << count;
+    }
+    void waitForArrivals(int count)
+    {
+        ASSERT_TRUE(testhttp::eventually([&] { return arrivals->count.load() >= count; })) << count;
     }
 
     // A pool of one thread with one place in its queue, and one event loop:
@@ -334,8 +337,8 @@ protected:
     std::uint16_t startWithOneThreadAndOnePlace()
     {
         tarvek::http::ServerLimits limits;
-        limits.workThreads = 1;
-        limits.workQueue = 1;
+        limits.work.threads = 1;
+        limits.work.queue.count = 1;
         app.limits(limits).concurrency(1);
         return start();
     }
@@ -346,8 +349,7 @@ protected:
         auto running = std::async(std::launch::async, [port] { return testhttp::post(port, "/slow", "running"); });
         waitUntilStarted(1);
         auto waiting = std::async(std::launch::async, [port] { return testhttp::post(port, "/slow?queued", "waiting"); });
-        while (arrivals->count.load() < 2)
-            std::this_thread::sleep_for(1ms);
+        waitForArrivals(2);
         return {std::move(running), std::move(waiting)};
     }
 
@@ -360,7 +362,7 @@ protected:
 TEST_F(PooledWork, SlowWorkHoldsUpNeitherSmallRoutesNorOtherConnections)
 {
     tarvek::http::ServerLimits limits;
-    limits.workThreads = 2;
+    limits.work.threads = 2;
     app.limits(limits).concurrency(1); // one event loop: every connection shares it
     const auto port = start();
     std::vector<std::future<testhttp::Reply>> slow;
@@ -399,7 +401,7 @@ TEST_F(PooledWork, AFullQueueAnswers503WithRetryAfterAndTheServerGoesOn)
 
 TEST_F(PooledWork, ARouteOnAPoolOfItsOwnLeavesTheSharedPoolFree)
 {
-    const auto own = app.workPool({1, 0, 3});
+    const auto own = app.workPool({1, {0}, 3, "own work"});
     app.pooledRoute(
         Method::post, "/own",
         [this](const Request&) {
@@ -423,19 +425,79 @@ TEST_F(PooledWork, ARouteOnAPoolOfItsOwnLeavesTheSharedPoolFree)
     EXPECT_THROW(app.pooledRoute(Method::post, "/nowhere", {}, {}, own + 1), std::invalid_argument);
 }
 
-TEST_F(PooledWork, StoppingLetsRunningWorkFinishAndDropsWaitingWork)
+// stop() answers the running and the waiting request 503 at once; without a
+// program to exit, run() still waits for the running handler, and the waiting
+// one never starts.
+TEST_F(PooledWork, StoppingAnswersWorkUnderWay503AndStartsNoMore)
 {
-    // Their connections may close unanswered: the server is stopping.
     auto [running, waiting] = runOneAndQueueOne(startWithOneThreadAndOnePlace());
 
     auto stopped = std::async(std::launch::async, [this] { server.reset(); });
+    for (auto* reply : {&running, &waiting}) {
+        ASSERT_EQ(reply->wait_for(10s), std::future_status::ready);
+        const auto answer = reply->get();
+        EXPECT_EQ(answer.result_int(), 503);
+        EXPECT_EQ(boost::json::parse(answer.body()).at("error").at("code"), "stopping");
+    }
     EXPECT_EQ(stopped.wait_for(50ms), std::future_status::timeout);
     release.set_value();
     release = {};
-    stopped.get();
+    ASSERT_EQ(stopped.wait_for(10s), std::future_status::ready);
     EXPECT_EQ(started.load(), 1);
-    for (auto* reply : {&running, &waiting})
-        EXPECT_ANY_THROW(reply->get());
+}
+
+// A client that leaves while its request waits or runs is logged 499 with the
+// address it came from; a waiting request never starts, and the connection's
+// place in the queue is free again.
+TEST_F(PooledWork, AClientLeavingAbandonsItsWorkAndIsLogged499)
+{
+    const auto port = startWithOneThreadAndOnePlace();
+    auto running = std::async(std::launch::async, [port] { return testhttp::post(port, "/slow", "running"); });
+    waitUntilStarted(1);
+    std::string address;
+    {
+        testhttp::asio::io_context context;
+        auto socket = testhttp::connectTo(context, port);
+        address = "127.0.0.1:" + std::to_string(socket.local_endpoint().port());
+        testhttp::asio::write(socket, testhttp::asio::buffer(
+                                          std::string("POST /slow HTTP/1.1\r\nContent-Length: 4\r\n\r\ngone")));
+        waitForArrivals(2);
+    } // closed while it waits
+    ASSERT_TRUE(testhttp::eventually([&] { return errors.contains(LogLevel::Warning, address + " POST /slow 499"); }))
+        << errors.text();
+    // Its place is free: another request waits instead of being refused.
+    auto next = std::async(std::launch::async, [port] { return testhttp::post(port, "/slow", "next"); });
+    waitForArrivals(3);
+    release.set_value();
+    release = {};
+    EXPECT_EQ(running.get().body(), "slow running");
+    EXPECT_EQ(next.get().body(), "slow next");
+    EXPECT_EQ(started.load(), 2) << "the abandoned request never started";
+}
+
+// A route's deadline bounds the wait for a thread: past it, the request is
+// answered 503 at once and never started.
+TEST_F(PooledWork, ARequestWhoseDeadlinePassesWhileWaitingIsAnswered503)
+{
+    app.pooledRoute(
+        Method::post, "/soon", [this](const Request&) {
+            started.fetch_add(1);
+            return Response(200, "soon", "text/plain");
+        },
+        {}, tarvek::http::sharedPool, [](const Request&) { return std::optional(200ms); });
+    const auto port = startWithOneThreadAndOnePlace();
+    auto running = std::async(std::launch::async, [port] { return testhttp::post(port, "/slow", "running"); });
+    waitUntilStarted(1);
+    const auto sent = std::chrono::steady_clock::now();
+    const auto late = testhttp::post(port, "/soon", "");
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 5s);
+    EXPECT_EQ(late.result_int(), 503);
+    EXPECT_EQ(boost::json::parse(late.body()).at("error").at("code"), "deadline_passed");
+    EXPECT_TRUE(errors.contains(LogLevel::Warning, "POST /soon 503 (the deadline passed while it waited)"));
+    release.set_value();
+    release = {};
+    EXPECT_EQ(running.get().body(), "slow running");
+    EXPECT_EQ(started.load(), 1);
 }
 
 TEST_F(HttpServer, StopEndsRunAndTheServerCanRunAgain)
@@ -483,13 +545,15 @@ bool refusesConnections(std::uint16_t port)
 
 } // namespace
 
-// A drain answers every request it has accepted, the running one, the queued ones
-// and one sent on an idle kept-alive connection, and then run() returns by itself.
-TEST_F(PooledWork, DrainingAnswersEveryAcceptedRequestAndThenEndsRun)
+// A drain answers every request it has accepted, the running one and the
+// queued ones, closes at once the connections without a whole request (idle,
+// half a header, half a body), and then run() returns by itself.
+TEST_F(PooledWork, DrainingAnswersEveryAcceptedRequestAndClosesTheRest)
 {
     tarvek::http::ServerLimits limits;
-    limits.workThreads = 1;
-    limits.workQueue = 4;
+    limits.work.threads = 1;
+    limits.work.queue.count = 4;
+    limits.headerTimeout = limits.bodyIdleTimeout = 30s;
     app.limits(limits).concurrency(2);
     app.bindaddr("127.0.0.1").port(0);
     std::thread runner([this] { app.run(); });
@@ -498,64 +562,135 @@ TEST_F(PooledWork, DrainingAnswersEveryAcceptedRequestAndThenEndsRun)
 
     testhttp::KeptConnection idle(port);
     EXPECT_TRUE(idle.get("/json").keep_alive());
+    std::vector<std::unique_ptr<testhttp::KeptConnection>> halves;
+    for (const char* half : {"GET /json HTTP/1.1\r\nHost: x\r\n", "POST /echo HTTP/1.1\r\nContent-Length: 9\r\n\r\nhalf"}) {
+        halves.push_back(std::make_unique<testhttp::KeptConnection>(port));
+        testhttp::asio::write(halves.back()->socket, testhttp::asio::buffer(std::string(half)));
+    }
     std::vector<std::future<testhttp::Reply>> slow;
     for (const char* body : {"1", "2", "3"})
         slow.push_back(std::async(std::launch::async, [port, body] { return testhttp::post(port, "/slow", body); }));
-    while (arrivals->count.load() < 4) // the kept connection's request and the three slow ones
-        std::this_thread::sleep_for(1ms);
+    waitForArrivals(4); // the kept connection's request and the three slow ones
 
+    const auto began = std::chrono::steady_clock::now();
     app.drain();
     EXPECT_EQ(app.state(), tarvek::http::ServerState::draining);
-    for (int attempt = 0; attempt < 100 && !refusesConnections(port); ++attempt)
-        std::this_thread::sleep_for(5ms);
-    EXPECT_TRUE(refusesConnections(port));
-    const auto last = idle.get("/json");
-    EXPECT_EQ(last.result_int(), 200);
-    EXPECT_FALSE(last.keep_alive()) << "a draining server closes the connections it answers on";
+    EXPECT_TRUE(testhttp::eventually([&] { return refusesConnections(port); }, 2s));
+    for (auto* connection : {&idle, halves[0].get(), halves[1].get()}) {
+        char byte;
+        boost::system::error_code ec;
+        connection->socket.read_some(testhttp::asio::buffer(&byte, 1), ec);
+        EXPECT_TRUE(ec) << "closed without an answer";
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - began, 3s);
 
     release.set_value();
     release = {};
-    for (std::size_t i = 0; i < slow.size(); ++i)
-        EXPECT_EQ(slow[i].get().body(), "slow " + std::to_string(i + 1));
+    for (std::size_t i = 0; i < slow.size(); ++i) {
+        const auto reply = slow[i].get();
+        EXPECT_EQ(reply.body(), "slow " + std::to_string(i + 1));
+        EXPECT_FALSE(reply.keep_alive()) << "a draining server closes the connections it answers on";
+    }
     runner.join();
     EXPECT_EQ(app.state(), tarvek::http::ServerState::starting);
     EXPECT_TRUE(errors.contains(LogLevel::Info, "draining: no new connections"));
 }
 
-// Requests that outlast the grace period are given up and the drain says so.
-TEST_F(PooledWork, AGracePeriodOverLogsTheConnectionsLeft)
+// Requests that outlast the grace period are answered 503 when it ends; work
+// still running then is left to the program, which may exit at once.
+TEST_F(PooledWork, AGracePeriodOverAnswersTheRest503AndLeavesTheWork)
 {
     tarvek::http::ServerLimits limits;
     limits.grace = 100ms;
+    std::atomic<bool> left{false};
     app.limits(limits).bindaddr("127.0.0.1").port(0);
+    app.onWorkLeftRunning([&left] { left = true; });
     std::thread runner([this] { app.run(); });
     const auto port = app.waitUntilListening();
     auto stuck = std::async(std::launch::async, [port] { return testhttp::post(port, "/slow", "stuck"); });
     waitUntilStarted(1);
+    const auto began = std::chrono::steady_clock::now();
     app.drain();
-    for (int attempt = 0; attempt < 200 && !errors.contains(LogLevel::Error, "grace period is over"); ++attempt)
-        std::this_thread::sleep_for(5ms);
-    EXPECT_TRUE(errors.contains(LogLevel::Error, "the grace period is over: 1 connections are closed unanswered"))
-        << errors.text();
+    ASSERT_EQ(stuck.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(stuck.get().result_int(), 503);
+    EXPECT_TRUE(testhttp::eventually([&] { return left.load(); }, 10s));
+    EXPECT_LT(std::chrono::steady_clock::now() - began, 2s);
+    EXPECT_TRUE(errors.contains(LogLevel::Error, "the grace period is over")) << errors.text();
+    EXPECT_TRUE(errors.contains(LogLevel::Error, "1 requests under way are answered 503 unfinished"));
+    EXPECT_TRUE(errors.contains(LogLevel::Warning, "POST /slow 503 (the server stopped before the work was done)"));
     release.set_value();
     release = {};
     runner.join();
-    EXPECT_ANY_THROW(stuck.get());
 }
 
-// An idle kept-alive connection is closed after a short wait; a second drain request ends at once.
-TEST_F(HttpServer, DrainingClosesIdleConnectionsSoon)
+namespace {
+
+using tarvek::http::QueueBounds;
+using tarvek::http::Work;
+using tarvek::http::WorkPool;
+
+struct QueueCase {
+    QueueBounds bounds;
+    std::vector<std::size_t> bodies; // queued one after another behind a busy thread
+    std::chrono::milliseconds pause; // before the last one
+    std::vector<bool> taken;
+};
+
+} // namespace
+
+// The queue is bounded by what it holds: a count, the bytes of the bodies
+// waiting (one larger body may wait alone) and the wait of the oldest; work
+// withdrawn while it waits frees its place.
+TEST(WorkQueue, TakesWhatItsBoundsAllow)
 {
-    app.bindaddr("127.0.0.1").port(0);
-    std::thread runner([this] { app.run(); });
-    testhttp::KeptConnection idle(app.waitUntilListening());
-    EXPECT_EQ(idle.get("/json").result_int(), 200);
-    const auto began = std::chrono::steady_clock::now();
-    app.drain();
-    runner.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - began, 3s);
-    boost::system::error_code ec;
-    char byte;
-    idle.socket.read_some(testhttp::asio::buffer(&byte, 1), ec);
-    EXPECT_TRUE(ec) << "the connection is closed";
+    const std::vector<QueueCase> cases = {
+        {{2, 1000, 10s}, {100, 100, 100}, 0ms, {true, true, false}},
+        {{100, 1000, 10s}, {600, 300, 200}, 0ms, {true, true, false}},
+        {{100, 1000, 10s}, {5000}, 0ms, {true}},
+        {{100, 1000, 10s}, {5000, 1}, 0ms, {true, false}},
+        {{1000, 1u << 20, 10s}, std::vector<std::size_t>(500, 1000), 0ms, std::vector<bool>(500, true)},
+        {{100, 1u << 20, 30ms}, {1, 1}, 80ms, {true, false}},
+        {{0, 1u << 20, 10s}, {1}, 0ms, {false}},
+    };
+    for (const QueueCase& c : cases) {
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        WorkPool pool(1, c.bounds);
+        std::atomic<bool> busy{false};
+        ASSERT_FALSE(pool.trySubmit(std::make_shared<Work>(tarvek::http::Clock::now()), 0, [&] {
+            busy = true;
+            released.wait();
+        }));
+        ASSERT_TRUE(testhttp::eventually([&] { return busy.load(); }));
+        for (std::size_t i = 0; i < c.bodies.size(); ++i) {
+            if (i + 1 == c.bodies.size())
+                std::this_thread::sleep_for(c.pause);
+            const auto refused = pool.trySubmit(std::make_shared<Work>(tarvek::http::Clock::now()), c.bodies[i], [] {});
+            EXPECT_EQ(!refused, c.taken[i]) << c.bounds.count << " " << c.bounds.bytes << " #" << i;
+        }
+        release.set_value();
+    }
+}
+
+TEST(WorkQueue, WithdrawnWorkNeverRunsAndFreesItsPlace)
+{
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    WorkPool pool(1, {1, 1u << 20, 10s});
+    std::atomic<int> ran{0};
+    std::atomic<bool> busy{false};
+    EXPECT_FALSE(pool.trySubmit(std::make_shared<Work>(tarvek::http::Clock::now()), 0, [&] {
+        busy = true;
+        released.wait();
+    }));
+    ASSERT_TRUE(testhttp::eventually([&] { return busy.load(); }));
+    auto withdrawn = std::make_shared<Work>(tarvek::http::Clock::now());
+    EXPECT_FALSE(pool.trySubmit(withdrawn, 10, [&] { ran += 10; }));
+    EXPECT_TRUE(pool.trySubmit(std::make_shared<Work>(tarvek::http::Clock::now()), 10, [] {}));
+    EXPECT_TRUE(withdrawn->withdraw());
+    EXPECT_FALSE(pool.trySubmit(std::make_shared<Work>(tarvek::http::Clock::now()), 10, [&] { ran += 1; }));
+    release.set_value();
+    EXPECT_TRUE(pool.waitUntilIdle(tarvek::http::Clock::now() + 10s));
+    EXPECT_TRUE(testhttp::eventually([&] { return ran.load() == 1; }));
+    EXPECT_FALSE(withdrawn->start()) << "withdrawn work cannot start";
 }

@@ -245,7 +245,7 @@ TEST_F(ReadingRoutes, RectifyTurnsThePageUprightWhenAsked)
 // One reading thread and one place in its queue.
 class FullReadingPool : public ReadingRoutes {
 protected:
-    FullReadingPool() : ReadingRoutes({1, 1, 2}) {}
+    FullReadingPool() : ReadingRoutes({1, {1}, 2, "reading"}) {}
 };
 
 // Twelve receipts on one page: seventy-two lines take far longer than a second to read.
@@ -254,19 +254,26 @@ std::string crowdedPage()
     return encoded(cv::repeat(testreceipt::receiptImage(), 4, 3));
 }
 
+// The pool's thread reads; a second read waits, and its deadline passes before
+// the first is done: answered 503 then, never started. A third finds the queue full.
 TEST_F(FullReadingPool, AFullPoolAnswers503WhileHealthAndTheOtherToolsAnswer)
 {
     const std::string slow = crowdedPage();
     const auto port = server->port();
-    std::vector<std::future<testhttp::Reply>> busy;
-    for (int i = 0; i < 2; ++i)
-        busy.push_back(std::async(std::launch::async, [port, &slow] {
-            return testhttp::post(port, "/v1/document/read?lang=eng&rectify=false&upright=false&deadline_ms=1500", slow);
-        }));
-    // The server has one event loop: a request it has begun is on the pool
-    // before it reads the next.
-    while (arrivals->count.load() < 2)
-        std::this_thread::sleep_for(1ms);
+    const auto read = [port, &slow](int deadline) {
+        return std::async(std::launch::async, [port, &slow, deadline] {
+            return testhttp::post(port,
+                                  "/v1/document/read?lang=eng&rectify=false&upright=false&deadline_ms=" +
+                                      std::to_string(deadline),
+                                  slow);
+        });
+    };
+    auto running = read(3000);
+    ASSERT_TRUE(testhttp::eventually([&] { return arrivals->count.load() >= 1; }));
+    const auto sent = std::chrono::steady_clock::now();
+    auto waiting = read(1000);
+    // The server has one event loop: a request it has begun is on the pool before it reads the next.
+    ASSERT_TRUE(testhttp::eventually([&] { return arrivals->count.load() >= 2; }));
 
     EXPECT_EQ(testhttp::request(port, bhttp::verb::get, "/v1/health").result_int(), 200);
     cv::Mat page(300, 300, CV_8UC3, cv::Scalar::all(200));
@@ -276,12 +283,15 @@ TEST_F(FullReadingPool, AFullPoolAnswers503WhileHealthAndTheOtherToolsAnswer)
     ASSERT_EQ(refused.result_int(), 503) << refused.body();
     EXPECT_EQ(refused[bhttp::field::retry_after], "2");
     EXPECT_EQ(json::parse(refused.body()).at("error").at("code"), "busy");
+    EXPECT_NE(json::parse(refused.body()).at("error").at("message").as_string().find("reading"), std::string::npos);
 
-    for (auto& reply : busy) {
-        const auto answer = reply.get();
-        EXPECT_EQ(answer.result_int(), 200);
-        EXPECT_EQ(json::parse(answer.body()).at("cut_short"), true);
-    }
+    const auto late = waiting.get();
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 2500ms) << "answered before the first read ended";
+    EXPECT_EQ(late.result_int(), 503);
+    EXPECT_EQ(json::parse(late.body()).at("error").at("code"), "deadline_passed");
+    const auto answer = running.get();
+    EXPECT_EQ(answer.result_int(), 200);
+    EXPECT_EQ(json::parse(answer.body()).at("cut_short"), true);
 }
 
 } // namespace

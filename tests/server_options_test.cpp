@@ -19,10 +19,11 @@ using tarvek::service::ServerOptions;
 using namespace std::chrono_literals;
 
 // Every variable the server reads, so that the machine's own settings do not leak in.
-const std::vector<std::string> optionNames = {"port",     "bind",       "threads",    "work-threads",
-                                              "work-queue", "log-dir",  "log-level",  "max-body",
-                                              "max-pixels", "page",     "read-timeout", "grace",
-                                              "api-keys", "protect-metrics"};
+const std::vector<std::string> optionNames = {
+    "port",      "bind",         "threads", "work-threads", "work-queue", "reading-threads", "reading-queue",
+    "log-dir",   "log-level",    "max-body", "max-pixels",  "page",       "read-timeout",    "grace",
+    "api-keys",  "protect-metrics", "work-queue-bytes", "work-queue-wait", "reading-queue-bytes",
+    "reading-queue-wait", "memory-budget"};
 
 class Options : public ::testing::Test {
 protected:
@@ -78,10 +79,13 @@ TEST_F(Options, GoodValuesReachTheSettingsFromEitherSource)
         {"bind", "127.0.0.1", [](auto& o) { return o.bind == "127.0.0.1"; }},
         {"bind", "::1", [](auto& o) { return o.bind == "::1"; }},
         {"threads", "3", [](auto& o) { return o.threads == 3; }},
-        {"work-threads", "5", [](auto& o) { return o.limits.workThreads == 5; }},
-        {"work-queue", "0", [](auto& o) { return o.limits.workQueue == 0; }},
+        {"work-threads", "5", [](auto& o) { return o.limits.work.threads == 5; }},
+        {"work-queue", "0", [](auto& o) { return o.limits.work.queue.count == 0; }},
+        {"work-queue-bytes", "10m", [](auto& o) { return o.limits.work.queue.bytes == 10u << 20; }},
         {"reading-threads", "1", [](auto& o) { return o.readingPool.threads == 1; }},
-        {"reading-queue", "7", [](auto& o) { return o.readingPool.queue == 7; }},
+        {"reading-queue", "7", [](auto& o) { return o.readingPool.queue.count == 7; }},
+        {"reading-queue-wait", "2.5", [](auto& o) { return o.readingPool.queue.oldest == 2500ms; }},
+        {"memory-budget", "3g", [](auto& o) { return o.memoryBudget == 3ull << 30; }},
         {"log-dir", path(""), [this](auto& o) { return o.logDirectory == path(""); }},
         {"log-level", "WARNING", [](auto& o) { return o.logLevel == tarvek::http::LogLevel::Warning; }},
         {"log-level", "debug", [](auto& o) { return o.logLevel == tarvek::http::LogLevel::Debug; }},
@@ -151,6 +155,22 @@ TEST_F(Options, BadValuesAreNamedAndExitWithStatus2)
         // A value from the environment is named by its variable, an operator's first question.
         EXPECT_NE(message.find(c.variable + "="), std::string::npos) << message;
     }
+}
+
+// A variable set but empty (a templated settings file's blank) is refused like an empty
+// option, never taken as unset: an empty TARVEK_API_KEYS would open every route. An option
+// on the command line still wins over it.
+TEST_F(Options, EveryEmptyVariableIsRefusedUnlessTheCommandLineGivesIt)
+{
+    for (const auto& name : optionNames) {
+        const std::string variable = tarvek::service::environmentName(name);
+        setenv(variable.c_str(), "", 1);
+        EXPECT_EQ(std::get<int>(parse({})), 2) << variable;
+        EXPECT_NE(message.find(variable + " is set but empty"), std::string::npos) << message;
+        unsetenv(variable.c_str());
+    }
+    setenv("TARVEK_PORT", "", 1);
+    EXPECT_EQ(std::get<ServerOptions>(parse({"--port", "9000"})).port, 9000);
 }
 
 TEST_F(Options, TheCommandLineWinsOverTheEnvironment)

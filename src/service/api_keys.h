@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,8 +17,8 @@ namespace tarvek::service {
 
 class ApiKeys {
 public:
-    // Reads the file; throws std::runtime_error naming the file when it
-    // cannot be read or holds no key.
+    // Reads the file; throws std::runtime_error naming the file when it is
+    // no regular file, is larger than maxKeyFileBytes, cannot be read or holds no key.
     explicit ApiKeys(std::string file);
 
     // Reads the file again. On failure it throws as the constructor does and
@@ -37,6 +38,13 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> keys_;
 };
+
+// A key file this large is a mistake (a log or an image put in its place), not keys.
+constexpr std::size_t maxKeyFileBytes = 1u << 20;
+
+// The credentials of an Authorization value of the Bearer scheme: the scheme
+// name in any case, spaces around it and the credentials tolerated (RFC 7235).
+std::optional<std::string_view> bearerToken(std::string_view authorization);
 
 // The keys of a file's text: one per line, spaces around it dropped, blank
 // lines and lines starting with '#' skipped.

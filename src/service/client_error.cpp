@@ -30,7 +30,11 @@ http::Handler answeringClientErrors(http::Handler handler)
                                     validUtf8(std::string(request.target()) + " answered " +
                                                     std::to_string(error.status()) + " " + error.code() + ": " +
                                                     error.what()));
-            return errorResponse(error.status(), error.code(), error.what());
+            http::Response answer = errorResponse(error.status(), error.code(), error.what());
+            // A busy server: the client may try again in a moment.
+            if (error.status() == 503)
+                answer.fields.emplace_back(boost::beast::http::field::retry_after, "1");
+            return answer;
         }
     };
 }

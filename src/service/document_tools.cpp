@@ -3,6 +3,7 @@
 #include "binarization_methods.h"
 #include "client_error.h"
 #include "detection_json.h"
+#include "http/work.h"
 #include "document_search.h"
 #include "imageprocessing.h"
 #include "reading/reading.h"
@@ -178,6 +179,7 @@ bool holds(const ImageFormat& format, const cv::Mat& image)
 
 http::Response imageResponse(const cv::Mat& image, OutputFormat output)
 {
+    http::checkWork();
     if (!holds(output.format, image) && !output.named)
         output.format = png;
     if (!holds(output.format, image))
@@ -207,6 +209,14 @@ binarization::MethodOptions methodOptionsOf(const ToolRequest& request, const bi
     return options;
 }
 
+// What each tool takes at most for each pixel of the photo as sent (its decoded
+// copy, working copies and answer), measured on photos of 12 to 100 megapixels
+// (docs/PERFORMANCE.md): the memory reserved before the photo is decoded.
+constexpr double detectPeakPerPixel = 4;
+constexpr double rectifyPeakPerPixel = 9;
+constexpr double binarizePeakPerPixel = 15;
+constexpr double cleanPeakPerPixel = 12;
+
 } // namespace
 
 namespace {
@@ -232,7 +242,7 @@ http::Response detectDocument(const http::Request& request)
 {
     cv::TickMeter meter;
     meter.start();
-    ToolRequest options(request);
+    ToolRequest options(request, detectPeakPerPixel);
     options.allowOnly({"strategy", "kind"});
     const Strategy& strategy = chosen(options, "strategy", strategies, documentsearch::defaultStrategy);
     const Ratios ratios = ratiosOf(options);
@@ -258,7 +268,7 @@ http::Response rectifyDocument(const http::Request& request)
 {
     cv::TickMeter meter;
     meter.start();
-    ToolRequest options(request);
+    ToolRequest options(request, rectifyPeakPerPixel);
     options.allowOnly({"corners", "format", "strategy", "kind", "upright"});
     const OutputFormat format = outputFormatOf(options, request);
     const Strategy& strategy = chosen(options, "strategy", strategies, documentsearch::defaultStrategy);
@@ -276,6 +286,7 @@ http::Response rectifyDocument(const http::Request& request)
         corners = documentsearch::wholePixels(found->corners);
     if (!corners)
         throw noDocument();
+    http::checkWork();
     if (!documentsearch::fitsTheWarp(*corners, photo.size())) {
         const cv::Rect region = cv::boundingRect(*corners);
         throw ClientError(422, "page_too_large",
@@ -291,8 +302,10 @@ http::Response rectifyDocument(const http::Request& request)
             throw badCorners("they do not form a convex quadrangle of a usable page size");
         throw noDocument();
     }
-    if (upright)
+    if (upright) {
+        http::checkWork();
         page = reading::upright(page);
+    }
     meter.stop();
     logDone("rectify: " + std::to_string(page.cols) + " x " + std::to_string(page.rows) + " page", meter);
     return imageResponse(page, format);
@@ -302,7 +315,7 @@ http::Response binarizeDocument(const http::Request& request)
 {
     cv::TickMeter meter;
     meter.start();
-    ToolRequest options(request);
+    ToolRequest options(request, binarizePeakPerPixel);
     const binarization::Method& method = chosen(options, "method", binarization::methods, "auto");
     std::vector<std::string> allowed{"method"};
     for (const binarization::OptionBounds& bounds : method.options)
@@ -324,7 +337,7 @@ http::Response cleanDocument(const http::Request& request)
 {
     cv::TickMeter meter;
     meter.start();
-    ToolRequest options(request);
+    ToolRequest options(request, cleanPeakPerPixel);
     options.allowOnly({});
     cv::Mat photo = options.photo();
     cv::Mat clean;

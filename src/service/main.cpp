@@ -5,6 +5,7 @@
 #include "http/http_server.h"
 #include "http/logger.h"
 #include "imageio.h"
+#include "memory_budget.h"
 #include "memory_policy.h"
 #include "page.h"
 #include "reading/reading.h"
@@ -81,6 +82,8 @@ int main(int argc, char* argv[])
     service::keepLargeBlocksWhileBusy();
     if (options.maxPixels != 0)
         imageio::setPixelLimit(options.maxPixels);
+    if (options.memoryBudget != 0)
+        service::memoryBudget().setTotal(options.memoryBudget);
     http::logger::setLevel(options.logLevel);
 
     std::shared_ptr<service::ApiKeys> keys;
@@ -100,6 +103,9 @@ int main(int argc, char* argv[])
     // Quiet for a fifth of a second: between bursts of requests, not between two of one client.
     app.observe(std::make_shared<service::IdleTrim>(std::chrono::milliseconds(200)));
     app.onHangup([keys] { reloadKeys(keys.get()); });
+    // Work that outlived the grace period is not waited for: every line is in the log
+    // already (each is written through), and the clients have had their answers.
+    app.onWorkLeftRunning([] { _exit(0); });
 
     std::optional<service::FileLogHandler> handler;
     try {

@@ -6,6 +6,8 @@
 #include "reading_options.h"
 #include "tool_request.h"
 
+#include <boost/json/parse.hpp>
+#include <boost/url/parse.hpp>
 #include <opencv2/core/utility.hpp>
 
 #include <algorithm>
@@ -14,6 +16,10 @@
 
 namespace tarvek::service {
 namespace {
+
+// What reading takes at most for each pixel of the photo as sent (the decoded
+// photo, its grey copy and the bounded working copies of preparation).
+constexpr double readPeakPerPixel = 6;
 
 reading::ReadOptions readOptionsOf(const ToolRequest& request)
 {
@@ -57,7 +63,7 @@ http::Response readDocument(const http::Request& request)
 {
     cv::TickMeter meter;
     meter.start();
-    ToolRequest options(request);
+    ToolRequest options(request, readPeakPerPixel);
     const Read read = readPhoto(options, {});
     boost::json::object answer;
     reading::addReading(answer, read.result);
@@ -71,7 +77,7 @@ http::Response readReceiptFields(const http::Request& request)
 {
     cv::TickMeter meter;
     meter.start();
-    ToolRequest options(request);
+    ToolRequest options(request, readPeakPerPixel);
     const bool withLines = options.flag("lines", false);
     const Read read = readPhoto(options, {"lines"});
     boost::json::object answer;
@@ -83,11 +89,39 @@ http::Response readReceiptFields(const http::Request& request)
     return boost::json::value(std::move(answer));
 }
 
+std::optional<std::chrono::milliseconds> readingDeadline(const http::Request& request)
+{
+    const boost::json::value* given = nullptr;
+    boost::json::value body;
+    std::string query;
+    if (const auto target = boost::urls::parse_origin_form(request.target())) {
+        const auto found = target->params().find("deadline_ms");
+        if (found != target->params().end())
+            query = (*found).value;
+    }
+    // A JSON member wins over a parameter, as for every option.
+    boost::system::error_code notJson;
+    if (!request.body().empty() && request.body().front() == '{')
+        body = boost::json::parse(request.body(), notJson);
+    if (!notJson && body.is_object())
+        given = body.as_object().if_contains("deadline_ms");
+    std::optional<double> milliseconds = reading::ReadOptions{}.deadlineMs;
+    if (given)
+        milliseconds = given->is_number() ? std::optional(given->to_number<double>())
+                       : given->is_string() ? parseNumber(given->get_string())
+                                            : std::nullopt;
+    else if (!query.empty())
+        milliseconds = parseNumber(query);
+    if (!milliseconds || *milliseconds < reading::minDeadlineMs || *milliseconds > reading::maxDeadlineMs)
+        return std::nullopt;
+    return std::chrono::milliseconds(static_cast<long long>(*milliseconds));
+}
+
 http::PoolLimits readingPoolLimits()
 {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     // A receipt takes a core a second or two: a client told busy tries again after about that.
-    return {cores, cores, 2};
+    return {cores, {}, 2, "reading"};
 }
 
 } // namespace tarvek::service

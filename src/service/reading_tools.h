@@ -7,6 +7,9 @@
 
 #include "http/http_server.h"
 
+#include <chrono>
+#include <optional>
+
 namespace tarvek::service {
 
 // 200 JSON: lines (text, box, confidence, words), cut_short, page_found,
@@ -17,8 +20,12 @@ http::Response readDocument(const http::Request& request);
 http::Response readReceiptFields(const http::Request& request);
 
 // The pool reading runs on: a thread a core, as reading keeps a core busy for
-// seconds, and a short queue, so that a burst of photos is told to come back
-// rather than waiting minutes.
+// seconds.
 http::PoolLimits readingPoolLimits();
+
+// A reading request's deadline, from its arrival: its "deadline_ms" (query
+// parameter or JSON member), or the default. Nothing for a value the handler
+// refuses anyway.
+std::optional<std::chrono::milliseconds> readingDeadline(const http::Request& request);
 
 } // namespace tarvek::service

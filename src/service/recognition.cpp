@@ -4,6 +4,7 @@
 #include "http/json_text.h"
 #include "http/logger.h"
 #include "imageio.h"
+#include "tool_request.h"
 
 #include <boost/json/parse.hpp>
 #include <boost/locale/encoding_utf.hpp>
@@ -121,6 +122,9 @@ BodyKind readBody(const std::string& body, std::string& bytes)
     return readImageMember(json, bytes) ? BodyKind::jsonWithImage : BodyKind::jsonWithoutImage;
 }
 
+// A decoded colour photo: three bytes a pixel.
+constexpr double decodedBytesPerPixel = 3;
+
 // Decodes the bytes as a colour image; false when the decoder raises (an empty
 // buffer included), or when the headers do not declare the size or count more
 // than imageio::pixelLimit(). Bytes of other formats are not decoded and,
@@ -135,6 +139,7 @@ bool decodesAsImage(const std::string& bytes)
     case ImageCheck::empty:
     case ImageCheck::decodable: break;
     }
+    const auto reserved = reservedFor(bytes, decodedBytesPerPixel);
     try {
         imageio::decodeImage(bytes, cv::IMREAD_COLOR);
         return true;

@@ -33,11 +33,11 @@ void addRoutes(http::App& app, const RouteOptions& options)
               [page = options.pageName](const http::Request&) { return http::Response(200, renderTemplate(page)); });
     // Photos are decoded and processed on the work pool.
     app.pooledRoute(
-        http::Method::post, "/recognize_receipt", [](const http::Request& request) { return run_request(request, 0); },
-        mayDecodeImage);
+        http::Method::post, "/recognize_receipt",
+        answeringClientErrors([](const http::Request& request) { return run_request(request, 0); }), mayDecodeImage);
     app.pooledRoute(
-        http::Method::post, "/recognize_estimate", [](const http::Request& request) { return run_request(request, 1); },
-        mayDecodeImage);
+        http::Method::post, "/recognize_estimate",
+        answeringClientErrors([](const http::Request& request) { return run_request(request, 1); }), mayDecodeImage);
 
     app.pooledRoute(http::Method::post, "/v1/document/detect", answeringClientErrors(detectDocument));
     app.pooledRoute(http::Method::post, "/v1/document/rectify", answeringClientErrors(rectifyDocument));
@@ -46,8 +46,10 @@ void addRoutes(http::App& app, const RouteOptions& options)
 
     // Reading keeps a thread for seconds: on a pool of its own, it cannot hold up the other tools.
     const http::PoolId reading = app.workPool(options.readingPool);
-    app.pooledRoute(http::Method::post, "/v1/document/read", answeringClientErrors(readDocument), {}, reading);
-    app.pooledRoute(http::Method::post, "/v1/receipt/fields", answeringClientErrors(readReceiptFields), {}, reading);
+    app.pooledRoute(http::Method::post, "/v1/document/read", answeringClientErrors(readDocument), {}, reading,
+                    readingDeadline);
+    app.pooledRoute(http::Method::post, "/v1/receipt/fields", answeringClientErrors(readReceiptFields), {}, reading,
+                    readingDeadline);
 
     app.route(http::Method::get, "/v1/health", [](const http::Request&) {
         return boost::json::value{{"status", "ok"}, {"version", tarvek::version()}};

@@ -1,6 +1,7 @@
 #include "server_options.h"
 
 #include "imageio.h"
+#include "memory_budget.h"
 #include "printable.h"
 #include "version.h"
 
@@ -83,19 +84,28 @@ CLI::Option* addSeconds(CLI::App& app, const std::string& name, std::chrono::mil
         ->envname(environmentName(name));
 }
 
-// A pool of long work: its threads and the requests that may wait for them.
-// Each pool the server runs is one call.
+// A pool of long work: its threads, and the queue of requests that may wait
+// for them. Each pool the server runs is one call.
 void addPoolOptions(CLI::App& app, const std::string& pool, const std::string& work, const std::string& threadsByDefault,
-                    unsigned& threads, std::size_t& queue)
+                    http::PoolLimits& limits)
 {
-    app.add_option("--" + pool + "-threads", threads, "Threads that " + work + " (default: " + threadsByDefault + ")")
+    app.add_option("--" + pool + "-threads", limits.threads,
+                   "Threads that " + work + " (default: " + threadsByDefault + ")")
         ->check(CLI::Range(1u, 1024u))
         ->envname(environmentName(pool + "-threads"));
-    app.add_option("--" + pool + "-queue", queue,
-                   "Requests that wait for those threads; more are answered 503 (default " +
-                       std::to_string(queue) + ")")
+    app.add_option("--" + pool + "-queue", limits.queue.count,
+                   "Requests that may wait for those threads; more are answered 503 (default " +
+                       std::to_string(limits.queue.count) + ")")
         ->check(CLI::Range(std::size_t{0}, std::size_t{1} << 20))
         ->envname(environmentName(pool + "-queue"));
+    app.add_option("--" + pool + "-queue-bytes", limits.queue.bytes,
+                   "Bytes of request bodies that may wait, k/m/g suffixes allowed (default " +
+                       std::to_string(limits.queue.bytes >> 20) + "m)")
+        ->transform(CLI::AsSizeValue(false))
+        ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 40))
+        ->envname(environmentName(pool + "-queue-bytes"));
+    addSeconds(app, pool + "-queue-wait", limits.queue.oldest, 0.001, 3600,
+               "Once the oldest waiting request has waited this long, new ones are answered 503");
 }
 
 void addOptions(CLI::App& app, ServerOptions& options, std::string& page)
@@ -108,10 +118,15 @@ void addOptions(CLI::App& app, ServerOptions& options, std::string& page)
     app.add_option("--threads", options.threads, "I/O threads (default: one per hardware thread)")
         ->check(CLI::Range(1u, 1024u))
         ->envname(environmentName("threads"));
-    addPoolOptions(app, "work", "decode and process photos", "one per I/O thread", options.limits.workThreads,
-                   options.limits.workQueue);
-    addPoolOptions(app, "reading", "read text", "one per hardware thread", options.readingPool.threads,
-                   options.readingPool.queue);
+    addPoolOptions(app, "work", "decode and process photos", "one per I/O thread", options.limits.work);
+    addPoolOptions(app, "reading", "read text", "one per hardware thread", options.readingPool);
+    app.add_option("--memory-budget", options.memoryBudget,
+                   "Bytes that photos in work may take at once, k/m/g suffixes allowed; a request that would "
+                   "pass it is answered 503 (default: half the machine's memory, here " +
+                       std::to_string(defaultMemoryBudget() >> 20) + "m)")
+        ->transform(CLI::AsSizeValue(false))
+        ->check(CLI::Range(std::uint64_t{1} << 20, std::uint64_t{1} << 50))
+        ->envname(environmentName("memory-budget"));
     app.add_option("--log-dir", options.logDirectory, "Folder of access.log (default: the working folder)")
         ->check(writableFolder())
         ->envname(environmentName("log-dir"));
@@ -175,6 +190,21 @@ std::string sourceOf(const CLI::App& app, const std::string& message, int argc, 
     return "";
 }
 
+// The first variable of an option that the command line leaves to the environment and that is
+// set but empty. The parser takes an empty variable as unset, and the setting's default would
+// then be used in silence: an empty TARVEK_API_KEYS from a templated settings file would open
+// every route.
+std::optional<std::string> emptyVariable(const CLI::App& app)
+{
+    for (const CLI::Option* option : app.get_options()) {
+        const std::string& variable = option->get_envname();
+        const char* value = variable.empty() ? nullptr : std::getenv(variable.c_str());
+        if (value && *value == '\0' && option->count() == 0)
+            return variable;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::string environmentName(const std::string& option)
@@ -212,6 +242,10 @@ std::variant<ServerOptions, int> parseServerOptions(int argc, const char* const*
     } catch (const CLI::ParseError& e) {
         std::cerr << sourceOf(app, e.what(), argc, argv);
         app.exit(e);
+        return 2;
+    }
+    if (const auto empty = emptyVariable(app)) {
+        std::cerr << *empty << " is set but empty: give it a value or unset it\n";
         return 2;
     }
     options.limits.bodyIdleTimeout = options.limits.headerTimeout;

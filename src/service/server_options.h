@@ -25,6 +25,7 @@ struct ServerOptions {
     std::string pageDirectory = ".";
     std::string pageName = "index.html";
     std::uint64_t maxPixels = 0; // 0: the library's limit
+    std::uint64_t memoryBudget = 0; // bytes photos in work may take; 0: defaultMemoryBudget()
     http::ServerLimits limits;   // body limit, read timeouts, work pool, grace period
     http::PoolLimits readingPool = readingPoolLimits(); // the pool of the reading routes
     std::string apiKeyFile;      // empty: every route open

@@ -3,6 +3,7 @@
 #include "base64.h"
 #include "client_error.h"
 #include "http/logger.h"
+#include "http/work.h"
 #include "imageio.h"
 
 #include <boost/algorithm/string.hpp>
@@ -66,6 +67,23 @@ bool declaresJson(const http::Request& request)
 
 } // namespace
 
+MemoryBudget::Reservation reservedFor(std::string_view bytes, double peakBytesPerPixel)
+{
+    constexpr int mebibyte = 20;
+    const double pixels = static_cast<double>(imageio::countedPixels(bytes).value_or(0));
+    const auto need = static_cast<std::uint64_t>(pixels * peakBytesPerPixel) + bytes.size();
+    MemoryBudget& budget = memoryBudget();
+    if (need > budget.total())
+        throw ClientError(413, "image_too_large",
+                          fmt::format("this image takes about {} MiB to work on; the server works on at most {} MiB "
+                                      "of photos at once",
+                                      need >> mebibyte, budget.total() >> mebibyte));
+    auto reserved = budget.reserve(need);
+    if (!reserved)
+        throw ClientError(503, "busy", "the server's memory is taken by other photos; try again shortly");
+    return std::move(*reserved);
+}
+
 void logDone(const std::string& what, const cv::TickMeter& meter)
 {
     if (http::logger::enabled(http::LogLevel::Info)) {
@@ -85,7 +103,8 @@ std::optional<double> parseNumber(std::string_view text)
     return value;
 }
 
-ToolRequest::ToolRequest(const http::Request& request)
+ToolRequest::ToolRequest(const http::Request& request, double peakBytesPerPixel)
+    : peakBytesPerPixel_(peakBytesPerPixel)
 {
     readQuery(request);
     boost::system::error_code notJson;
@@ -111,7 +130,9 @@ void ToolRequest::readQuery(const http::Request& request)
     if (!target)
         throw ClientError(400, "bad_query", "the request target does not parse: " + target.error().message());
     for (const auto& parameter : target->params())
-        options_[parameter.key] = boost::json::string(parameter.value);
+        // "?" or "a=1&" leave an empty parameter behind: nothing was given.
+        if (!parameter.key.empty() || !parameter.value.empty())
+            options_[parameter.key] = boost::json::string(parameter.value);
 }
 
 void ToolRequest::readJsonBody(boost::json::value& json)
@@ -151,6 +172,7 @@ cv::Mat ToolRequest::photo() { return photoForSearch(std::numeric_limits<int>::m
 imageio::ReducedImage ToolRequest::photoForSearch(int minSide)
 {
     checkPhoto();
+    reserved_ = reservedFor(bytes_, peakBytesPerPixel_);
     imageio::ReducedImage photo;
     try {
         photo = imageio::decodeReduced(bytes_, minSide);
@@ -159,6 +181,7 @@ imageio::ReducedImage ToolRequest::photoForSearch(int minSide)
     }
     if (photo.image.empty())
         throw ClientError(400, "not_an_image", "the image file does not decode");
+    http::checkWork();
     return photo;
 }
 

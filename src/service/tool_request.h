@@ -7,6 +7,7 @@
 
 #include "http/http_server.h"
 #include "imageio.h"
+#include "memory_budget.h"
 
 #include <boost/json/value.hpp>
 #include <opencv2/core/mat.hpp>
@@ -23,6 +24,11 @@ class TickMeter;
 
 namespace tarvek::service {
 
+// The memory that work on the image file's pixels takes at most, reserved
+// from the memory budget: 413 when it is more than the whole budget, 503 while
+// other work holds too much of it.
+MemoryBudget::Reservation reservedFor(std::string_view bytes, double peakBytesPerPixel);
+
 // Logs at Info that a tool has done its work: "what (N mSec)".
 void logDone(const std::string& what, const cv::TickMeter& meter);
 
@@ -34,14 +40,17 @@ class ToolRequest {
 public:
     // A JSON body that is no object with a string "image", a body declared
     // JSON that does not parse, Base64 that does not decode and a target whose
-    // query does not parse are refused (400).
-    explicit ToolRequest(const http::Request& request);
+    // query does not parse are refused (400). peakBytesPerPixel is what the
+    // route's work takes at most for each pixel of the photo: the photo is
+    // decoded only once that much is reserved from the memory budget.
+    ToolRequest(const http::Request& request, double peakBytesPerPixel);
 
     // Refuses (400) any option given but not named here.
     void allowOnly(const std::vector<std::string>& names) const;
 
     // The photo decoded in colour: 400 for no image, 413 over the pixel
-    // limit, 415 for a format the decoder is not given.
+    // limit or the whole memory budget, 415 for a format the decoder is not
+    // given, 503 while the budget is taken by other work.
     cv::Mat photo();
     // The same for a search that needs no more than minSide pixels on the
     // photo's longer side: a large JPEG is decoded at a reduced size
@@ -67,6 +76,8 @@ private:
 
     std::string bytes_;
     std::map<std::string, boost::json::value> options_;
+    double peakBytesPerPixel_;
+    std::optional<MemoryBudget::Reservation> reserved_;
 };
 
 } // namespace tarvek::service

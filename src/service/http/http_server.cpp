@@ -11,11 +11,13 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core.hpp>
 #include <fmt/format.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -23,6 +25,8 @@
 #include <string_view>
 #include <thread>
 #include <unordered_map>
+
+#include <sys/socket.h>
 
 namespace tarvek::http {
 
@@ -36,6 +40,7 @@ using tcp = asio::ip::tcp;
 using Executor = asio::io_context::executor_type;
 using Socket = asio::basic_stream_socket<tcp, Executor>;
 using Stream = beast::basic_stream<tcp, Executor, beast::unlimited_rate_policy>;
+using Timer = asio::basic_waitable_timer<Clock, asio::wait_traits<Clock>, Executor>;
 
 namespace {
 
@@ -50,6 +55,9 @@ constexpr std::chrono::milliseconds acceptRetryDelay{100};
 constexpr std::chrono::milliseconds drainIdleTime{1000};
 // How often a drain looks whether the last connection has closed.
 constexpr std::chrono::milliseconds drainPoll{20};
+// When the server gives up the work under way, how long it waits for the
+// connections to answer it 503, and then for the work to reach a check.
+constexpr std::chrono::milliseconds abandonPatience{200};
 // Room for the body bytes taken from the socket in one read. A read takes no
 // more than the buffer's free room, and the room a header needs would make a
 // large body arrive in reads of a few hundred bytes, each with its system call
@@ -129,23 +137,53 @@ bool isMalformedRequest(beast::error_code ec)
 
 std::string_view viewOf(beast::string_view text) { return {text.data(), text.size()}; }
 
-// A running work pool and how long its refused clients are asked to wait.
+// A running work pool, how long its refused clients are asked to wait, and
+// what its work is called in the answer.
 struct Pool {
-    explicit Pool(const PoolLimits& limits) : work(limits.threads, limits.queue), retryAfter(limits.retryAfterSeconds) {}
+    explicit Pool(const PoolLimits& limits)
+        : work(limits.threads, limits.queue), retryAfter(limits.retryAfterSeconds), name(limits.name)
+    {
+    }
     WorkPool work;
     int retryAfter;
+    std::string name;
 };
 using Pools = std::deque<Pool>; // in PoolId order; a deque, as a pool cannot move
 
-// The answer when a work pool's queue is full: the client may try again in a moment.
-Response busyResponse(int retryAfterSeconds)
+Response withRetryAfter(Response response, int seconds)
 {
-    Response busy(503,
-                  R"({"error":{"code":"busy","message":"the server is busy with other photos; try again shortly"}})",
-                  "application/json");
-    busy.fields.emplace_back(bhttp::field::retry_after, std::to_string(retryAfterSeconds));
-    return busy;
+    response.fields.emplace_back(bhttp::field::retry_after, std::to_string(seconds));
+    return response;
 }
+
+Response errorAnswer(int status, std::string_view code, const std::string& message)
+{
+    return Response(status, fmt::format(R"({{"error":{{"code":"{}","message":"{}"}}}})", code, message),
+                    "application/json");
+}
+
+// The answer when a work pool takes no more: the client may try again in a moment.
+Response busyResponse(const Pool& pool)
+{
+    return withRetryAfter(
+        errorAnswer(503, "busy", "the server is busy with " + pool.name + "; try again shortly"), pool.retryAfter);
+}
+
+Response deadlineResponse(const Pool& pool)
+{
+    return withRetryAfter(errorAnswer(503, "deadline_passed",
+                                      "the request's deadline passed while it waited for " + pool.name),
+                          pool.retryAfter);
+}
+
+Response stoppingResponse()
+{
+    return errorAnswer(503, "stopping", "the server stopped before the work was done");
+}
+
+// The status nginx logs for a request whose client closed the connection
+// before the answer; no client ever sees it.
+constexpr int clientLeftStatus = 499;
 
 beast::string_view pathOf(beast::string_view target) { return target.substr(0, target.find('?')); }
 
@@ -157,7 +195,7 @@ void logInfo(const std::string& message)
 
 class Session;
 
-// The open connections of a running server, so that a drain can reach the
+// The open connections of a running server, so that a drain can close the
 // idle ones and wait until the others have answered.
 class Connections {
 public:
@@ -177,11 +215,17 @@ public:
         return open_.size();
     }
     bool draining() const { return draining_.load(std::memory_order_relaxed); }
-    // From here on answers close their connections, and connections waiting
-    // for a request wait only drainIdleTime more.
+    // From here on answers close their connections, and connections without
+    // a whole request are closed.
     void startDraining();
+    // Answers 503 every request under way and closes its connection, on the
+    // connections' own threads; the number of requests so answered. Waits for
+    // the connections' threads at most the time given.
+    std::size_t abandonWork(std::chrono::milliseconds patience);
 
 private:
+    std::vector<std::shared_ptr<Session>> sessions() const;
+
     mutable std::mutex mutex_;
     std::unordered_map<Session*, std::weak_ptr<Session>> open_;
     std::atomic<bool> draining_{false};
@@ -192,7 +236,8 @@ private:
 class Session : public std::enable_shared_from_this<Session> {
 public:
     Session(Socket socket, const App& app, const ServerLimits& limits, Pools& pools, Connections& connections)
-        : stream_(std::move(socket)), app_(app), limits_(limits), pools_(pools), connections_(connections)
+        : stream_(std::move(socket)), deadline_(stream_.get_executor()), app_(app), limits_(limits), pools_(pools),
+          connections_(connections)
     {
     }
     Session(const Session&) = delete;
@@ -201,29 +246,46 @@ public:
 
     void start()
     {
+        address_ = remoteAddress();
         connections_.add(shared_from_this());
         readHeader();
     }
 
-    // On the session's own thread once a drain begins: a wait for the next
-    // request is cut to drainIdleTime.
-    void shortenWait()
+    // On the session's own thread once a drain begins: a connection without a
+    // whole request is closed; one sent before the drain was not read yet.
+    void onDrain()
     {
-        if (waitingForRequest_)
-            stream_.cancel();
+        if (phase_ == Phase::reading)
+            close();
+    }
+
+    // On the session's own thread when the server gives up the work under
+    // way: the request is answered 503, and the connection closed. Whether
+    // there was such a request.
+    bool abandonWork()
+    {
+        if (phase_ != Phase::working || !work_)
+            return false;
+        endWork();
+        respond(*pending_, stoppingResponse(), "the server stopped before the work was done");
+        return true;
     }
 
     Stream::executor_type executor() { return stream_.get_executor(); }
 
 private:
+    // Reading a request (or waiting for one), waiting for its work, writing its answer.
+    enum class Phase { reading, working, writing };
+
     void readHeader()
     {
+        phase_ = Phase::reading;
         parser_.emplace();
         parser_->body_limit(limits_.bodyLimit);
         parser_->header_limit(static_cast<std::uint32_t>(limits_.headerLimit));
+        // Connections accepted as the drain began may still send the request they were opened for.
         stream_.expires_after(connections_.draining() ? std::min(drainIdleTime, limits_.headerTimeout)
                                                       : limits_.headerTimeout);
-        waitingForRequest_ = true;
         bhttp::async_read_header(stream_, buffer_, *parser_,
                                  [self = shared_from_this()](beast::error_code ec, std::size_t) {
                                      self->onHeader(ec);
@@ -232,13 +294,9 @@ private:
 
     void onHeader(beast::error_code ec)
     {
-        waitingForRequest_ = false;
-        // Cut short by a drain: the wait starts again with the drain's time.
-        if (ec == asio::error::operation_aborted && connections_.draining())
-            return readHeader();
         if (ec)
             return onReadError(ec);
-        received_ = std::chrono::steady_clock::now();
+        received_ = Clock::now();
         const auto& header = parser_->get();
         if (beast::iequals(header[bhttp::field::expect], "100-continue") && !parser_->is_done()) {
             auto interim = std::make_shared<bhttp::response<bhttp::empty_body>>(bhttp::status::continue_, 11);
@@ -285,7 +343,7 @@ private:
                           "the header exceeds the limit of " + std::to_string(limits_.headerLimit) + " bytes");
         if (isMalformedRequest(ec))
             return reject(bhttp::status::bad_request, "malformed request: " + ec.message());
-        // End of stream, timeout, reset: the client is gone or too slow.
+        // End of stream, timeout, reset, a drain: the client is gone or too slow, or the server stops.
         close();
     }
 
@@ -307,25 +365,118 @@ private:
 
     // Dispatches on the work pool; the answer is written back on this
     // connection's own thread. Nothing is read meanwhile: the next request of
-    // the connection waits for this answer.
+    // the connection waits for this answer. While the work waits or runs, the
+    // connection watches for the client leaving, and for the deadline.
     void answerOnPool(Request request, Pool& pool)
     {
-        auto held = std::make_shared<Request>(std::move(request));
-        const bool queued = pool.work.trySubmit([self = shared_from_this(), held] {
-            Response result = self->app_.dispatch(*held);
-            asio::post(self->stream_.get_executor(), [self, held, result = std::move(result)]() mutable {
-                self->respond(*held, std::move(result));
+        pending_ = std::make_shared<Request>(std::move(request));
+        const auto deadline = app_.deadlineOf(*pending_);
+        work_ = std::make_shared<Work>(received_, deadline ? std::optional(received_ + *deadline) : std::nullopt);
+        auto refused = pool.work.trySubmit(
+            work_, pending_->body().size(), [self = shared_from_this(), held = pending_, work = work_] {
+                Response result = self->app_.dispatch(*held);
+                asio::post(self->stream_.get_executor(), [self, work, result = std::move(result)]() mutable {
+                    self->onWorkDone(*work, std::move(result));
+                });
             });
-        });
-        if (queued)
+        if (refused) {
+            work_.reset();
+            return respond(*pending_, busyResponse(pool), *refused);
+        }
+        phase_ = Phase::working;
+        watchClient();
+        if (deadline)
+            awaitDeadline(pool);
+    }
+
+    void onWorkDone(const Work& work, Response result)
+    {
+        // Answered already: the client left, the deadline passed or the server gave up.
+        if (work_.get() != &work)
             return;
-        respond(*held, busyResponse(pool.retryAfter), "the work queue is full");
+        endWork();
+        respond(*pending_, std::move(result));
+    }
+
+    // The work is no longer this connection's to wait for: if it waits, it never starts.
+    void endWork()
+    {
+        work_->withdraw();
+        work_->abandon();
+        work_.reset();
+        deadline_.cancel();
+        stopWatching();
+    }
+
+    // Readable while an answer is awaited: the client has closed or reset
+    // the connection, or sent its next request early.
+    void watchClient()
+    {
+        watching_ = true;
+        stream_.socket().async_wait(tcp::socket::wait_read, [self = shared_from_this()](beast::error_code ec) {
+            self->onClientActivity(ec);
+        });
+    }
+
+    void stopWatching()
+    {
+        if (!watching_)
+            return;
+        watching_ = false;
+        beast::error_code ignored;
+        stream_.socket().cancel(ignored);
+    }
+
+    void onClientActivity(beast::error_code ec)
+    {
+        if (ec || !watching_ || !work_)
+            return;
+        char byte;
+        const ssize_t got = ::recv(stream_.socket().native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (got > 0) { // a pipelined request: the client is there
+            watching_ = false;
+            return;
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            return watchClient();
+        watching_ = false;
+        clientLeft();
+    }
+
+    // Like nginx, a client that closes its side before the answer has left:
+    // its work is given up, and its line says so.
+    void clientLeft()
+    {
+        endWork();
+        logAnswer(address_, asked(*pending_), clientLeftStatus, "the client closed the connection before the answer",
+                  viewOf((*pending_)[requestIdField]));
+        report(app_.routeOf(*pending_), clientLeftStatus, pending_->body().size(), 0);
+        pending_.reset();
+        close();
+    }
+
+    void awaitDeadline(Pool& pool)
+    {
+        deadline_.expires_at(*work_->deadline());
+        deadline_.async_wait([self = shared_from_this(), &pool](beast::error_code ec) {
+            if (!ec)
+                self->onDeadline(pool);
+        });
+    }
+
+    // Still waiting for a thread: answered now. Running: its own deadline ends it.
+    void onDeadline(Pool& pool)
+    {
+        if (!work_ || !work_->withdraw())
+            return;
+        endWork();
+        respond(*pending_, deadlineResponse(pool), "the deadline passed while it waited");
     }
 
     void respond(const Request& request, Response result, std::string_view reason = {})
     {
-        logAnswer(remoteAddress(), {viewOf(request.method_string()), viewOf(request.target())}, result.code, reason,
-                  viewOf(request[requestIdField]));
+        phase_ = Phase::writing;
+        logAnswer(address_, asked(request), result.code, reason, viewOf(request[requestIdField]));
         auto response = std::make_shared<bhttp::response<bhttp::string_body>>(
             static_cast<bhttp::status>(result.code), request.version());
         response->set(bhttp::field::server, serverName);
@@ -343,6 +494,11 @@ private:
         send(response, !keepAlive, {&app_.routeOf(request), request.body().size()}, withBody);
     }
 
+    static Asked asked(const Request& request)
+    {
+        return {viewOf(request.method_string()), viewOf(request.target())};
+    }
+
     // Answers an unreadable request and closes the connection, draining what
     // the client still sends for a moment without keeping it.
     void reject(bhttp::status status, const std::string& reason)
@@ -351,7 +507,7 @@ private:
             received_ = std::chrono::steady_clock::now();
         for (const auto& observer : app_.observers())
             observer->started();
-        logAnswer(remoteAddress(), asked(), static_cast<int>(status), reason);
+        logAnswer(address_, asked(), static_cast<int>(status), reason);
         // A body declared over the limit is refused before the header counts as
         // read, but the request line, and so the route, is known.
         report(app_.routeOf(parser_->get()), static_cast<int>(status), 0, 0);
@@ -450,25 +606,61 @@ private:
     }
 
     Stream stream_;
+    Timer deadline_; // of the request waiting for a thread
     beast::flat_buffer buffer_;
     std::string head_; // of the answer being written
     std::optional<bhttp::request_parser<bhttp::string_body>> parser_;
     char scratch_[4096];
-    std::chrono::steady_clock::time_point received_; // when the current request's header was read
+    Clock::time_point received_; // when the current request's header was read
+    std::string address_;        // of the client, as it connected
+    std::shared_ptr<Request> pending_; // the request whose work is awaited
+    std::shared_ptr<Work> work_;       // that work, until it is answered or given up
+    Phase phase_ = Phase::reading;
+    bool watching_ = false; // for the client leaving
     const App& app_;
     const ServerLimits& limits_;
     Pools& pools_;
     Connections& connections_;
-    bool waitingForRequest_ = false; // a header read is pending and no request is under way
 };
+
+std::vector<std::shared_ptr<Session>> Connections::sessions() const
+{
+    std::vector<std::shared_ptr<Session>> held;
+    std::lock_guard lock(mutex_);
+    for (const auto& [address, session] : open_)
+        if (auto alive = session.lock())
+            held.push_back(std::move(alive));
+    return held;
+}
 
 void Connections::startDraining()
 {
     draining_ = true;
-    std::lock_guard lock(mutex_);
-    for (const auto& [address, held] : open_)
-        if (auto session = held.lock())
-            asio::post(session->executor(), [session] { session->shortenWait(); });
+    for (const auto& session : sessions())
+        asio::post(session->executor(), [session] { session->onDrain(); });
+}
+
+std::size_t Connections::abandonWork(std::chrono::milliseconds patience)
+{
+    struct Tally {
+        std::mutex mutex;
+        std::condition_variable done;
+        std::size_t waiting = 0, abandoned = 0;
+    };
+    auto tally = std::make_shared<Tally>();
+    const auto open = sessions();
+    tally->waiting = open.size();
+    for (const auto& session : open)
+        asio::post(session->executor(), [session, tally] {
+            const bool had = session->abandonWork();
+            std::lock_guard lock(tally->mutex);
+            tally->abandoned += had ? 1 : 0;
+            if (--tally->waiting == 0)
+                tally->done.notify_all();
+        });
+    std::unique_lock lock(tally->mutex);
+    tally->done.wait_for(lock, patience, [&tally] { return tally->waiting == 0; });
+    return tally->abandoned;
 }
 
 // Accepts on its own event loop and hands each connection to the next worker.
@@ -556,19 +748,19 @@ private:
 };
 
 // SIGINT and SIGTERM drain the server, a second one stops it at once; SIGHUP
-// calls the reload, when there is one.
-void awaitSignals(asio::signal_set& signals, App& app, const std::function<void()>& reload)
+// runs the reload, when there is one, on the reloads' thread.
+void awaitSignals(asio::signal_set& signals, App& app, asio::thread_pool& reloads, const std::function<void()>& reload)
 {
-    signals.async_wait([&signals, &app, &reload](beast::error_code ec, int number) {
+    signals.async_wait([&signals, &app, &reloads, &reload](beast::error_code ec, int number) {
         if (ec)
             return;
         if (number == SIGHUP)
-            reload();
+            asio::post(reloads, reload);
         else if (app.state() == ServerState::draining)
             app.stop();
         else
             app.drain();
-        awaitSignals(signals, app, reload);
+        awaitSignals(signals, app, reloads, reload);
     });
 }
 
@@ -586,17 +778,18 @@ Response::Response(const boost::json::value& json)
 
 App& App::route(Method method, std::string path, Handler handler)
 {
-    routes_.push_back({method, std::move(path), std::move(handler), {}});
+    routes_.push_back({method, std::move(path), std::move(handler), {}, sharedPool, {}});
     return *this;
 }
 
-App& App::pooledRoute(Method method, std::string path, Handler handler, NeedsPool needsPool, PoolId pool)
+App& App::pooledRoute(Method method, std::string path, Handler handler, NeedsPool needsPool, PoolId pool,
+                      DeadlineOf deadline)
 {
     if (pool > ownPools_.size())
         throw std::invalid_argument("no work pool " + std::to_string(pool) + " for " + path);
     if (!needsPool)
         needsPool = [](const Request&) { return true; };
-    routes_.push_back({method, std::move(path), std::move(handler), std::move(needsPool), pool});
+    routes_.push_back({method, std::move(path), std::move(handler), std::move(needsPool), pool, std::move(deadline)});
     return *this;
 }
 
@@ -650,6 +843,12 @@ App& App::onHangup(std::function<void()> reload)
     return *this;
 }
 
+App& App::onWorkLeftRunning(std::function<void()> exit)
+{
+    workLeftRunning_ = std::move(exit);
+    return *this;
+}
+
 std::optional<Refusal> App::refusal(const Request& request) const
 {
     if (!gate_)
@@ -699,6 +898,14 @@ std::optional<PoolId> App::poolFor(const Request& request) const
     return std::nullopt;
 }
 
+std::optional<std::chrono::milliseconds> App::deadlineOf(const Request& request) const
+{
+    const Route* route = routeFor(request);
+    if (route && route->deadline)
+        return route->deadline(request);
+    return std::nullopt;
+}
+
 Response App::dispatch(const Request& request) const
 {
     const Route* route = routeFor(request);
@@ -712,6 +919,9 @@ Response App::dispatch(const Request& request) const
     }
     try {
         return route->handler(request);
+    } catch (const Abandoned&) {
+        // Nobody waits for this answer; its connection has answered or closed already.
+        return Response(503);
     } catch (const std::exception& e) {
         logError(std::string("An uncaught exception occurred: ") + e.what());
     } catch (...) {
@@ -731,7 +941,10 @@ void App::run()
         workers.emplace_back(1);
     // Their threads are joined before the worker loops go, which their jobs post their answers to.
     Pools pools;
-    pools.emplace_back(PoolLimits{limits_.workThreads ? limits_.workThreads : concurrency_, limits_.workQueue, 1});
+    PoolLimits shared = limits_.work;
+    if (shared.threads == 0)
+        shared.threads = concurrency_;
+    pools.emplace_back(shared);
     for (const PoolLimits& own : ownPools_)
         pools.emplace_back(own);
     asio::io_context acceptorContext(1);
@@ -746,10 +959,11 @@ void App::run()
         throw;
     }
     acceptor->accept();
+    asio::thread_pool reloads(1);
     asio::signal_set signals(acceptorContext, SIGINT, SIGTERM);
     if (hangup_)
         signals.add(SIGHUP);
-    awaitSignals(signals, *this, hangup_);
+    awaitSignals(signals, *this, reloads, hangup_);
 
     std::vector<asio::executor_work_guard<asio::io_context::executor_type>> guards;
     std::vector<std::thread> threads;
@@ -766,11 +980,18 @@ void App::run()
             connections.startDraining();
         },
         [&connections] { return connections.count(); });
+    for (Pool& pool : pools)
+        pool.work.close();
+    if (const std::size_t left = connections.abandonWork(abandonPatience))
+        logError("the server stops: " + std::to_string(left) + " requests under way are answered 503 unfinished");
     acceptorContext.stop();
     for (auto& worker : workers)
         worker.stop();
     for (auto& thread : threads)
         thread.join();
+    leaveOrAwaitWork([&pools](Clock::time_point until) {
+        return std::all_of(pools.begin(), pools.end(), [until](Pool& pool) { return pool.work.waitUntilIdle(until); });
+    });
 
     std::lock_guard lock(mutex_);
     stopRequested_ = false;
@@ -792,8 +1013,16 @@ void App::waitForTheEnd(const std::function<void()>& startDraining, const std::f
     const auto deadline = std::chrono::steady_clock::now() + limits_.grace;
     while (!stopRequested_ && open() > 0 && std::chrono::steady_clock::now() < deadline)
         changed_.wait_for(lock, drainPoll);
-    if (const std::size_t left = stopRequested_ ? 0 : open())
-        logError("the grace period is over: " + std::to_string(left) + " connections are closed unanswered");
+    if (!stopRequested_ && open() > 0)
+        logError("the grace period is over");
+}
+
+void App::leaveOrAwaitWork(const std::function<bool(Clock::time_point)>& idleBy)
+{
+    if (idleBy(Clock::now() + abandonPatience) || !workLeftRunning_)
+        return;
+    logError("work abandoned by the server is still running; it is left behind");
+    workLeftRunning_();
 }
 
 void App::announce(std::uint16_t boundPort)

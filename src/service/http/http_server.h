@@ -5,8 +5,13 @@
 // "Expect: 100-continue", chunked bodies, a body limit and read timeouts.
 // Routes of slow work run on a pool of threads of their own, with a bounded
 // queue, so that the event loops only read, answer small routes and write.
-// On SIGTERM or SIGINT the server drains: it stops accepting, answers the
-// requests under way (for up to a grace period) and then run() returns.
+// While such work waits or runs, its connection watches for the client
+// leaving, and for the request's deadline while it waits: either abandons it.
+// On SIGTERM or SIGINT the server drains: it stops accepting, closes the
+// connections without a whole request, answers the requests under way for up
+// to a grace period, answers those left 503 and then run() returns.
+
+#include "work_pool.h"
 
 #include <boost/beast/http.hpp>
 #include <boost/json/value.hpp>
@@ -45,6 +50,10 @@ using Handler = std::function<Response(const Request&)>;
 // no to (a request without a photo, say) is answered on its connection's thread.
 using NeedsPool = std::function<bool(const Request&)>;
 
+// How long a request of a pooled route may take from its arrival, when the
+// request says; a request still waiting for a thread then is answered 503.
+using DeadlineOf = std::function<std::optional<std::chrono::milliseconds>(const Request&)>;
+
 // Which work pool a route's requests run on: sharedPool, or one that
 // App::workPool added for a kind of work of its own.
 using PoolId = std::size_t;
@@ -56,13 +65,16 @@ struct Route {
     Handler handler;
     NeedsPool pooled; // empty for small routes, answered on the connection's thread
     PoolId pool = sharedPool;
+    DeadlineOf deadline;
 };
 
-// A work pool's size, and the seconds its 503 answer asks a client to wait.
+// A work pool's size and queue, the seconds its 503 answer asks a client to
+// wait, and what its work is called in that answer.
 struct PoolLimits {
     unsigned threads = 1;
-    std::size_t queue = 0;
+    QueueBounds queue;
     int retryAfterSeconds = 1;
+    std::string name = "photo work";
 };
 
 // Told about every answered request, for metrics. Called from the worker
@@ -81,8 +93,7 @@ struct ServerLimits {
     std::size_t headerLimit = 16u << 10;               // larger headers are answered 431
     std::chrono::milliseconds headerTimeout{30000};    // whole header, also the keep-alive idle time
     std::chrono::milliseconds bodyIdleTimeout{30000};  // longest pause between body bytes
-    unsigned workThreads = 0;                          // threads of the work pool; 0: as many as workers
-    std::size_t workQueue = 32;                        // requests waiting for them; more are answered 503
+    PoolLimits work{0, {}, 1, "photo work"};           // the shared pool; 0 threads: as many as workers
     std::chrono::milliseconds grace{20000};            // how long a drain waits for requests under way
 };
 
@@ -103,8 +114,9 @@ public:
     // A route of slow work: its handler runs on the work pool whenever
     // needsPool says so (always when it is not given). A pool that workPool
     // has not given is std::invalid_argument.
+    // A deadline, when given, bounds the wait of the route's requests for a thread.
     App& pooledRoute(Method method, std::string path, Handler handler, NeedsPool needsPool = {},
-                     PoolId pool = sharedPool);
+                     PoolId pool = sharedPool, DeadlineOf deadline = {});
     // A pool of its own for routes whose work takes seconds a request: while
     // they fill it, the routes of the shared pool keep their threads.
     PoolId workPool(const PoolLimits& limits);
@@ -118,8 +130,14 @@ public:
     // route handler may hold the observer too (it reports what it saw).
     App& observe(std::shared_ptr<RequestObserver> observer);
     App& gate(Gate gate);
-    // Called on SIGHUP, on the thread that accepts connections.
+    // Called on SIGHUP, on a thread of its own: a reload that takes its time
+    // holds up no connection. Reloads run one after another.
     App& onHangup(std::function<void()> reload);
+    // Called when run() has given up work that is still running on the work
+    // pools (the grace period over, or stop()), and would otherwise wait for
+    // it: a program may exit here at once. Its connections are answered and
+    // closed by then. Without it, run() waits for that work to reach a check.
+    App& onWorkLeftRunning(std::function<void()> exit);
 
     const std::vector<Route>& routes() const { return routes_; }
     const std::vector<std::shared_ptr<RequestObserver>>& observers() const { return observers_; }
@@ -146,6 +164,8 @@ public:
     // The pool that dispatching the request belongs on; nothing when it is
     // answered on its connection's thread.
     std::optional<PoolId> poolFor(const Request& request) const;
+    // The request's own deadline, counted from its arrival, when its route has one.
+    std::optional<std::chrono::milliseconds> deadlineOf(const Request& request) const;
     // The gate's refusal of the request, if any.
     std::optional<Refusal> refusal(const Request& request) const;
 
@@ -157,6 +177,9 @@ private:
     void announce(std::uint16_t boundPort);
     // Waits for stop(), or for a drain and then its end or the grace period.
     void waitForTheEnd(const std::function<void()>& startDraining, const std::function<std::size_t()>& open);
+    // After the end: the work still running on the pools is waited for
+    // briefly, then left to onWorkLeftRunning.
+    void leaveOrAwaitWork(const std::function<bool(Clock::time_point)>& idleBy);
 
     std::vector<Route> routes_;
     std::string address_ = "0.0.0.0";
@@ -167,6 +190,7 @@ private:
     std::vector<std::shared_ptr<RequestObserver>> observers_;
     Gate gate_;
     std::function<void()> hangup_;
+    std::function<void()> workLeftRunning_;
     std::atomic<ServerState> state_{ServerState::starting};
 
     std::mutex mutex_;
