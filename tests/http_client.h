@@ -106,6 +106,15 @@ struct KeptConnection {
         bhttp::write(socket, message);
         return readReply(socket, buffer);
     }
+    Reply post(const std::string& target, const std::string& body)
+    {
+        bhttp::request<bhttp::string_body> message(bhttp::verb::post, target, 11);
+        message.set(bhttp::field::host, "127.0.0.1");
+        message.body() = body;
+        message.prepare_payload();
+        bhttp::write(socket, message);
+        return readReply(socket, buffer);
+    }
     asio::io_context context;
     tcp::socket socket;
     beast::flat_buffer buffer;

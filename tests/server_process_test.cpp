@@ -2,6 +2,7 @@
 // and the files it leaves.
 
 #include "http_client.h"
+#include "receipt_image.h"
 #include "test_images.h"
 #include "version.h"
 
@@ -19,6 +20,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -88,6 +90,19 @@ public:
             std::this_thread::sleep_for(10ms);
         }
         return 0;
+    }
+
+    // Whether the process ends within the time; its wait status is then kept for wait().
+    bool endsWithin(std::chrono::milliseconds limit)
+    {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (!exited_ && std::chrono::steady_clock::now() < until) {
+            if (waitpid(pid_, &status_, WNOHANG) == pid_)
+                exited_ = true;
+            else
+                std::this_thread::sleep_for(5ms);
+        }
+        return exited_;
     }
 
     // Waits for the end of the process and returns its wait status.
@@ -390,8 +405,7 @@ TEST_F(ServerProgram, HealthAnswersWhileTwoSlowCleansRun)
         const auto at = text.find(name);
         return at == std::string::npos ? 0 : std::stoi(text.substr(at + name.size()));
     };
-    while (inFlight() < 3)
-        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(testhttp::eventually([&] { return inFlight() >= 3; }));
 
     const auto asked = std::chrono::steady_clock::now();
     EXPECT_EQ(testhttp::request(port, bhttp::verb::get, "/v1/health").result_int(), 200);
@@ -438,16 +452,27 @@ TEST_F(ServerProgram, ReadinessFollowsStartDrainAndExit)
 
     const std::string photo = slowPhoto();
     auto clean = std::async(std::launch::async, [&] { return testhttp::post(port, "/v1/document/clean", photo); });
-    while (requestsInFlight(port) < 2)
-        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(testhttp::eventually([&] { return requestsInFlight(port) >= 2; }));
     server.signal(SIGTERM);
 
-    // The signal arrives a moment later; until then the kept connection stays open.
-    auto draining = watcher.get("/v1/ready");
-    while (draining.result_int() == 200 && draining.keep_alive())
-        draining = watcher.get("/v1/ready");
-    EXPECT_EQ(draining.result_int(), 503);
-    EXPECT_EQ(draining.body(), R"({"status":"draining"})");
+    // The signal arrives a moment later; until then the kept connection stays open. An idle
+    // connection is closed once the drain begins, or answered 503 if its request came first.
+    const auto readiness = [&watcher]() -> std::optional<testhttp::Reply> {
+        try {
+            return watcher.get("/v1/ready");
+        } catch (const boost::system::system_error&) {
+            return std::nullopt;
+        }
+    };
+    auto draining = readiness();
+    ASSERT_TRUE(testhttp::eventually([&] {
+        draining = readiness();
+        return !draining || draining->result_int() != 200 || !draining->keep_alive();
+    }));
+    if (draining) {
+        EXPECT_EQ(draining->result_int(), 503);
+        EXPECT_EQ(draining->body(), R"({"status":"draining"})");
+    }
     EXPECT_EQ(clean.wait_for(0s), std::future_status::timeout) << "the clean ended before the drain was seen";
     const auto cleaned = clean.get();
     EXPECT_EQ(cleaned.result_int(), 200);
@@ -478,6 +503,12 @@ TEST_F(ServerProgram, RefusedSettingsExitWithStatus2BeforeAnyFile)
         EXPECT_NE(server.standardError().find(c.said), std::string::npos) << server.standardError();
         EXPECT_FALSE(fs::exists(directory / "access.log")) << c.arguments[0];
     }
+    // A settings file's blank line must not start a server without keys.
+    setenv("TARVEK_API_KEYS", "", 1);
+    ServerProcess open(directory, {"--port", "0"});
+    unsetenv("TARVEK_API_KEYS");
+    EXPECT_TRUE(exitedWith(open.wait(), 2));
+    EXPECT_NE(open.standardError().find("TARVEK_API_KEYS is set but empty"), std::string::npos);
 }
 
 TEST_F(ServerProgram, APortTakenExitsWithStatus1)
@@ -545,6 +576,9 @@ TEST_F(ServerProgram, ApiKeysGuardTheRoutesAndAreReadAgainOnSighup)
     };
     const std::vector<Case> cases = {
         {"/v1/health", "", 200},           {"/v1/ready", "Bearer wrong", 200},
+        {"/v1/health?x=1", "", 200},       {"/v1/ready?", "", 200},
+        {"/v1/document/detect", "bearer alpha", 400}, {"/v1/document/detect", "  BEARER   alpha  ", 400},
+        {"/v1/document/detect", "Bearer", 401}, {"/v1/document/detect", "Bearer alpha beta", 401},
         {"/metrics", "", 401},             {"/metrics", "Bearer alpha", 200},
         {"/", "", 401},                    {"/v1/document/detect", "", 401},
         {"/v1/document/detect", "Bearer secret-guess", 401},
@@ -558,16 +592,23 @@ TEST_F(ServerProgram, ApiKeysGuardTheRoutesAndAreReadAgainOnSighup)
             EXPECT_EQ(reply[bhttp::field::www_authenticate], R"(Bearer realm="tarvek")");
         }
     }
+    // Two Authorization fields are refused whatever they hold.
+    EXPECT_NE(testhttp::rawExchange(port, "POST /v1/document/detect HTTP/1.1\r\nAuthorization: Bearer alpha\r\n"
+                                          "Authorization: Bearer alpha\r\nConnection: close\r\nContent-Length: 0\r\n\r\n")
+                  .find("HTTP/1.1 400"),
+              std::string::npos);
+
     std::ofstream(keys) << "beta\n";
     server.signal(SIGHUP);
-    while (server.standardError().find("API keys read again, 1 in force") == std::string::npos)
-        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(testhttp::eventually(
+        [&] { return server.standardError().find("API keys read again, 1 in force") != std::string::npos; }));
     EXPECT_EQ(statusWith("/v1/document/detect", "Bearer alpha").result_int(), 401);
     EXPECT_EQ(statusWith("/v1/document/detect", "Bearer beta").result_int(), 400);
     std::ofstream(keys) << ""; // an emptied file keeps the keys in force
     server.signal(SIGHUP);
-    while (server.standardError().find("holds no key; the keys read before stay in force") == std::string::npos)
-        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(testhttp::eventually([&] {
+        return server.standardError().find("holds no key; the keys read before stay in force") != std::string::npos;
+    }));
     EXPECT_EQ(statusWith("/v1/document/detect", "Bearer beta").result_int(), 400);
 
     server.signal(SIGTERM);
@@ -577,4 +618,152 @@ TEST_F(ServerProgram, ApiKeysGuardTheRoutesAndAreReadAgainOnSighup)
     EXPECT_NE(log.find("POST /v1/document/detect 401 (unknown API key)"), std::string::npos) << log;
     EXPECT_NE(log.find("GET / 401 (no API key)"), std::string::npos) << log;
     EXPECT_EQ(log.find("secret-guess"), std::string::npos) << "a refused key is never logged";
+}
+
+namespace {
+
+std::string encodedPng(const cv::Mat& image)
+{
+    std::vector<uchar> png;
+    cv::imencode(".png", image, png);
+    return std::string(png.begin(), png.end());
+}
+
+// Thirty receipts on one page: reading it takes many seconds.
+std::string crowdedReceipts() { return encodedPng(cv::repeat(testreceipt::receiptImage(), 6, 5)); }
+
+std::future<testhttp::Reply> postLater(std::uint16_t port, std::string target, const std::string& body)
+{
+    return std::async(std::launch::async, [port, target = std::move(target), &body] {
+        try {
+            return testhttp::post(port, target, body);
+        } catch (const boost::system::system_error&) {
+            return testhttp::Reply{}; // closed unanswered
+        }
+    });
+}
+
+} // namespace
+
+// A reload that finds no regular file in the key file's place (a FIFO, which would block a
+// reader until someone writes, a device that never ends, a file too large to be keys) keeps
+// the keys in force, and the server answers all the while.
+TEST_F(ServerProgram, AKeyReloadRefusesWhatIsNoKeyFileAndNeverHoldsUpTheServer)
+{
+    const fs::path keys = directory / "keys";
+    std::ofstream(keys) << "alpha\n";
+    ServerProcess server(directory, {"--port", "0", "--api-keys", keys.string()});
+    const auto port = server.waitForPort();
+    ASSERT_NE(port, 0) << server.standardError();
+    const std::vector<std::pair<std::function<void()>, std::string>> replacements = {
+        {[&] { ASSERT_EQ(mkfifo(keys.c_str(), 0600), 0); }, "is not a file"},
+        {[&] { fs::create_symlink("/dev/zero", keys); }, "is not a file"},
+        {[&] { std::ofstream(keys) << std::string(2u << 20, 'k'); }, "is larger than 1048576 bytes"},
+    };
+    for (const auto& [replace, said] : replacements) {
+        fs::remove(keys);
+        replace();
+        server.signal(SIGHUP);
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(testhttp::request(port, bhttp::verb::get, "/v1/health").result_int(), 200) << said;
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s) << said;
+        EXPECT_TRUE(testhttp::eventually([&] { return server.standardError().find(said) != std::string::npos; }, 5s))
+            << server.standardError();
+        testhttp::Headers key{{bhttp::field::authorization, "Bearer alpha"}};
+        EXPECT_EQ(testhttp::request(port, bhttp::verb::post, "/v1/document/detect", {}, key).result_int(), 400)
+            << "the keys read before stay in force";
+    }
+    server.signal(SIGTERM);
+    EXPECT_TRUE(server.endsWithin(10s));
+}
+
+// The stop keeps its word: connections without a whole request (idle, half a header, half a
+// body) are closed at once, work under way gets at most the grace period and is answered 503
+// then, and a second signal ends the program at once. Exit status 0 in every case.
+TEST_F(ServerProgram, StopsWithinItsGraceWhateverIsRunning)
+{
+    const std::string slowRead = crowdedReceipts(), slowClean = slowPhoto();
+    struct Case {
+        std::string grace;
+        bool secondSignal;
+        std::chrono::milliseconds bound; // the grace and a wide margin; the work takes far longer
+    };
+    for (const Case& c : {Case{"0", false, 2s}, Case{"2", false, 4500ms}, Case{"60", true, 2s}}) {
+        std::vector<std::future<testhttp::Reply>> work; // before the server: its end lets them go
+        ServerProcess server(directory, {"--port", "0", "--grace", c.grace});
+        const auto port = server.waitForPort();
+        ASSERT_NE(port, 0) << server.standardError();
+        testhttp::KeptConnection idle(port), halfHeader(port), halfBody(port);
+        EXPECT_EQ(idle.get("/v1/health").result_int(), 200);
+        testhttp::asio::write(halfHeader.socket, testhttp::asio::buffer(std::string("GET /v1/health HTTP/1.1\r\n")));
+        testhttp::asio::write(halfBody.socket,
+                              testhttp::asio::buffer(std::string("POST /v1/document/detect HTTP/1.1\r\n"
+                                                                 "Content-Length: 1000\r\n\r\nhalf")));
+        work.push_back(postLater(port, "/v1/document/read?lang=eng&rectify=false&upright=false&deadline_ms=60000",
+                                 slowRead));
+        work.push_back(postLater(port, "/v1/document/clean", slowClean));
+        ASSERT_TRUE(testhttp::eventually([&] { return requestsInFlight(port) >= 3; }));
+
+        const auto stopped = std::chrono::steady_clock::now();
+        server.signal(SIGTERM);
+        if (c.secondSignal) {
+            std::this_thread::sleep_for(300ms);
+            server.signal(SIGTERM);
+        }
+        ASSERT_TRUE(server.endsWithin(c.bound + 10s)) << "grace " << c.grace;
+        EXPECT_LT(std::chrono::steady_clock::now() - stopped, c.bound) << "grace " << c.grace;
+        EXPECT_TRUE(exitedWith(server.wait(), 0));
+        for (auto& reply : work) {
+            ASSERT_EQ(reply.wait_for(5s), std::future_status::ready);
+            const int status = reply.get().result_int();
+            EXPECT_TRUE(status == 503 || status == 200) << status; // 200: a photo quicker than the grace
+        }
+        const std::string log = readFile(directory / "access.log");
+        EXPECT_NE(log.find("the server stops: "), std::string::npos) << log;
+    }
+}
+
+// Many small photos at once are all answered: the queue is bounded by what it holds, not by a count.
+TEST_F(ServerProgram, TwoHundredConnectionsOfSmallPhotosAreAllAnswered)
+{
+    ServerProcess server(directory, {"--port", "0"});
+    const auto port = server.waitForPort();
+    ASSERT_NE(port, 0) << server.standardError();
+    std::vector<uchar> jpeg;
+    cv::imencode(".jpg", cv::Mat(120, 160, CV_8UC3, cv::Scalar(90, 120, 200)), jpeg);
+    const std::string photo(jpeg.begin(), jpeg.end());
+    std::atomic<int> answered{0}, refused{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 200; ++i)
+        clients.emplace_back([&] {
+            testhttp::KeptConnection connection(port);
+            for (int request = 0; request < 3; ++request)
+                ++(connection.post("/v1/document/detect", photo).result_int() == 200 ? answered : refused);
+        });
+    for (auto& client : clients)
+        client.join();
+    EXPECT_EQ(answered.load(), 600);
+    EXPECT_EQ(refused.load(), 0);
+}
+
+// Photos reserve their route's peak from the memory budget before they are decoded: a
+// second large photo waits for none while a first takes the budget, and one beyond the
+// whole budget is refused for good.
+TEST_F(ServerProgram, TheMemoryBudgetRefusesASecondLargePhotoWhileOneIsWorkedOn)
+{
+    ServerProcess server(directory, {"--port", "0", "--memory-budget", "700m"});
+    const auto port = server.waitForPort();
+    ASSERT_NE(port, 0) << server.standardError();
+    const std::string photo = slowPhoto(); // 36 megapixels: about 430 MB to clean
+    auto first = postLater(port, "/v1/document/clean", photo);
+    ASSERT_TRUE(testhttp::eventually([&] { return requestsInFlight(port) >= 2; }));
+    const auto second = testhttp::post(port, "/v1/document/clean", photo);
+    EXPECT_EQ(second.result_int(), 503) << second.body();
+    EXPECT_EQ(second[bhttp::field::retry_after], "1");
+    EXPECT_NE(second.body().find("memory"), std::string::npos) << second.body();
+    const auto huge = testhttp::post(port, "/v1/document/binarize",
+                                     encodedPng(cv::Mat(10000, 10000, CV_8UC1, cv::Scalar(255))));
+    EXPECT_EQ(huge.result_int(), 413) << huge.body();
+    EXPECT_EQ(first.get().result_int(), 200);
+    EXPECT_EQ(testhttp::post(port, "/v1/document/clean", photo).result_int(), 200) << "the budget is free again";
 }
