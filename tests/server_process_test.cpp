@@ -751,10 +751,10 @@ TEST_F(ServerProgram, TwoHundredConnectionsOfSmallPhotosAreAllAnswered)
 // whole budget is refused for good.
 TEST_F(ServerProgram, TheMemoryBudgetRefusesASecondLargePhotoWhileOneIsWorkedOn)
 {
-    ServerProcess server(directory, {"--port", "0", "--memory-budget", "700m"});
+    ServerProcess server(directory, {"--port", "0", "--memory-budget", "500m"});
     const auto port = server.waitForPort();
     ASSERT_NE(port, 0) << server.standardError();
-    const std::string photo = slowPhoto(); // 36 megapixels: about 430 MB to clean
+    const std::string photo = slowPhoto(); // 36 megapixels: about 330 MB to clean
     auto first = postLater(port, "/v1/document/clean", photo);
     ASSERT_TRUE(testhttp::eventually([&] { return requestsInFlight(port) >= 2; }));
     const auto second = testhttp::post(port, "/v1/document/clean", photo);

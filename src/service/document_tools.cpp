@@ -210,12 +210,13 @@ binarization::MethodOptions methodOptionsOf(const ToolRequest& request, const bi
 }
 
 // What each tool takes at most for each pixel of the photo as sent (its decoded
-// copy, working copies and answer), measured on photos of 12 to 100 megapixels
-// (docs/PERFORMANCE.md): the memory reserved before the photo is decoded.
+// copy, working copies and answer), measured on a 12-megapixel JPEG photo and a
+// 40-megapixel PNG page (docs/PERFORMANCE.md) with a margin: the memory reserved
+// before the photo is decoded. Detect decodes a large JPEG reduced, a PNG whole.
 constexpr double detectPeakPerPixel = 4;
-constexpr double rectifyPeakPerPixel = 9;
-constexpr double binarizePeakPerPixel = 15;
-constexpr double cleanPeakPerPixel = 12;
+constexpr double rectifyPeakPerPixel = 6;
+constexpr double binarizePeakPerPixel = 14;
+constexpr double cleanPeakPerPixel = 9;
 
 } // namespace
 

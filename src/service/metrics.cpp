@@ -37,18 +37,14 @@ void writeHeader(std::string& text, const char* name, const char* type, const ch
 
 } // namespace
 
-void Metrics::started()
-{
-    std::lock_guard lock(mutex_);
-    ++inFlight_;
-}
+void Metrics::started() { inFlight_.fetch_add(1, std::memory_order_relaxed); }
 
 void Metrics::finished(const std::string& route, int status, std::chrono::steady_clock::duration elapsed,
                        std::size_t bytesIn, std::size_t bytesOut)
 {
     const double seconds = std::chrono::duration<double>(elapsed).count();
+    inFlight_.fetch_sub(1, std::memory_order_relaxed);
     std::lock_guard lock(mutex_);
-    --inFlight_;
     // Found without a copy of the label once the route has been seen.
     RouteCounts& counts = routes_[routeLabel(route)];
     ++counts.statuses[status];
@@ -71,7 +67,7 @@ std::string Metrics::exposition() const
     writeRequests(text);
     writeDurations(text);
     writeHeader(text, "tarvek_http_requests_in_flight", "gauge", "Requests being answered.");
-    fmt::format_to(std::back_inserter(text), "tarvek_http_requests_in_flight {}\n", inFlight_);
+    fmt::format_to(std::back_inserter(text), "tarvek_http_requests_in_flight {}\n", inFlight_.load());
     writeHeader(text, "tarvek_http_request_body_bytes_total", "counter", "Request body bytes received.");
     fmt::format_to(std::back_inserter(text), "tarvek_http_request_body_bytes_total {}\n", bytesIn_);
     writeHeader(text, "tarvek_http_response_body_bytes_total", "counter", "Response body bytes sent.");

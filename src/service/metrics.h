@@ -7,6 +7,7 @@
 #include "http/http_server.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -45,7 +46,7 @@ private:
 
     mutable std::mutex mutex_;
     std::map<std::string, RouteCounts> routes_;
-    std::int64_t inFlight_ = 0;
+    std::atomic<std::int64_t> inFlight_{0}; // counted without the lock: every request starts here
     std::uint64_t bytesIn_ = 0;
     std::uint64_t bytesOut_ = 0;
 };

@@ -19,7 +19,7 @@ namespace {
 
 // What reading takes at most for each pixel of the photo as sent (the decoded
 // photo, its grey copy and the bounded working copies of preparation).
-constexpr double readPeakPerPixel = 6;
+constexpr double readPeakPerPixel = 9;
 
 reading::ReadOptions readOptionsOf(const ToolRequest& request)
 {
