@@ -564,7 +564,9 @@ private:
                           [self = shared_from_this(), response, closeAfter, served, bodySize](beast::error_code ec,
                                                                                               std::size_t) {
                               self->report(*served.route, response->result_int(), served.bytesIn, ec ? 0 : bodySize);
-                              if (ec || closeAfter)
+                              // A drain that began while the answer was written closes the
+                              // connection too: it would otherwise wait for another request.
+                              if (ec || closeAfter || self->connections_.draining())
                                   return self->close();
                               self->readHeader();
                           });
