@@ -372,11 +372,11 @@ WorkingCopy workingCopy(const cv::Mat& image)
     // (0.4 s instead of 1.4 s for 16384 x 16384 pixels of colour), then the fraction left.
     // Given as factors, both map pixel edges by exactly that factor.
     const int blocks = static_cast<int>(reduction);
-    WorkingCopy copy{image, reduction};
+    cv::Mat averaged = image;
     if (blocks > 1)
-        cv::resize(image, copy.image, cv::Size(), 1.0 / blocks, 1.0 / blocks, cv::INTER_AREA);
-    const double rest = blocks / reduction;
-    cv::resize(copy.image, copy.image, cv::Size(), rest, rest, cv::INTER_AREA);
+        cv::resize(image, averaged, cv::Size(), 1.0 / blocks, 1.0 / blocks, cv::INTER_AREA);
+    WorkingCopy copy{cv::Mat(), reduction};
+    cv::resize(averaged, copy.image, cv::Size(), blocks / reduction, blocks / reduction, cv::INTER_AREA);
     return copy;
 }
 
@@ -465,7 +465,7 @@ PreparedPage prepared(const cv::Mat& image, bool rectify, bool upright, const Pr
     if (stopped(deadline, out))
         return out;
 
-    LetterScaled scaled = scaledToLetters(page, how);
+    const LetterScaled scaled = scaledToLetters(page, how);
     out.unreadable = scaled.unreadable;
     if (scaled.pixels.empty() || stopped(deadline, out))
         return out;
