@@ -88,9 +88,8 @@ std::optional<py::array> findDocument(const py::array& image, const std::string&
 }
 
 // The members of the detect route's answer: corners, corners_subpixel, confidence.
-std::optional<py::dict> detectDocument(const py::array& image, const std::string& strategy, const std::string& kind)
+std::optional<py::dict> detectionDict(const std::optional<search::Detection>& found)
 {
-    const auto found = searched(image, strategy, kind);
     if (!found)
         return std::nullopt;
     py::dict detection;
@@ -98,6 +97,47 @@ std::optional<py::dict> detectDocument(const py::array& image, const std::string
     detection["corners_subpixel"] = cornersArray(found->corners);
     detection["confidence"] = found->confidence ? py::object(py::float_(*found->confidence)) : py::none();
     return detection;
+}
+
+std::optional<py::dict> detectDocument(const py::array& image, const std::string& strategy, const std::string& kind)
+{
+    return detectionDict(searched(image, strategy, kind));
+}
+
+// Raises for bytes that are not handed to the decoder: NotAnImage for another kind of file,
+// ValueError for a header without a size or with too many pixels.
+void checkImageFile(const std::string& bytes)
+{
+    using imageio::ImageCheck;
+    switch (imageio::checkImageBytes(bytes)) {
+    case ImageCheck::empty:
+    case ImageCheck::otherFormat:
+        throw NotAnImage("not a JPEG, PNG, BMP, WebP or TIFF file");
+    case ImageCheck::sizeUnknown:
+        throw py::value_error("the image header does not declare the image's size");
+    case ImageCheck::tooManyPixels:
+        throw py::value_error("the image declares more than 2^28 pixels");
+    case ImageCheck::decodable:
+        break;
+    }
+}
+
+// The file decoded as the HTTP detect route and the tarvek program decode it for the search.
+std::optional<py::dict> detectDocumentFile(const py::bytes& data, const std::string& strategy, const std::string& kind)
+{
+    const search::Strategy& search = strategyNamed(strategy);
+    const search::Ratios ratios = ratiosNamed(kind);
+    const std::string bytes = data;
+    std::optional<search::Detection> found;
+    {
+        py::gil_scoped_release unlocked;
+        checkImageFile(bytes);
+        imageio::ReducedImage photo = imageio::decodeReduced(bytes, search::searchSide(search));
+        if (photo.image.empty())
+            throw py::value_error("the image cannot be decoded");
+        found = search::detectedIn(photo, search, ratios);
+    }
+    return detectionDict(found);
 }
 
 py::array rectify(const py::array& image, const py::object& given, const std::string& strategy,
@@ -172,27 +212,15 @@ py::array clean(const py::array& image)
 
 py::array decodeImage(const py::bytes& data)
 {
-    std::string bytes = data;
+    const std::string bytes = data;
     cv::Mat image;
     {
         py::gil_scoped_release unlocked;
-        using imageio::ImageCheck;
-        switch (imageio::checkImageBytes(bytes)) {
-        case ImageCheck::empty:
-        case ImageCheck::otherFormat:
-            break;
-        case ImageCheck::sizeUnknown:
-            throw py::value_error("the image header does not declare the image's size");
-        case ImageCheck::tooManyPixels:
-            throw py::value_error("the image declares more than 2^28 pixels");
-        case ImageCheck::decodable:
-            image = imageio::decodeImage(bytes, cv::IMREAD_COLOR);
-            if (image.empty())
-                throw py::value_error("the image cannot be decoded");
-        }
+        checkImageFile(bytes);
+        image = imageio::decodeImage(bytes, cv::IMREAD_COLOR);
+        if (image.empty())
+            throw py::value_error("the image cannot be decoded");
     }
-    if (image.empty())
-        throw NotAnImage("not a JPEG, PNG, BMP, WebP or TIFF file");
     return arrayOf(image);
 }
 
@@ -304,7 +332,15 @@ PYBIND11_MODULE(_tarvek, module)
                arg("kind") = "any",
                "What the search found, as the HTTP detect route answers it: a dict of \"corners\" (4 x 2 int32),\n"
                "\"corners_subpixel\" (4 x 2 float32, as the search found them) and \"confidence\" (0 to 1 from the\n"
-               "page search auto, None from the others). None when no document is found.");
+               "page search auto, None from the others). None when no document is found. The route and the\n"
+               "tarvek program search a large JPEG file decoded at a reduced size; on an array decoded whole\n"
+               "the corners may differ from theirs by a pixel (detect_document_file answers as they do).");
+    module.def("detect_document_file", &detectDocumentFile, arg("data"), arg("strategy") = search::defaultStrategy,
+               arg("kind") = "any",
+               "What detect_document finds in the bytes of an image file, decoded as the HTTP detect route and\n"
+               "the tarvek program decode it (a large JPEG at 1/2, 1/4 or 1/8 of its size for the search auto,\n"
+               "its corners then in the full photo's pixels), so that all three answer the same corners.\n"
+               "NotAnImageError and ValueError as decode_image.");
     module.def("rectify", &rectify, arg("image"), arg("corners") = py::none(), arg("strategy") = search::defaultStrategy,
                arg("kind") = "any", arg("upright") = false,
                "The document flattened: as wide as the longer of its top and bottom sides, as high as its\n"

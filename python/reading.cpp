@@ -53,13 +53,14 @@ py::object fieldDict(const std::optional<reading::Field>& field)
 
 reading::ReadOptions readOptions(const std::string& lang, bool rectify, bool upright, int deadlineMs)
 {
-    const std::string problem = reading::languagesProblem(lang);
+    const std::string languages = reading::normalisedLanguages(lang);
+    const std::string problem = reading::languagesProblem(languages);
     if (!problem.empty())
         throw py::value_error("lang: " + problem);
     if (deadlineMs < reading::minDeadlineMs || deadlineMs > reading::maxDeadlineMs)
         throw py::value_error("deadline_ms must lie in " + std::to_string(reading::minDeadlineMs) + " ... " +
                               std::to_string(reading::maxDeadlineMs));
-    return {lang, rectify, upright, deadlineMs};
+    return {languages, rectify, upright, deadlineMs};
 }
 
 reading::ReadResult readPhoto(const py::array& image, const reading::ReadOptions& options)
@@ -120,8 +121,10 @@ void addReading(py::module_& module)
                "(0 to 1) and \"words\", dicts of the same three), \"cut_short\" (the deadline stopped reading),\n"
                "\"page_found\", \"corners\" (4 x 2 float32 of the page flattened before reading, or None) and\n"
                "\"rotation\" (clockwise degrees that turned it upright). lang joins installed models (see\n"
-               "languages) with '+'; rectify looks for a page in the photo to flatten; deadline_ms\n"
-               "(100 ... 60000) bounds the recognition of one page. ValueError for an unknown language.");
+               "languages) with '+' or spaces; rectify looks for a page in the photo to flatten; deadline_ms\n"
+               "(100 ... 60000) bounds the reading of one page. ValueError for an unknown language. A page\n"
+               "too long for the engine at a letter height it reads (a line of text 100000 pixels long)\n"
+               "gives no lines, as an image without text does.");
     module.def("receipt_fields", &receiptFields, arg("image"), arg("lang") = defaults.languages,
                arg("rectify") = defaults.rectify, arg("upright") = defaults.upright,
                arg("deadline_ms") = defaults.deadlineMs, arg("lines") = false,

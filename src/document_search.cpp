@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace tarvek::documentsearch {
 namespace {
@@ -114,6 +115,26 @@ const DocumentKind* kindNamed(const std::string& name)
         if (name == kind.name)
             return &kind;
     return nullptr;
+}
+
+int searchSide(const Strategy& strategy)
+{
+    return strategy.takesReducedPhotos ? reducedSearchSide : std::numeric_limits<int>::max();
+}
+
+cv::Point2f inFullPixels(cv::Point2f point, double scale)
+{
+    const cv::Point2f half(0.5f, 0.5f);
+    return (point + half) * static_cast<float>(scale) - half;
+}
+
+std::optional<Detection> detectedIn(imageio::ReducedImage& photo, const Strategy& strategy, const Ratios& ratios)
+{
+    auto found = strategy.find(photo.image, ratios);
+    if (found && photo.scale != 1)
+        for (cv::Point2f& corner : found->corners)
+            corner = inFullPixels(corner, photo.scale);
+    return found;
 }
 
 namespace {

@@ -3,6 +3,8 @@
 // The document searches, document kinds and page sizes by the names that the
 // HTTP routes, the command line and the Python package share.
 
+#include "imageio.h"
+
 #include <opencv2/core.hpp>
 
 #include <cstdint>
@@ -58,6 +60,24 @@ constexpr const char* defaultStrategy = "auto";
 // The entry of a table above by name; null when no entry has it.
 const Strategy* strategyNamed(const std::string& name);
 const DocumentKind* kindNamed(const std::string& name);
+
+// A search that takes reduced photos gets a large JPEG decoded at 1/2, 1/4 or
+// 1/8 of its size, no smaller than this on its longer side: a fraction of a
+// full decode, and its sides are still refined to well under a pixel of it.
+constexpr int reducedSearchSide = 960;
+
+// The longer side a photo is decoded at for the strategy (decodeReduced's
+// minSide): reducedSearchSide when it takes reduced photos, all of it otherwise.
+int searchSide(const Strategy& strategy);
+
+// A point of a photo decoded at 1/scale of its size, in the full photo's
+// pixels: a decoded pixel spans scale x scale of them, centre to centre.
+cv::Point2f inFullPixels(cv::Point2f point, double scale);
+
+// What the strategy finds in a photo decoded for it (imageio::decodeReduced
+// with searchSide(strategy)), in the full photo's pixels. The detect route and
+// the command line search files this way and so answer the same corners.
+std::optional<Detection> detectedIn(imageio::ReducedImage& photo, const Strategy& strategy, const Ratios& ratios);
 
 // Pages larger than this are not made.
 constexpr std::uint64_t maxPagePixels = std::uint64_t{1} << 28;

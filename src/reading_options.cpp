@@ -37,8 +37,9 @@ std::string languagesProblem(const std::string& languages)
 {
     const std::string quoted = "\"" + validUtf8(languages) + "\"";
     if (!languagesInstalled(languages))
-        return quoted + " is not a set of installed languages joined by '+' (installed: " + installedList() + ")";
-    if (repeats(languages))
+        return quoted + " is not a set of installed languages joined by '+' or spaces (installed: " + installedList() +
+               ")";
+    if (repeats(normalisedLanguages(languages)))
         return quoted + " names a language more than once";
     return "";
 }

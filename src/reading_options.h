@@ -13,9 +13,9 @@ constexpr int minDeadlineMs = 100;
 constexpr int maxDeadlineMs = 60000;
 
 // What is wrong with a language set a user names ("" when nothing is): a part
-// that is not installed, or a language named twice. Each distinct set starts
-// engines of its own on every reading thread, so repeats are refused rather
-// than let a client grow them without end.
+// that is not installed, or a language named twice. Parts are separated by '+'
+// or spaces (see normalisedLanguages). Each distinct set starts an engine of
+// its own, so repeats, which would only add sets, are refused.
 std::string languagesProblem(const std::string& languages);
 
 } // namespace tarvek::reading

@@ -3,7 +3,9 @@
 
 #include "../bench/photo.h"
 #include "binarization_methods.h"
+#include "document_search.h"
 #include "documentarea.h"
+#include "imageio.h"
 #include "receipt_image.h"
 #include "test_images.h"
 #include "version.h"
@@ -157,6 +159,34 @@ TEST_F(TarvekProgram, DetectWritesTheLibrarysCornersAsJsonLines)
     for (std::string line; std::getline(again, line);)
         EXPECT_FALSE(std::regex_search(line, exponent)) << line;
     EXPECT_NE(run.err.find("skipped in/notes.txt: not an image file"), std::string::npos) << run.err;
+}
+
+// A large JPEG is searched decoded at a reduced size, as the detect route searches it, so that
+// both answer the same corners for the same file.
+TEST_F(TarvekProgram, DetectSearchesALargeJpegAsTheDetectRouteDoes)
+{
+    const std::string photo = TARVEK_TEST_DATA "/smartdoc2015/background01_datasheet001_frame_0118.jpeg";
+    const Finished run = runTarvek({"detect", photo});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const boost::json::object answer = boost::json::parse(run.out).as_object();
+
+    namespace search = tarvek::documentsearch;
+    const search::Strategy& strategy = *search::strategyNamed(search::defaultStrategy);
+    namespace imageio = tarvek::imageio;
+    imageio::ReducedImage reduced = imageio::decodeReduced(readFile(photo), search::searchSide(strategy));
+    EXPECT_EQ(reduced.scale, 2);
+    const auto found = search::detectedIn(reduced, strategy, {});
+    ASSERT_TRUE(found);
+    boost::json::array corners;
+    for (const cv::Point& corner : search::wholePixels(found->corners))
+        corners.push_back(boost::json::array{corner.x, corner.y});
+    EXPECT_EQ(answer.at("corners").as_array(), corners);
+    for (std::size_t k = 0; k < 4; ++k) {
+        EXPECT_NEAR(answer.at("corners_subpixel").at(k).at(0).to_number<double>(), found->corners[k].x, 1e-3) << k;
+        EXPECT_NEAR(answer.at("corners_subpixel").at(k).at(1).to_number<double>(), found->corners[k].y, 1e-3) << k;
+    }
+    EXPECT_EQ(answer.at("width"), reduced.full.width);
+    EXPECT_EQ(answer.at("height"), reduced.full.height);
 }
 
 TEST_F(TarvekProgram, WritesResultsInTheInputTreeAndReportsFailures)
@@ -455,6 +485,25 @@ TEST_F(TarvekProgram, ReadAndFieldsWriteALinePerPhoto)
     EXPECT_EQ(answer.at("date").at("value"), testreceipt::date.c_str());
     EXPECT_EQ(answer.at("total").at("value"), testreceipt::total.c_str());
     EXPECT_TRUE(answer.at("business_name").is_object()) << fields.out;
+}
+
+// A page too long for the engine at a letter height it reads fails with that reason rather than
+// an error of the library's internals; a language set may be given with spaces.
+TEST_F(TarvekProgram, ReadRefusesAPageTooLongToReadSayingWhy)
+{
+    cv::Mat line(60, 120000, CV_8U, cv::Scalar(255));
+    std::string text;
+    while (text.size() * 30 < 120000)
+        text += "TOTAL 8.69 ";
+    cv::putText(line, text, cv::Point(10, 45), cv::FONT_HERSHEY_SIMPLEX, 1.3, cv::Scalar(0), 2);
+    cv::imwrite((root_ / "line.png").string(), line);
+    const Finished read = runTarvek({"read", "line.png", "--lang", "eng deu"});
+    EXPECT_EQ(read.status, 1) << read.err;
+    const boost::json::object answer = boost::json::parse(read.out).as_object();
+    const std::string error(answer.at("error").as_string());
+    EXPECT_NE(error.find("too long for the engine"), std::string::npos) << error;
+    EXPECT_EQ(error.find("OpenCV"), std::string::npos) << error;
+    EXPECT_NE(read.err.find("failed line.png: the page"), std::string::npos) << read.err;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Language sets as users name them: installed models joined by '+', each once.
+// Language sets as users name them: installed models joined by '+' or spaces, each once.
 
+#include "reading/reading.h"
 #include "reading_options.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +9,15 @@ namespace {
 
 TEST(LanguagesProblem, AcceptsEachInstalledLanguageOnceInAnyOrder)
 {
-    for (const char* languages : {"eng", "kor", "deu", "kor+eng", "eng+kor", "deu+eng+kor", "kor+deu"})
+    // A URL's query decodes '+' as a space: "lang=deu+eng" arrives as "deu eng".
+    const std::pair<const char*, const char*> sets[] = {
+        {"eng", "eng"},         {"kor", "kor"},         {"deu", "deu"},
+        {"kor+eng", "kor+eng"}, {"eng+kor", "eng+kor"}, {"deu+eng+kor", "deu+eng+kor"},
+        {"kor+deu", "kor+deu"}, {"deu eng", "deu+eng"}, {"kor eng+deu", "kor+eng+deu"}};
+    for (const auto& [languages, normalised] : sets) {
         EXPECT_EQ(tarvek::reading::languagesProblem(languages), "") << languages;
+        EXPECT_EQ(tarvek::reading::normalisedLanguages(languages), normalised);
+    }
 }
 
 TEST(LanguagesProblem, RefusesUnknownIncompleteAndRepeatedSets)
@@ -23,6 +31,12 @@ TEST(LanguagesProblem, RefusesUnknownIncompleteAndRepeatedSets)
                                                                {"eng+", "installed"},
                                                                {"+eng", "installed"},
                                                                {"eng++kor", "installed"},
+                                                               {"eng kor ", "installed"},
+                                                               {" eng", "installed"},
+                                                               {"eng  kor", "installed"},
+                                                               {"eng+ kor", "installed"},
+                                                               {"eng\tkor", "installed"},
+                                                               {"eng eng", "more than once"},
                                                                {"osd", "installed"},
                                                                {"eng+eng", "more than once"},
                                                                {"kor+eng+kor", "more than once"},

@@ -1,16 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <random>
+#include <thread>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "reading/engine.h"
 #include "reading/keyword_corrector.h"
 #include "reading/preparation.h"
 #include "reading/reading.h"
 #include "reading/receipt_fields_internal.h"
 #include "reading/wide_text.h"
+#include "receipt_image.h"
 #include "synthetic_receipt.h"
 #include "weighted_edit_distance.h"
 
@@ -502,6 +506,55 @@ TEST(Preparation, LetterHeightFollowsTheScale)
     }
 }
 
+// Images past the working bound are prepared from a copy reduced by area: within the bound, and a
+// mark on the image is found in the copy where the reduction maps it.
+TEST(Preparation, WorkingCopiesStayWithinTheirBoundAndMapBack)
+{
+    const cv::Size sizes[] = {{4000, 3000}, {6000, 4000}, {17000, 1000}, {900, 40000}};
+    for (const cv::Size size : sizes) {
+        cv::Mat image(size, CV_8U, cv::Scalar(255));
+        const cv::Rect mark(size.width / 3, size.height / 2, 200, 100);
+        image(mark).setTo(0);
+        const WorkingCopy working = workingCopy(image);
+        SCOPED_TRACE(testing::Message() << size << " to " << working.image.size());
+        EXPECT_LE(working.image.total(), MAX_WORKING_PIXELS * 1.001);
+        if (image.total() <= MAX_WORKING_PIXELS) {
+            EXPECT_EQ(working.image.data, image.data);
+            continue;
+        }
+        EXPECT_GE(working.image.total(), MAX_WORKING_PIXELS * 0.99);
+        const cv::Rect found = cv::boundingRect(working.image < 128);
+        const cv::Matx33d toImage = cv::Matx33d::diag({working.reduction, working.reduction, 1});
+        const cv::Rect back = mappedBox(found, toImage);
+        EXPECT_LE(cv::norm(back.tl() - mark.tl()), 2 * working.reduction);
+        EXPECT_LE(cv::norm(back.br() - mark.br()), 2 * working.reduction);
+    }
+}
+
+// A photo larger than the working bound reads as the same photo at its own size: the page's
+// corners and the lines' boxes come back in the large photo's pixels.
+TEST(ReadText, ALargePhotoIsReadInItsOwnPixels)
+{
+    constexpr double enlarged = 5; // 1040 x 820 to 21 million pixels
+    const cv::Mat photo = cv::imread(testreceipt::photoPath);
+    cv::Mat large;
+    cv::resize(photo, large, cv::Size(), enlarged, enlarged, cv::INTER_LINEAR);
+    ReadOptions options;
+    options.languages = "eng";
+    options.upright = false;
+    const ReadResult result = readText(large, options), expected = readText(photo, options);
+    ASSERT_TRUE(result.pageFound);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_LE(cv::norm(result.corners[i] - cv::Point2f(testreceipt::photoCorners[i]) * enlarged), 4 * enlarged)
+            << i;
+    ASSERT_EQ(result.lines.size(), expected.lines.size());
+    for (size_t i = 0; i < result.lines.size(); ++i) {
+        const cv::Rect box = result.lines[i].box, small = expected.lines[i].box;
+        EXPECT_LE(cv::norm((box.tl() + box.br()) - (small.tl() + small.br()) * enlarged), 2 * 4 * enlarged) << box;
+        EXPECT_NEAR(box.height, small.height * enlarged, 4 * enlarged) << box;
+    }
+}
+
 // Pages of scattered dots, which Tesseract's layout analysis would take minutes over whatever
 // the deadline, are noise; a receipt scan and a printed receipt, specks and all, are not.
 TEST(Preparation, ScatteredDotsAreNoiseAndPrintIsNot)
@@ -616,27 +669,154 @@ TEST(ReadText, TurnedPagesAreReadUpright)
     EXPECT_EQ(uprightRotation(receipt.image), 0);
 }
 
-TEST(ReadText, DeadlineCutsALargePageShort)
+// Many lines of print under noise: seconds of preparation and recognition.
+cv::Mat largeNoisyPage()
 {
-    // Many lines of print under noise: far more than 50 ms of recognition.
     std::mt19937 random(11);
     cv::Mat page(4000, 3000, CV_8UC3, cv::Scalar::all(255));
     for (int y = 0; y + 1200 <= page.rows; y += 1200) {
         const auto receipt = tarvek::synthetic::receipt(random, tarvek::synthetic::ReceiptLanguage::English, false);
-        const cv::Mat part = receipt.image(cv::Rect(0, 0, std::min(receipt.image.cols, 3000), std::min(receipt.image.rows, 1200)));
+        const cv::Rect top(0, 0, std::min(receipt.image.cols, 3000), std::min(receipt.image.rows, 1200));
+        const cv::Mat part = receipt.image(top);
         part.copyTo(page(cv::Rect(cv::Point(0, y), part.size())));
     }
     cv::Mat noise(page.size(), CV_8UC3);
     cv::randn(noise, 0, 20);
-    page -= noise;
+    return page - noise;
+}
+
+// A deadline that passes during recognition, one that passed before the request was read, a
+// cancel flag set beforehand and one set by another thread while the page is read: each stops
+// the reading early, the last two whatever the deadline.
+TEST(ReadText, DeadlinesAndCancellingCutReadingShort)
+{
+    using namespace std::chrono;
+    struct Case {
+        const char* name;
+        int deadlineMs;
+        milliseconds startedAgo;
+        bool cancelledBefore;
+        milliseconds cancelAfter; // from another thread; 0: not
+        bool readsNothing; // stopped before recognition began
+    };
+    const Case cases[] = {
+        {"deadline", 50, 0ms, false, 0ms, false},
+        {"deadline passed before the call", 1000, 5000ms, false, 0ms, true},
+        {"cancelled before the call", 60000, 0ms, true, 0ms, true},
+        {"cancelled while reading", 60000, 0ms, false, 300ms, false},
+    };
+    const cv::Mat page = largeNoisyPage();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<bool> cancel{c.cancelledBefore};
+        ReadOptions options;
+        options.languages = "eng";
+        options.deadlineMs = c.deadlineMs;
+        options.deadlineStart = steady_clock::now() - c.startedAgo;
+        options.cancel = &cancel;
+        std::thread canceller;
+        if (c.cancelAfter > 0ms)
+            canceller = std::thread([&] {
+                std::this_thread::sleep_for(c.cancelAfter);
+                cancel = true;
+            });
+        const auto start = steady_clock::now();
+        const ReadResult result = readText(page, options);
+        const double seconds = duration<double>(steady_clock::now() - start).count();
+        if (canceller.joinable())
+            canceller.join();
+        EXPECT_TRUE(result.cutShort);
+        EXPECT_LT(seconds, 10.0);
+        if (c.readsNothing) {
+            EXPECT_TRUE(result.lines.empty());
+        }
+    }
+}
+
+// The first `count` of a receipt's items on white, down a column from its top or along one line
+// from its left (count < 0: as many as fill it).
+cv::Mat printedItems(cv::Size size, bool column, int count)
+{
+    const char* const items[] = {"BREAD 2.50", "MILK 1.20", "COFFEE 4.99", "TOTAL 8.69"};
+    cv::Mat page(size, CV_8U, cv::Scalar(255));
+    if (column) {
+        for (int i = 0, y = 40; y < size.height && i != count; ++i, y += 45)
+            cv::putText(page, items[i % 4], cv::Point(5, y), cv::FONT_HERSHEY_SIMPLEX, 0.9, cv::Scalar(0), 2);
+        return page;
+    }
+    std::string line;
+    for (int i = 0; line.size() * 30 < size_t(size.width) && i != count; ++i)
+        line += std::string(items[i % 4]) + " ";
+    cv::putText(page, line, cv::Point(10, size.height * 3 / 4), cv::FONT_HERSHEY_SIMPLEX, 1.3, cv::Scalar(0), 2);
+    return page;
+}
+
+// OpenCV's warps and Tesseract's boxes take at most 32767 pixels a side. Longer pages are scaled
+// within that; one whose letters would then be too small is refused with the reason. None ends
+// in an exception.
+TEST(ReadText, LongPagesAreScaledWithinTheEnginesSidesOrRefused)
+{
+    struct Case {
+        cv::Mat image;
+        bool reads; // lines come back
+        bool refused; // too long for its letters
+    };
+    cv::Mat upright;
+    cv::rotate(printedItems({120000, 60}, false, -1), upright, cv::ROTATE_90_COUNTERCLOCKWISE);
+    const Case cases[] = {
+        {printedItems({36000, 80}, false, 4), true, false},
+        {printedItems({300, 36000}, true, 4), true, false},
+        {printedItems({120000, 60}, false, -1), false, true},
+        {upright, false, true},
+        {printedItems({200, 100000}, true, -1), false, true},
+        {cv::Mat(8, 20000, CV_8U, cv::Scalar(255)), false, false},
+        {cv::Mat(20000, 8, CV_8U, cv::Scalar(255)), false, false},
+        {cv::Mat(40, 100000, CV_8U, cv::Scalar(255)), false, false},
+    };
     ReadOptions options;
     options.languages = "eng";
-    options.deadlineMs = 50;
-    const auto start = std::chrono::steady_clock::now();
-    const ReadResult result = readText(page, options);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_TRUE(result.cutShort);
-    EXPECT_LT(seconds, 10.0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.image.size());
+        ReadResult result;
+        ASSERT_NO_THROW(result = readText(c.image, options));
+        EXPECT_EQ(!result.lines.empty(), c.reads);
+        EXPECT_EQ(!result.unreadable.empty(), c.refused) << result.unreadable;
+        EXPECT_FALSE(result.cutShort);
+        const cv::Rect frame(cv::Point(), c.image.size());
+        std::string text;
+        for (const Line& line : result.lines) {
+            EXPECT_EQ(line.box & frame, line.box);
+            text += line.text + "\n";
+        }
+        if (c.reads) {
+            EXPECT_NE(text.find("TOTAL 8.69"), std::string::npos) << text;
+        }
+    }
+}
+
+// A thread keeps the engines of its four latest language sets, the most recent first: a set read
+// again moves to the front, a fifth pushes out the least recently read. "eng deu" is "eng+deu";
+// "deu+eng", whose main language differs, is a set of its own.
+TEST(Engine, AThreadHoldsItsFourLatestLanguageSets)
+{
+    using Sets = std::vector<std::string>;
+    const char* const reads[] = {"eng", "deu", "eng deu", "deu+eng", "eng", "kor"};
+    std::vector<Sets> held;
+    std::thread reader([&] {
+        const cv::Mat page(64, 64, CV_8U, cv::Scalar(255));
+        ReadOptions options;
+        options.rectify = options.upright = false;
+        for (const char* languages : reads) {
+            options.languages = languages;
+            readText(page, options);
+            held.push_back(engine::heldEngines());
+        }
+    });
+    reader.join();
+    ASSERT_EQ(held.size(), std::size(reads));
+    EXPECT_EQ(held[3], (Sets{"deu+eng", "eng+deu", "deu", "eng"}));
+    EXPECT_EQ(held[4], (Sets{"eng", "deu+eng", "eng+deu", "deu"}));
+    EXPECT_EQ(held[5], (Sets{"kor", "eng", "deu+eng", "eng+deu"}));
 }
 
 TEST(ReadText, BadImagesAndLanguagesReadNothing)

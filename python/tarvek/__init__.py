@@ -14,6 +14,10 @@ threads from competing with them).
     page = tarvek.rectify(photo, corners, upright=True)
     fields = tarvek.receipt_fields(photo, lang="kor+eng")   # business_name, telephone, date, total
 
+Photos given as arrays are searched whole. The HTTP detect route and the tarvek program decode a
+large JPEG file at a reduced size for the page search, so on the same file their corners may differ
+from detect_document's on the decoded array by a pixel; detect_document_file(bytes) answers as they do.
+
 `python3 -m tarvek.batch` runs the same tools over many photos on a Dask cluster.
 """
 
@@ -45,12 +49,12 @@ def _limit_engine_threads():
 _limit_decoder_pixels()
 _limit_engine_threads()
 
-from ._tarvek import (__version__, NotAnImageError, alignment, binarize, clean, decode_image, detect_document, edit_distance,
-                      encode_image, find_document, kinds, languages, methods, read_text, receipt_fields, rectify,
-                      scramble, set_num_threads, strategies, unscramble)
+from ._tarvek import (__version__, NotAnImageError, alignment, binarize, clean, decode_image, detect_document,
+                      detect_document_file, edit_distance, encode_image, find_document, kinds, languages, methods,
+                      read_text, receipt_fields, rectify, scramble, set_num_threads, strategies, unscramble)
 
-__all__ = ["NotAnImageError", "alignment", "binarize", "clean", "decode_image", "detect_document", "edit_distance",
-           "encode_image",
+__all__ = ["NotAnImageError", "alignment", "binarize", "clean", "decode_image", "detect_document",
+           "detect_document_file", "edit_distance", "encode_image",
            "find_document", "kinds", "languages", "methods", "read_image", "read_text", "receipt_fields", "rectify",
            "scramble", "set_num_threads", "strategies", "unscramble"]
 

@@ -46,7 +46,7 @@ def arguments(argv: List[str]) -> argparse.Namespace:
     parser.add_argument("--format", choices=("jpeg", "png", "webp"),
                         help="format of the results (default: png for binarize, jpeg otherwise)")
     parser.add_argument("--upright", action="store_true", help="rectify: turn each page upright")
-    parser.add_argument("--lang", default="kor+eng", help="read, fields: installed languages joined by '+'")
+    parser.add_argument("--lang", default="kor+eng", help="read, fields: installed languages joined by '+' or spaces")
     parser.add_argument("--deadline-ms", type=int, default=20000,
                         help="read, fields: time allowed for recognising one page (100 ... 60000)")
     parser.add_argument("--no-rectify", dest="rectify", action="store_false",

@@ -67,17 +67,20 @@ def read_into(action: str, photo, options: Options, record: Record) -> None:
     record.update(found, corners=None if corners is None else corners.round().astype(int).tolist())
 
 
+def record_detection(found, record: Record) -> None:
+    """The corners found (whole pixels, as the search found them) and the page search's confidence."""
+    record["corners"] = corners_list(found and found["corners"])
+    if found:
+        record["corners_subpixel"] = found["corners_subpixel"].round(2).tolist()
+        record["confidence"] = found["confidence"]
+
+
 def result_of(action: str, photo, options: Options, record: Record):
-    """The image the action makes, None for detect, read and fields; records the corners it finds
-    (whole pixels, as the search found them, and the page search's confidence), the lines or the fields."""
-    if action in ("detect", "rectify"):
+    """The image the action makes, None for read and fields; records the corners it finds, the lines
+    or the fields."""
+    if action == "rectify":
         found = tarvek.detect_document(photo, options.strategy, options.kind)
-        record["corners"] = corners_list(found and found["corners"])
-        if found:
-            record["corners_subpixel"] = found["corners_subpixel"].round(2).tolist()
-            record["confidence"] = found["confidence"]
-        if action == "detect":
-            return None
+        record_detection(found, record)
         if found is None:
             raise ValueError("no document found")
         # Searched again rather than given back: corners given are checked to lie inside the photo,
@@ -94,8 +97,11 @@ def process(action: str, photo: Photo, options: Options) -> Record:
     record: Record = {"input": photo.input, "output": None, "corners": None, "status": "done", "error": None}
     try:
         with open(photo.input, "rb") as file:
-            image = tarvek.decode_image(file.read())
-        result = result_of(action, image, options, record)
+            data = file.read()
+        if action == "detect":  # from the file, as the tarvek program and the detect route search it
+            record_detection(tarvek.detect_document_file(data, options.strategy, options.kind), record)
+            return record
+        result = result_of(action, tarvek.decode_image(data), options, record)
         if result is not None:
             write_atomically(photo.output, tarvek.encode_image(result, options.format))
             record["output"] = photo.output

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <stdexcept>
 
 namespace tarvek::cli {
@@ -56,8 +57,9 @@ std::string readFile(const fs::path& path)
 }
 
 // Only the formats the service decodes reach the decoder, for the same reason: some of OpenCV's
-// other readers abort the process on crafted files.
-cv::Mat decodePhoto(std::string bytes, bool named)
+// other readers abort the process on crafted files. A JPEG is decoded reduced when no more than
+// minSide pixels on its longer side are needed, as the service decodes it.
+imageio::ReducedImage decodePhoto(const std::string& bytes, bool named, int minSide)
 {
     using imageio::ImageCheck;
     switch (imageio::checkImageBytes(bytes)) {
@@ -73,15 +75,20 @@ cv::Mat decodePhoto(std::string bytes, bool named)
     case ImageCheck::decodable:
         break;
     }
-    cv::Mat photo = imageio::decodeImage(bytes, cv::IMREAD_COLOR);
-    if (photo.empty())
+    imageio::ReducedImage photo = imageio::decodeReduced(bytes, minSide);
+    if (photo.image.empty())
         throw std::runtime_error("cannot be decoded");
     return photo;
 }
 
+imageio::ReducedImage readPhoto(const Task& task, int minSide)
+{
+    return decodePhoto(readFile(task.input.path), task.input.named, minSide);
+}
+
 cv::Mat readPhoto(const Task& task)
 {
-    return decodePhoto(readFile(task.input.path), task.input.named);
+    return readPhoto(task, std::numeric_limits<int>::max()).image;
 }
 
 double millisecondsSince(std::chrono::steady_clock::time_point start)
@@ -94,10 +101,15 @@ struct Timed {
     double milliseconds = 0;
 };
 
-Timed detect(cv::Mat& photo, const Settings& settings)
+const documentsearch::Strategy& strategyOf(const Settings& settings)
+{
+    return named(documentsearch::strategies, settings.strategy);
+}
+
+Timed detect(imageio::ReducedImage& photo, const Settings& settings)
 {
     const auto start = std::chrono::steady_clock::now();
-    Timed timed{named(documentsearch::strategies, settings.strategy).find(photo, ratiosOf(settings))};
+    Timed timed{documentsearch::detectedIn(photo, strategyOf(settings), ratiosOf(settings))};
     timed.milliseconds = millisecondsSince(start);
     return timed;
 }
@@ -107,11 +119,20 @@ boost::json::object pathLine(const Task& task)
     return {{"path", validUtf8(task.input.path.string())}};
 }
 
+// The photo's lines; a page that cannot be read at all is a failure that says why.
+reading::ReadResult readLines(const cv::Mat& photo, const Settings& settings)
+{
+    reading::ReadResult result = reading::readText(photo, settings.reading);
+    if (!result.unreadable.empty())
+        throw std::runtime_error(result.unreadable);
+    return result;
+}
+
 // "path", the lines and what was done to read them, "width", "height" and "milliseconds".
 std::string readJson(const Task& task, const Settings& settings, const cv::Mat& photo)
 {
     const auto start = std::chrono::steady_clock::now();
-    const reading::ReadResult result = reading::readText(photo, settings.reading);
+    const reading::ReadResult result = readLines(photo, settings);
     boost::json::object line = pathLine(task);
     reading::addReading(line, result);
     line["width"] = photo.cols;
@@ -124,7 +145,7 @@ std::string readJson(const Task& task, const Settings& settings, const cv::Mat& 
 std::string fieldsJson(const Task& task, const Settings& settings, const cv::Mat& photo)
 {
     const auto start = std::chrono::steady_clock::now();
-    const reading::ReadResult result = reading::readText(photo, settings.reading);
+    const reading::ReadResult result = readLines(photo, settings);
     boost::json::object line = pathLine(task);
     reading::addFields(line, reading::receiptFields(result.lines));
     line["cut_short"] = result.cutShort;
@@ -132,7 +153,7 @@ std::string fieldsJson(const Task& task, const Settings& settings, const cv::Mat
     return plainJson(line);
 }
 
-std::string detectionJson(const Task& task, const Settings& settings, const cv::Mat& photo, const Timed& timed)
+std::string detectionJson(const Task& task, const Settings& settings, cv::Size photo, const Timed& timed)
 {
     boost::json::object line = pathLine(task);
     line["found"] = timed.found.has_value();
@@ -141,8 +162,8 @@ std::string detectionJson(const Task& task, const Settings& settings, const cv::
     else
         line["corners"] = boost::json::array();
     line["strategy"] = settings.strategy;
-    line["width"] = photo.cols;
-    line["height"] = photo.rows;
+    line["width"] = photo.width;
+    line["height"] = photo.height;
     line["milliseconds"] = timed.milliseconds;
     return plainJson(line);
 }
@@ -156,11 +177,12 @@ std::string failureJson(const Task& task, const std::string& reason)
 
 cv::Mat rectified(cv::Mat& photo, const Settings& settings)
 {
-    const Timed timed = detect(photo, settings);
-    if (!timed.found)
+    // The whole photo, as the rectify route searches it.
+    const auto found = strategyOf(settings).find(photo, ratiosOf(settings));
+    if (!found)
         throw std::runtime_error("no document found");
     // The search's corners as they are, also outside a photo that cuts the page.
-    const std::vector<cv::Point> corners = documentsearch::wholePixels(timed.found->corners);
+    const std::vector<cv::Point> corners = documentsearch::wholePixels(found->corners);
     const cv::Size size = documentsearch::pageSize(corners, photo.size(), ratiosOf(settings));
     if (size.empty())
         throw std::runtime_error("the corners give no usable page size");
@@ -231,8 +253,8 @@ Outcome run(const Settings& settings, const Task& task)
         throw Skipped("output exists");
     switch (settings.action) {
     case Action::detect: {
-        cv::Mat photo = readPhoto(task);
-        return {Outcome::done, "", detectionJson(task, settings, photo, detect(photo, settings))};
+        imageio::ReducedImage photo = readPhoto(task, documentsearch::searchSide(strategyOf(settings)));
+        return {Outcome::done, "", detectionJson(task, settings, photo.full, detect(photo, settings))};
     }
     case Action::read:
         return {Outcome::done, "", readJson(task, settings, readPhoto(task))};

@@ -126,7 +126,7 @@ std::string completeMethodOptions(const CLI::App& binarize, Settings& settings)
 // The language set is checked against the installed models once parsing is done.
 void addReadingOptions(CLI::App& command, Settings& settings)
 {
-    command.add_option("--lang", settings.reading.languages, "Languages to read, installed models joined by '+'")
+    command.add_option("--lang", settings.reading.languages, "Languages to read, installed models joined by '+' or spaces")
         ->capture_default_str();
     command.add_option("--deadline-ms", settings.reading.deadlineMs, "Time allowed for recognising one page")
         ->check(CLI::Range(reading::minDeadlineMs, reading::maxDeadlineMs))
@@ -223,6 +223,7 @@ std::variant<Settings, int> parseArguments(int argc, char** argv)
         settings.format = defaultFormat(settings.action);
     settings.jobs = usefulJobs(settings.jobs, settings.quiet);
     if (settings.action == Action::read || settings.action == Action::fields) {
+        settings.reading.languages = reading::normalisedLanguages(settings.reading.languages);
         const std::string problem = reading::languagesProblem(settings.reading.languages);
         if (!problem.empty()) {
             app.exit(CLI::ValidationError("--lang", problem));

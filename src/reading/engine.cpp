@@ -3,8 +3,9 @@
 #include "reading/wide_text.h"
 
 #include <algorithm>
-#include <map>
+#include <list>
 #include <memory>
+#include <utility>
 
 #include <leptonica/allheaders.h>
 #include <tesseract/baseapi.h>
@@ -42,15 +43,47 @@ Api started(const std::string& languages, tesseract::OcrEngineMode mode)
     return api;
 }
 
-// Starting an engine costs hundreds of milliseconds (more for Korean), so each
-// thread keeps the engines it started, one per language set, for its lifetime.
-tesseract::TessBaseAPI* engineFor(const std::string& languages, tesseract::OcrEngineMode mode)
+// Starting an engine costs hundreds of milliseconds (more for Korean), so each thread keeps the
+// engines it used last, the most recent first. An engine holds tens of megabytes (one read in each
+// of 15 orderings of three languages took a server from 166 MB to 970 MB when every engine was
+// kept), so the least recently used one makes way for a new one. Two orderings of the same
+// languages are two engines: the first language is Tesseract's primary one, and deu+eng and
+// eng+deu read a line differently on 4 of 12 German receipt scans.
+using Engines = std::list<std::pair<std::string, Api>>;
+
+Engines& threadEngines()
 {
-    thread_local std::map<std::string, Api> engines;
-    auto found = engines.find(languages);
-    if (found == engines.end())
-        found = engines.emplace(languages, started(languages, mode)).first;
-    return found->second.get();
+    thread_local Engines engines;
+    return engines;
+}
+
+tesseract::TessBaseAPI* readingEngine(const std::string& languages)
+{
+    Engines& engines = threadEngines();
+    const auto found =
+        std::find_if(engines.begin(), engines.end(), [&](const auto& held) { return held.first == languages; });
+    if (found != engines.end()) {
+        engines.splice(engines.begin(), engines, found);
+    } else {
+        // The old engine goes before the new one starts, so that no more than the bound are ever held.
+        if (engines.size() >= MAX_ENGINES_PER_THREAD)
+            engines.pop_back();
+        engines.emplace_front(languages, started(languages, tesseract::OEM_LSTM_ONLY));
+    }
+    return engines.front().second.get();
+}
+
+// Orientation detection runs before every reading whatever its languages, so its engine stays.
+tesseract::TessBaseAPI* orientationEngine()
+{
+    thread_local const Api osd = started("osd", tesseract::OEM_DEFAULT);
+    return osd.get();
+}
+
+// Tesseract's monitor asks between words whether to stop.
+bool cancelled(void* deadline, int /*words*/)
+{
+    return static_cast<const Deadline*>(deadline)->cancelled();
 }
 
 void setPage(tesseract::TessBaseAPI& api, const cv::Mat& page)
@@ -150,26 +183,36 @@ std::vector<std::string> installedModels()
     return models;
 }
 
-Reading recognise(const cv::Mat& page, const std::string& languages, int deadlineMs)
+Reading recognise(const cv::Mat& page, const std::string& languages, const Deadline& deadline)
 {
     Reading reading;
-    tesseract::TessBaseAPI* api = engineFor(languages, tesseract::OEM_LSTM_ONLY);
+    tesseract::TessBaseAPI* api = readingEngine(languages);
     if (!api || page.empty())
         return reading;
     setPage(*api, page);
     api->SetPageSegMode(tesseract::PSM_SINGLE_COLUMN);
     tesseract::ETEXT_DESC monitor;
-    monitor.set_deadline_msecs(std::max(1, deadlineMs));
+    monitor.set_deadline_msecs(std::max(1, deadline.remainingMs()));
+    monitor.cancel = cancelled;
+    monitor.cancel_this = const_cast<Deadline*>(&deadline);
     api->Recognize(&monitor);
-    reading.cutShort = monitor.deadline_exceeded();
+    reading.cutShort = monitor.deadline_exceeded() || deadline.cancelled();
     reading.lines = linesOf(*api);
     api->Clear();
     return reading;
 }
 
+std::vector<std::string> heldEngines()
+{
+    std::vector<std::string> languages;
+    for (const auto& held : threadEngines())
+        languages.push_back(held.first);
+    return languages;
+}
+
 int orientation(const cv::Mat& page)
 {
-    tesseract::TessBaseAPI* api = engineFor("osd", tesseract::OEM_DEFAULT);
+    tesseract::TessBaseAPI* api = orientationEngine();
     if (!api || page.empty())
         return 0;
     // The middle of a large page has text enough to tell, at a fraction of the time.

@@ -22,6 +22,13 @@ std::vector<std::string> parts(const std::string& languages)
     return names;
 }
 
+Deadline deadlineOf(const ReadOptions& options)
+{
+    const bool given = options.deadlineStart != std::chrono::steady_clock::time_point{};
+    const auto start = given ? options.deadlineStart : std::chrono::steady_clock::now();
+    return {start + std::chrono::milliseconds(options.deadlineMs), options.cancel};
+}
+
 // Boxes of the prepared page in the image's pixels, clipped to the image.
 void mapToImage(std::vector<Line>& lines, const cv::Matx33d& toImage, cv::Size image)
 {
@@ -33,10 +40,25 @@ void mapToImage(std::vector<Line>& lines, const cv::Matx33d& toImage, cv::Size i
     }
 }
 
-int millisecondsSince(std::chrono::steady_clock::time_point start)
+// The page prepared and recognised within the deadline.
+ReadResult readPage(const cv::Mat& image, const ReadOptions& options, const std::string& languages,
+                    const Preparation& how)
 {
-    using namespace std::chrono;
-    return static_cast<int>(duration_cast<milliseconds>(steady_clock::now() - start).count());
+    ReadResult result;
+    const Deadline deadline = deadlineOf(options);
+    const PreparedPage page = prepared(image, options.rectify, options.upright, how, deadline);
+    result.cutShort = page.cutShort;
+    result.unreadable = page.unreadable;
+    if (page.pixels.empty())
+        return result;
+    result.pageFound = page.pageFound;
+    result.corners = page.corners;
+    result.rotation = page.rotation;
+    engine::Reading reading = engine::recognise(page.pixels, languages, deadline);
+    mapToImage(reading.lines, page.toImage, image.size());
+    result.lines = std::move(reading.lines);
+    result.cutShort = reading.cutShort;
+    return result;
 }
 
 } // namespace
@@ -46,12 +68,20 @@ std::vector<std::string> installedLanguages()
     return engine::installedModels();
 }
 
+std::string normalisedLanguages(const std::string& languages)
+{
+    std::string joined = languages;
+    std::replace(joined.begin(), joined.end(), ' ', '+');
+    return joined;
+}
+
 bool languagesInstalled(const std::string& languages)
 {
+    const std::string joined = normalisedLanguages(languages);
     const std::vector<std::string> installed = installedLanguages();
-    const std::vector<std::string> wanted = parts(languages);
+    const std::vector<std::string> wanted = parts(joined);
     // "kor+" or "+eng" name an empty part: not a language set.
-    const bool complete = !languages.empty() && languages.front() != '+' && languages.back() != '+';
+    const bool complete = !joined.empty() && joined.front() != '+' && joined.back() != '+';
     return complete && std::all_of(wanted.begin(), wanted.end(), [&](const std::string& name) {
                return std::binary_search(installed.begin(), installed.end(), name);
            });
@@ -59,26 +89,15 @@ bool languagesInstalled(const std::string& languages)
 
 ReadResult readText(const cv::Mat& image, const ReadOptions& options, const Preparation& how)
 {
-    ReadResult result;
-    if (!readable(image) || !languagesInstalled(options.languages))
-        return result;
-    const auto start = std::chrono::steady_clock::now();
-    const PreparedPage page = prepared(image, options.rectify, options.upright, how);
-    if (page.pixels.empty())
-        return result;
-    result.pageFound = page.pageFound;
-    result.corners = page.corners;
-    result.rotation = page.rotation;
-    const int remaining = options.deadlineMs - millisecondsSince(start);
-    if (remaining <= 0) {
-        result.cutShort = true;
-        return result;
+    const std::string languages = normalisedLanguages(options.languages);
+    if (!readable(image) || !languagesInstalled(languages))
+        return {};
+    // Bad input gives an empty result; no OpenCV exception reaches the caller.
+    try {
+        return readPage(image, options, languages, how);
+    } catch (const cv::Exception&) {
+        return {};
     }
-    engine::Reading reading = engine::recognise(page.pixels, options.languages, remaining);
-    mapToImage(reading.lines, page.toImage, image.size());
-    result.lines = std::move(reading.lines);
-    result.cutShort = reading.cutShort;
-    return result;
 }
 
 ReadResult readText(const cv::Mat& image, const ReadOptions& options)
@@ -90,11 +109,10 @@ int uprightRotation(const cv::Mat& page)
 {
     if (!readable(page))
         return 0;
-    cv::Mat source = page, grey;
+    cv::Mat source = workingCopy(page).image, grey;
     if (!utils::getGrayImage(source, grey))
         return 0;
-    cv::Matx33d toPage;
-    return engine::orientation(scaledToLetters(grey, Preparation{}, toPage));
+    return engine::orientation(scaledToLetters(grey, Preparation{}).pixels);
 }
 
 cv::Mat upright(const cv::Mat& page)

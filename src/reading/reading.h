@@ -3,6 +3,8 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,14 +14,18 @@
 namespace tarvek::reading {
 
 struct ReadOptions {
-    // Tesseract language set: installed models joined by '+', e.g. "kor+eng".
+    // Tesseract language set: installed models joined by '+' (or spaces), e.g. "kor+eng".
     std::string languages = "kor+eng";
     // Find the page in a photo and flatten it before reading.
     bool rectify = true;
     // Turn the page upright (orientation detection) before reading.
     bool upright = true;
-    // Time allowed for recognising one page; the lines read by then are kept.
+    // Time allowed for reading one page, from deadlineStart; the lines recognised by then are kept.
     int deadlineMs = 20000;
+    // When the deadline starts counting, e.g. a request's arrival; the default (the clock's epoch) means when readText is called.
+    std::chrono::steady_clock::time_point deadlineStart{};
+    // Reading stops at its next check once this becomes true (set from another thread); nullptr: never.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // Boxes are in the pixels of the image given to readText.
@@ -39,8 +45,11 @@ struct Line {
 struct ReadResult {
     // In reading order: top to bottom, blocks as Tesseract lays them out.
     std::vector<Line> lines;
-    // The deadline stopped recognition; lines holds what was read by then.
+    // The deadline passed or reading was cancelled: during recognition lines holds what was read
+    // by then, during the page's preparation nothing.
     bool cutShort = false;
+    // Why the page could not be read at all, for the user (e.g. that its text lines are too long for the engine); empty when it was read.
+    std::string unreadable;
     // A page was found in the photo and flattened before reading.
     bool pageFound = false;
     // The found page's top-left, top-right, bottom-right, bottom-left corners in
@@ -54,11 +63,16 @@ struct ReadResult {
 // unreadable image, or an unknown language set, gives an empty result.
 ReadResult readText(const cv::Mat& image, const ReadOptions& options = {});
 
+// The language set with its parts joined by '+': a space separates them as '+' does, since a
+// URL's query decodes '+' as a space ("deu eng" and "deu+eng" both give "deu+eng"). Nothing
+// else changes, so that an incomplete or unknown set stays one.
+std::string normalisedLanguages(const std::string& languages);
+
 // Languages whose models are installed (e.g. "deu", "eng", "kor"), sorted;
 // the orientation model "osd" is not a reading language and not listed.
 std::vector<std::string> installedLanguages();
 
-// Whether every '+'-separated part of the language set is installed.
+// Whether every part of the language set ('+' or space separated) is installed.
 bool languagesInstalled(const std::string& languages);
 
 // Clockwise turn in degrees (0, 90, 180 or 270) that makes the page's text

@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <optional>
 #include <vector>
 
@@ -220,25 +219,6 @@ constexpr double cleanPeakPerPixel = 9;
 
 } // namespace
 
-namespace {
-
-// A search that takes reduced photos gets a large JPEG decoded at 1/2, 1/4 or
-// 1/8 of its size, no smaller than this on its longer side: a fraction of a
-// full decode, and its sides are still refined to well under a pixel of it.
-constexpr int searchSide = 960;
-
-// Corners found in a photo decoded at 1/scale, in the full photo's pixels: a
-// decoded pixel spans scale x scale of them, centre to centre.
-documentsearch::Detection inFullPixels(documentsearch::Detection found, int scale)
-{
-    const cv::Point2f half(0.5f, 0.5f);
-    for (cv::Point2f& corner : found.corners)
-        corner = (corner + half) * static_cast<float>(scale) - half;
-    return found;
-}
-
-} // namespace
-
 http::Response detectDocument(const http::Request& request)
 {
     cv::TickMeter meter;
@@ -247,11 +227,8 @@ http::Response detectDocument(const http::Request& request)
     options.allowOnly({"strategy", "kind"});
     const Strategy& strategy = chosen(options, "strategy", strategies, documentsearch::defaultStrategy);
     const Ratios ratios = ratiosOf(options);
-    imageio::ReducedImage photo =
-        options.photoForSearch(strategy.takesReducedPhotos ? searchSide : std::numeric_limits<int>::max());
-    auto found = strategy.find(photo.image, ratios);
-    if (found)
-        found = inFullPixels(*found, photo.scale);
+    imageio::ReducedImage photo = options.photoForSearch(documentsearch::searchSide(strategy));
+    const auto found = documentsearch::detectedIn(photo, strategy, ratios);
     meter.stop();
 
     boost::json::object answer{{"found", found.has_value()}};

@@ -50,6 +50,23 @@ def test_detect_document_answers_as_the_detect_route(photo_folder, strategy):
     assert tarvek.detect_document(np.full((300, 400, 3), 90, np.uint8)) is None
 
 
+SMARTDOC_JPEG = os.path.join(os.path.dirname(__file__), "..", "data", "smartdoc2015",
+                             "background01_datasheet001_frame_0118.jpeg")
+
+
+def test_detect_document_file_answers_as_the_program(cli, photo_folder):
+    """A large JPEG is searched decoded at a reduced size, as the program and the route search it; other
+    files whole, as detect_document searches the decoded array."""
+    with open(SMARTDOC_JPEG, "rb") as file:
+        found = tarvek.detect_document_file(file.read())
+    program = json.loads(cli("detect", SMARTDOC_JPEG))
+    assert found["corners"].tolist() == program["corners"]
+    np.testing.assert_allclose(found["corners_subpixel"], program["corners_subpixel"], atol=1e-3)
+    png = (photo_folder / "page0.png").read_bytes()
+    whole = tarvek.detect_document(tarvek.decode_image(png))
+    np.testing.assert_array_equal(tarvek.detect_document_file(png)["corners_subpixel"], whole["corners_subpixel"])
+
+
 @pytest.mark.parametrize("args", [
     ["rectify", "--format", "png"],
     ["rectify", "--format", "png", "--kind", "a4"],
@@ -150,6 +167,8 @@ def test_views_with_steps_are_copied_and_give_the_answer_of_a_contiguous_copy(ph
     (lambda: tarvek.decode_image(b"\x89PNG\r\n\x1a\n" + bytes(40)), ValueError, "does not declare"),
     (lambda: tarvek.decode_image(PNG_HEADER_ONLY), ValueError, "decoded"),
     (lambda: tarvek.decode_image(JPEG_TEM_HUGE), ValueError, "2\\^28"),
+    (lambda: tarvek.detect_document_file(b"hello"), tarvek.NotAnImageError, "not a JPEG"),
+    (lambda: tarvek.detect_document_file(JPEG_TEM_HUGE), ValueError, "2\\^28"),
     (lambda: tarvek.encode_image(np.zeros((4, 4), np.uint8), "gif"), ValueError, "jpeg, png, webp"),
     (lambda: tarvek.unscramble(b"plain bytes"), ValueError, "built-in key"),
     (lambda: tarvek.scramble(b"data", b""), ValueError, "key is empty"),

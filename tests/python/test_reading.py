@@ -63,6 +63,16 @@ def test_bad_options_raise_a_clear_error(call, options, message):
         call(np.zeros((40, 40), np.uint8), **options)
 
 
+def test_a_page_too_long_for_the_engine_reads_as_no_lines(receipt):
+    """The receipt's last line repeated along 120000 pixels: scaled to the engine's 30000 pixels a side its
+    letters would be too small to read. Languages may be separated by spaces, as a URL query decodes '+'."""
+    x, y, width, height = tarvek.read_text(receipt, lang="eng")["lines"][-1]["box"]
+    band = receipt[y - 4:y + height + 4, x - 4:x + width + 4]
+    line = np.ascontiguousarray(np.tile(band, (1, 120000 // band.shape[1] + 1, 1)))
+    found = tarvek.read_text(line, lang="eng deu")
+    assert found["lines"] == [] and found["cut_short"] is False
+
+
 def test_reading_lets_other_threads_run(receipt):
     assert lets_other_threads_run(lambda: tarvek.read_text(receipt, lang="eng", rectify=False))
 
