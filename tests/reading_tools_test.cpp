@@ -104,8 +104,9 @@ void expectBoxInside(const json::value& box, cv::Size image)
 TEST_F(ReadingRoutes, ReadAnswersEachPrintedLineWithItsBoxAndWordsInEitherBodyForm)
 {
     const cv::Size size = testreceipt::receiptImage().size();
+    // "+" in a query is a space: both join languages.
     for (const std::string& body : {receipt(), withImage(receipt(), {{"lang", "eng"}, {"deadline_ms", 30000}})}) {
-        const json::object answer = answerOf("/v1/document/read?rectify=false", body);
+        const json::object answer = answerOf("/v1/document/read?rectify=false&lang=kor+eng", body);
         const json::array& lines = answer.at("lines").as_array();
         ASSERT_EQ(lines.size(), testreceipt::printedLines().size()) << answer;
         for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -187,6 +188,18 @@ TEST_F(ReadingRoutes, APageWithoutTextAnswersNoLinesAndNullFields)
     EXPECT_TRUE(fields.at("lines").as_array().empty());
 }
 
+// A line of text 120000 pixels long, or a column 100000 pixels tall: past OpenCV's and the
+// engine's sides at any legible size.
+std::string longLine(bool column)
+{
+    cv::Mat line(60, 120000, CV_8UC1, cv::Scalar(255));
+    for (int x = 10; x + 600 < line.cols; x += 640)
+        cv::putText(line, "TOTAL 7.70 BREAD 4.50", {x, 44}, cv::FONT_HERSHEY_SIMPLEX, 1.2, cv::Scalar(0), 2);
+    if (column)
+        cv::rotate(line(cv::Rect(0, 0, 100000, 60)), line, cv::ROTATE_90_CLOCKWISE);
+    return encoded(line);
+}
+
 TEST_F(ReadingRoutes, MistakesAreAnsweredWithTheirStatusAndCode)
 {
     struct Case {
@@ -209,7 +222,9 @@ TEST_F(ReadingRoutes, MistakesAreAnsweredWithTheirStatusAndCode)
              {"/v1/receipt/fields?format=png", receipt(), 400, "unknown_option", "format"},
              {route, "", 400, "not_an_image", ""},
              {route, "plain words, no image", 415, "unsupported_media_type", ""},
-             {"/v1/receipt/fields", R"({"image": "not base64!"})", 400, "bad_base64", ""}}) {
+             {"/v1/receipt/fields", R"({"image": "not base64!"})", 400, "bad_base64", ""},
+             {route, longLine(false), 422, "unreadable", ""},
+             {"/v1/receipt/fields", longLine(true), 422, "unreadable", ""}}) {
         const auto reply = post(target, body);
         EXPECT_EQ(reply.result_int(), status) << target << " " << reply.body();
         const json::value error = json::parse(reply.body()).at("error");
@@ -242,6 +257,34 @@ TEST_F(ReadingRoutes, RectifyTurnsThePageUprightWhenAsked)
     }
 }
 
+// A client that leaves while its page is read stops the reading: the thread is free for the
+// next page at once, not after the page, and the line says 499.
+TEST_F(ReadingRoutes, AClientLeavingStopsItsReading)
+{
+    const std::string page = encoded(testreceipt::crowdedReceipts(10, 8));
+    const auto port = server->port();
+    const auto cores = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<testhttp::tcp::socket> leaving;
+    testhttp::asio::io_context context;
+    for (unsigned i = 0; i < cores; ++i) { // every reading thread busy
+        leaving.push_back(testhttp::connectTo(context, port));
+        testhttp::asio::write(leaving.back(),
+                              testhttp::asio::buffer("POST /v1/document/read?lang=eng&rectify=false&upright=false"
+                                                     "&deadline_ms=60000 HTTP/1.1\r\nContent-Length: " +
+                                                     std::to_string(page.size()) + "\r\n\r\n" + page));
+    }
+    ASSERT_TRUE(testhttp::eventually([&] { return arrivals->count.load() >= static_cast<int>(cores); }));
+    std::this_thread::sleep_for(1500ms); // decoded, into their reading
+    leaving.clear();
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(answerOf("/v1/document/read?rectify=false&lang=eng", receipt()).at("lines").as_array().size(),
+              testreceipt::printedLines().size());
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 4s) << "the pages of the clients gone were read on";
+    EXPECT_TRUE(log.contains(tarvek::http::LogLevel::Warning, "POST /v1/document/read?lang=eng&rectify=false"
+                                                              "&upright=false&deadline_ms=60000 499"))
+        << log.text();
+}
+
 // One reading thread and one place in its queue.
 class FullReadingPool : public ReadingRoutes {
 protected:
@@ -251,7 +294,7 @@ protected:
 // Twelve receipts on one page: seventy-two lines take far longer than a second to read.
 std::string crowdedPage()
 {
-    return encoded(cv::repeat(testreceipt::receiptImage(), 4, 3));
+    return encoded(testreceipt::crowdedReceipts(4, 3));
 }
 
 // The pool's thread reads; a second read waits, and its deadline passes before

@@ -29,4 +29,8 @@ inline const std::vector<std::string>& printedLines()
 
 inline cv::Mat receiptImage() { return cv::imread(path, cv::IMREAD_COLOR); }
 
+// Many copies of the receipt on one page: six lines each, to keep a reading thread busy for
+// a while (about a tenth of a second a receipt here).
+inline cv::Mat crowdedReceipts(int rows, int columns) { return cv::repeat(receiptImage(), rows, columns); }
+
 } // namespace testreceipt

@@ -629,8 +629,6 @@ std::string encodedPng(const cv::Mat& image)
     return std::string(png.begin(), png.end());
 }
 
-// Thirty receipts on one page: reading it takes many seconds.
-std::string crowdedReceipts() { return encodedPng(cv::repeat(testreceipt::receiptImage(), 6, 5)); }
 
 std::future<testhttp::Reply> postLater(std::uint16_t port, std::string target, const std::string& body)
 {
@@ -682,7 +680,7 @@ TEST_F(ServerProgram, AKeyReloadRefusesWhatIsNoKeyFileAndNeverHoldsUpTheServer)
 // then, and a second signal ends the program at once. Exit status 0 in every case.
 TEST_F(ServerProgram, StopsWithinItsGraceWhateverIsRunning)
 {
-    const std::string slowRead = crowdedReceipts(), slowClean = slowPhoto();
+    const std::string slowRead = encodedPng(testreceipt::crowdedReceipts(10, 8)), slowClean = slowPhoto();
     struct Case {
         std::string grace;
         bool secondSignal;

@@ -1,6 +1,7 @@
 #include "reading_tools.h"
 
 #include "client_error.h"
+#include "http/work.h"
 #include "reading/reading.h"
 #include "reading_json.h"
 #include "reading_options.h"
@@ -24,7 +25,7 @@ constexpr double readPeakPerPixel = 9;
 reading::ReadOptions readOptionsOf(const ToolRequest& request)
 {
     reading::ReadOptions options;
-    options.languages = request.text("lang", options.languages);
+    options.languages = reading::normalisedLanguages(request.text("lang", options.languages));
     const std::string problem = reading::languagesProblem(options.languages);
     if (!problem.empty())
         throw ClientError(400, "bad_option", "option \"lang\": " + problem);
@@ -40,14 +41,24 @@ struct Read {
     cv::Size photo;
 };
 
-// The photo's lines; extra names the route's own options beside the reading ones.
+// The photo's lines; extra names the route's own options beside the reading ones. The
+// deadline counts from the request's arrival, and a request given up (its client gone,
+// the server stopping) stops reading at once. A page that cannot be read at all is 422.
 Read readPhoto(ToolRequest& request, std::vector<std::string> extra)
 {
     extra.insert(extra.end(), {"lang", "rectify", "upright", "deadline_ms"});
     request.allowOnly(extra);
-    const reading::ReadOptions options = readOptionsOf(request);
+    reading::ReadOptions options = readOptionsOf(request);
+    if (const http::Work* work = http::currentWork()) {
+        options.deadlineStart = work->arrival();
+        options.cancel = &work->abandonedFlag();
+    }
     const cv::Mat photo = request.photo();
-    return {reading::readText(photo, options), photo.size()};
+    Read read{reading::readText(photo, options), photo.size()};
+    http::checkWork();
+    if (!read.result.unreadable.empty())
+        throw ClientError(422, "unreadable", read.result.unreadable);
+    return read;
 }
 
 void finish(boost::json::object& answer, cv::TickMeter& meter, const std::string& what)
