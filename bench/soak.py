@@ -11,7 +11,7 @@ their bytes, and senders that stop in the middle of the body and close. Then sto
 the server and checks that
   - every answer has a status its case allows, and none is a 5xx;
   - no well-formed request met a reset, a close without answer or a timeout;
-  - the resident memory after the warm-up, read with every client stopped between
+  - the resident anonymous memory after the warm-up, read with every client stopped between
     two requests, stays within 10 % at the start, in the middle and at the end;
   - access.log holds one request line for every answer, every line well-formed
     and none at Error;
@@ -317,8 +317,11 @@ def work(worker, port, bodies, deadline, tally, pause):
 
 
 def resident_kib(pid):
+    """The server's own resident memory (heap, stacks): the pages of the libraries it maps are
+    shared with the system's file cache, which takes them back and gives them again as the rest of
+    the machine needs memory, so VmRSS moves by megabytes with what else runs."""
     with open(f"/proc/{pid}/status") as status:
-        return next(int(line.split()[1]) for line in status if line.startswith("VmRSS:"))
+        return next(int(line.split()[1]) for line in status if line.startswith("RssAnon:"))
 
 
 def start_server(binary, folder):
