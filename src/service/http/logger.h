@@ -34,9 +34,9 @@ void setHandler(ILogHandler* handler);
 // "(" local time ") [" eight-character prefix "] " message "\n", handed to the handler.
 void write(LogLevel level, const std::string& message);
 
-// Writes the line to standard error in one call: the stream's lock keeps the
-// lines of concurrent threads whole, where a text and its line end written
-// apart interleave with other lines.
+// Writes the line to standard error with one write() (more only when the
+// system takes part of it): the lines of concurrent threads stay whole, where
+// a text and its line end written apart would interleave with other lines.
 void echo(const std::string& line);
 
 // The line as write() forms it, for a given time stamp text.
