@@ -395,7 +395,7 @@ TEST_F(TarvekProgram, SkipExistingCompletesAnInterruptedRun)
         writeFile(root_ / "many" / (std::to_string(i) + ".jpg"), syntheticPhotographJpeg(1600, 1200));
 
     const pid_t first = startTarvek(root_, {"rectify", "many", "--out", "flat", "--jobs", "2", "--quiet"});
-    while (filesUnder(root_ / "flat").empty())
+    for (int wait = 0; wait < 6000 && filesUnder(root_ / "flat").empty(); ++wait)
         std::this_thread::sleep_for(5ms);
     kill(first, SIGINT);
     EXPECT_EQ(finish(root_, first).status, 128 + SIGINT);

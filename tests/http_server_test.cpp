@@ -312,7 +312,7 @@ protected:
         app.observe(arrivals);
         app.pooledRoute(Method::post, "/slow", [this](const Request& request) {
             started.fetch_add(1);
-            released.wait();
+            released.wait_for(30s); // a test that never lets it go fails instead of hanging
             return Response(200, "slow " + request.body(), "text/plain");
         });
         // Bodies that say "quick" need no pool.
@@ -406,7 +406,7 @@ TEST_F(PooledWork, ARouteOnAPoolOfItsOwnLeavesTheSharedPoolFree)
         Method::post, "/own",
         [this](const Request&) {
             started.fetch_add(1);
-            released.wait();
+            released.wait_for(30s); // a test that never lets it go fails instead of hanging
             return Response(200, "own", "text/plain");
         },
         {}, own);
@@ -659,7 +659,7 @@ TEST(WorkQueue, TakesWhatItsBoundsAllow)
         std::atomic<bool> busy{false};
         ASSERT_FALSE(pool.trySubmit(std::make_shared<Work>(tarvek::http::Clock::now()), 0, [&] {
             busy = true;
-            released.wait();
+            released.wait_for(30s); // a test that never lets it go fails instead of hanging
         }));
         ASSERT_TRUE(testhttp::eventually([&] { return busy.load(); }));
         for (std::size_t i = 0; i < c.bodies.size(); ++i) {
@@ -681,7 +681,7 @@ TEST(WorkQueue, WithdrawnWorkNeverRunsAndFreesItsPlace)
     std::atomic<bool> busy{false};
     EXPECT_FALSE(pool.trySubmit(std::make_shared<Work>(tarvek::http::Clock::now()), 0, [&] {
         busy = true;
-        released.wait();
+        released.wait_for(30s);
     }));
     ASSERT_TRUE(testhttp::eventually([&] { return busy.load(); }));
     auto withdrawn = std::make_shared<Work>(tarvek::http::Clock::now());
