@@ -92,6 +92,43 @@ TEST(ReceiptParsers, DatesInEveryFormBecomeIso)
         EXPECT_FALSE(dateIn(line)) << line;
 }
 
+// The order of a two-digit-year date: the valid readings, the page's language, its other dates,
+// and no reading after today.
+TEST(ReceiptParsers, TwoDigitYearOrderByEvidence)
+{
+    struct Case {
+        const char* date;
+        bool korean;
+        const char* otherDate; // another line of the page with a date printed in full, or ""
+        const char* iso;
+    };
+    const Case cases[] = {
+        {"09/03/18", false, "", "2018-03-09"},               // English and German print day first
+        {"09/03/18", true, "", "2009-03-18"},                // Korean prints year first
+        {"09/03/18", true, "2018.03.09 발행", "2018-03-09"}, // unless the page's other dates disagree
+        {"18/03/09", false, "", "2009-03-18"},
+        {"18/03/09", false, "Valid until 31 Mar 2018", "2018-03-09"},
+        {"18-03-09", true, "", "2018-03-09"},
+        {"10.01.19", false, "", "2019-01-10"},
+        {"19.01.10", true, "", "2019-01-10"},
+        {"12/25/18", false, "", "2018-12-25"},               // month first: the only valid reading
+        {"31/12/18", true, "", "2018-12-31"},                // year first is no date
+        {"20.03.30", false, "", "2020-03-30"},               // 2030 is after today
+        {"20.03.30", true, "", "2020-03-30"},
+        {"05/06/07", false, "2007-06-01", "2007-06-05"},
+        {"05/06/07", true, "06.06.2007", "2007-06-05"},
+    };
+    for (const Case& c : cases) {
+        const std::string header = c.korean ? "합계 12,000원" : "TOTAL RM 12.00";
+        std::vector<std::string> page = {header, c.date};
+        if (*c.otherDate)
+            page.push_back(c.otherDate);
+        DateEvidence evidence = dateEvidence(page);
+        evidence.today = "2024-06-30";
+        EXPECT_EQ(dateIn(c.date, evidence), c.iso) << c.date << (c.korean ? " (Korean) " : " ") << c.otherDate;
+    }
+}
+
 TEST(ReceiptParsers, TelephonesButNotOtherNumbers)
 {
     const std::pair<const char*, const char*> cases[] = {
@@ -180,10 +217,13 @@ TEST(ReceiptParsers, EveryPrintedDateParsesBack)
         std::snprintf(printed, sizeof printed, dayFirst[i % std::size(dayFirst)], d, m, y);
         EXPECT_EQ(dateIn(printed), iso) << printed;
         if (y >= 2000) {
+            // With no other evidence, a Korean page's two-digit years come first, others' last.
+            DateEvidence korean, other;
+            korean.yearFirst = true;
             std::snprintf(printed, sizeof printed, "%02d/%02d/%02d", y % 100, m, d);
-            EXPECT_EQ(dateIn(printed), iso) << printed;
+            EXPECT_EQ(dateIn(printed, korean), iso) << printed;
             std::snprintf(printed, sizeof printed, "%02d.%02d.%02d", d, m, y % 100);
-            EXPECT_EQ(dateIn(printed), iso) << printed;
+            EXPECT_EQ(dateIn(printed, other), iso) << printed;
         }
     }
 }

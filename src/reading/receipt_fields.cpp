@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <ctime>
 #include <cwctype>
 #include <map>
 #include <regex>
@@ -171,10 +172,52 @@ int monthNamed(const std::wstring& name)
     return 0;
 }
 
+int yearOf(const std::string& iso)
+{
+    return std::stoi(iso.substr(0, 4));
+}
+
+// How well a reading of a two-digit-year date fits the page: the order the page's language prints
+// first, then the years of the page's dates printed in full; a date after today is implausible.
+int readingScore(const std::string& iso, bool preferredOrder, const DateEvidence& evidence)
+{
+    int score = preferredOrder ? 2 : 0;
+    if (!evidence.years.empty()) {
+        int nearest = 1000;
+        for (int year : evidence.years)
+            nearest = std::min(nearest, std::abs(year - yearOf(iso)));
+        score += nearest <= 1 ? 4 : nearest > 5 ? -4 : 0;
+    }
+    if (!evidence.today.empty() && iso > evidence.today)
+        score -= 8;
+    return score;
+}
+
+// 19/01/10, 10.01.19, 01/10/19: the valid reading that fits the page best (year, day or month first).
+std::optional<std::string> twoDigitYearDate(int a, int b, int c, const DateEvidence& evidence)
+{
+    const std::optional<std::string> yearFirst = isoDate(a, b, c), dayFirst = isoDate(c, b, a),
+                                     monthFirst = isoDate(c, a, b);
+    std::optional<std::string> best;
+    int bestScore = 0;
+    for (const auto& [reading, preferred] : {std::pair{yearFirst, evidence.yearFirst},
+                                             std::pair{dayFirst, !evidence.yearFirst},
+                                             std::pair{monthFirst, false}}) {
+        if (!reading)
+            continue;
+        const int score = readingScore(*reading, preferred, evidence);
+        if (!best || score > bestScore)
+            best = reading, bestScore = score;
+    }
+    return best;
+}
+
 // One date form: a pattern and how its groups make a date (none when they make no valid one).
+// A form with a two-digit year needs the page's evidence to decide its order.
 struct DateForm {
     std::wregex pattern;
-    std::optional<std::string> (*date)(const std::wsmatch&);
+    std::optional<std::string> (*date)(const std::wsmatch&, const DateEvidence&);
+    bool twoDigitYear = false;
 };
 
 const std::vector<DateForm>& dateForms()
@@ -182,32 +225,54 @@ const std::vector<DateForm>& dateForms()
     static const std::vector<DateForm> forms = {
         // 2019년 1월 10일
         {std::wregex(LR"((\d{4})\s*년\s*(\d{1,2})\s*월\s*(\d{1,2})\s*일)"),
-         [](const std::wsmatch& m) { return isoDate(numberOf(m, 1), numberOf(m, 2), numberOf(m, 3)); }},
+         [](const std::wsmatch& m, const DateEvidence&) { return isoDate(numberOf(m, 1), numberOf(m, 2), numberOf(m, 3)); }},
         // 2019-01-10, 2019.01.10, 2019/1/10
         {std::wregex(LR"((?:^|\D)(\d{4}) ?([-./]) ?(\d{1,2}) ?\2 ?(\d{1,2})(?!\d))"),
-         [](const std::wsmatch& m) { return isoDate(numberOf(m, 1), numberOf(m, 3), numberOf(m, 4)); }},
+         [](const std::wsmatch& m, const DateEvidence&) { return isoDate(numberOf(m, 1), numberOf(m, 3), numberOf(m, 4)); }},
         // 10.01.2019, 10/01/2019 (day first; month first when the day cannot be one)
         {std::wregex(LR"((?:^|\D)(\d{1,2}) ?([-./]) ?(\d{1,2}) ?[-./,] ?(\d{4})(?!\d))"),
-         [](const std::wsmatch& m) {
+         [](const std::wsmatch& m, const DateEvidence&) {
              auto date = isoDate(numberOf(m, 4), numberOf(m, 3), numberOf(m, 1));
              return date ? date : isoDate(numberOf(m, 4), numberOf(m, 1), numberOf(m, 3));
          }},
-        // 19/01/10, 19-01-10 year first; 10.01.19 day first; the other order when that is no date
+        // 19/01/10, 10.01.19, 10-01-19: the order by the page's evidence
         {std::wregex(LR"((?:^|[^\d.,])(\d{2})([-./])(\d{2})\2(\d{2})(?![\d,]|\.\d))"),
-         [](const std::wsmatch& m) {
-             const int a = numberOf(m, 1), b = numberOf(m, 3), c = numberOf(m, 4);
-             const bool dayFirst = m[2].str() == L".";
-             auto date = dayFirst ? isoDate(c, b, a) : isoDate(a, b, c);
-             return date ? date : (dayFirst ? isoDate(a, b, c) : isoDate(c, b, a));
-         }},
+         [](const std::wsmatch& m, const DateEvidence& evidence) {
+             return twoDigitYearDate(numberOf(m, 1), numberOf(m, 3), numberOf(m, 4), evidence);
+         },
+         true},
         // 10 Jan 2019, 10. MÄRZ 2020
         {std::wregex(LR"((?:^|\D)(\d{1,2})\.? ?([A-Z]{3,9})\.?,? ?(\d{4})(?!\d))"),
-         [](const std::wsmatch& m) { return isoDate(numberOf(m, 3), monthNamed(m[2].str()), numberOf(m, 1)); }},
+         [](const std::wsmatch& m, const DateEvidence&) { return isoDate(numberOf(m, 3), monthNamed(m[2].str()), numberOf(m, 1)); }},
         // Jan 10, 2019
         {std::wregex(LR"(([A-Z]{3,9})\.? ?(\d{1,2}),? ?(\d{4})(?!\d))"),
-         [](const std::wsmatch& m) { return isoDate(numberOf(m, 3), monthNamed(m[1].str()), numberOf(m, 2)); }},
+         [](const std::wsmatch& m, const DateEvidence&) { return isoDate(numberOf(m, 3), monthNamed(m[1].str()), numberOf(m, 2)); }},
     };
     return forms;
+}
+
+// The first date of the text, by the forms chosen.
+std::optional<std::string> firstDate(const std::string& utf8, const DateEvidence& evidence, bool twoDigitYears)
+{
+    const std::wstring text = KeywordCorrector::Folded(withDigitsRestored(widened(utf8)));
+    for (const DateForm& form : dateForms()) {
+        if (form.twoDigitYear && !twoDigitYears)
+            continue;
+        for (std::wsregex_iterator it(text.begin(), text.end(), form.pattern), end; it != end; ++it)
+            if (auto date = form.date(*it, evidence))
+                return date;
+    }
+    return std::nullopt;
+}
+
+std::string today()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &utc);
+    return text;
 }
 
 // ---------------------------------------------------------------------------
@@ -420,6 +485,10 @@ std::optional<Total> totalField(const std::vector<Line>& lines)
 // rarely repeats); among equals a date named as such, then the first.
 std::optional<Field> dateField(const std::vector<Line>& lines)
 {
+    std::vector<std::string> texts;
+    for (const Line& line : lines)
+        texts.push_back(line.text);
+    const DateEvidence evidence = dateEvidence(texts);
     struct Seen {
         Field field;
         int count;
@@ -427,7 +496,7 @@ std::optional<Field> dateField(const std::vector<Line>& lines)
     };
     std::vector<Seen> seen;
     for (const Line& line : lines) {
-        const auto date = dateIn(line.text);
+        const auto date = dateIn(line.text, evidence);
         if (!date)
             continue;
         const std::wstring folded = KeywordCorrector::Folded(widened(line.text));
@@ -614,14 +683,27 @@ std::string currencyIn(const std::string& utf8)
     return currencyNear(widened(utf8), 0);
 }
 
+DateEvidence dateEvidence(const std::vector<std::string>& lines)
+{
+    DateEvidence evidence;
+    evidence.today = today();
+    for (const std::string& line : lines) {
+        const std::wstring text = widened(line);
+        evidence.yearFirst |= std::any_of(text.begin(), text.end(), WeightedEditDistance::IsHangul);
+        if (const auto date = firstDate(line, evidence, false))
+            evidence.years.push_back(yearOf(*date));
+    }
+    return evidence;
+}
+
+std::optional<std::string> dateIn(const std::string& utf8, const DateEvidence& evidence)
+{
+    return firstDate(utf8, evidence, true);
+}
+
 std::optional<std::string> dateIn(const std::string& utf8)
 {
-    const std::wstring text = KeywordCorrector::Folded(withDigitsRestored(widened(utf8)));
-    for (const DateForm& form : dateForms())
-        for (std::wsregex_iterator it(text.begin(), text.end(), form.pattern), end; it != end; ++it)
-            if (auto date = form.date(*it))
-                return date;
-    return std::nullopt;
+    return dateIn(utf8, dateEvidence({utf8}));
 }
 
 std::optional<std::string> telephoneIn(const std::string& utf8)
