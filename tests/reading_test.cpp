@@ -612,6 +612,9 @@ TEST(Preparation, ScatteredDotsAreNoiseAndPrintIsNot)
         cv::Mat page = uniform >= dots.density;
         cv::erode(page, page, cv::Mat::ones(dots.side, dots.side, CV_8U));
         EXPECT_TRUE(prepared(page, false, false).noise) << dots.density << " " << dots.side;
+        const ReadResult read = readText(page);
+        EXPECT_EQ(read.notRead, "noise");
+        EXPECT_TRUE(read.lines.empty());
     }
     std::mt19937 generator(3);
     const cv::Mat scan = cv::imread(std::string(TARVEK_TEST_DATA) + "/receipts/aldi_02032020_19_02423.jpg");
