@@ -494,6 +494,42 @@ TEST(ReceiptFields, AmountsOfAnyLengthCompareWithoutOverflow)
     EXPECT_EQ(receiptFields(linesOf({"SUMME 5,00", "GESAMT 12,50", "TOTAL 9,99"})).total->value, "12.50");
 }
 
+// Generated receipts (items, subtotal, tax, total, cash, change) with one digit misread on one
+// line: the total that agrees with the others' sums is the one printed, wherever the misread is.
+TEST(ReceiptFields, TheTotalAgreesWithTheReceiptsArithmetic)
+{
+    std::mt19937 random(31);
+    const auto money = [](long long cents) { return std::to_string(cents / 100) + "." + (cents % 100 < 10 ? "0" : "") + std::to_string(cents % 100); };
+    for (int receipt = 0; receipt < 200; ++receipt) {
+        std::vector<std::string> texts = {"KEDAI RUNCIT MAJU"};
+        long long subtotal = 0;
+        const int items = 2 + receipt % 4;
+        for (int i = 0; i < items; ++i) {
+            const long long price = std::uniform_int_distribution<long long>(50, 5000)(random);
+            subtotal += price;
+            texts.push_back("ITEM " + std::to_string(i + 1) + " " + money(price));
+        }
+        const long long tax = subtotal * 6 / 100, total = subtotal + tax, cash = (total / 1000 + 1) * 1000;
+        for (const std::string& line : {"SUBTOTAL " + money(subtotal), "GST 6% " + money(tax),
+                                        "TOTAL " + money(total), "CASH " + money(cash), "CHANGE " + money(cash - total)})
+            texts.push_back(line);
+        // One digit of one amount misread as another digit.
+        std::string& misread = texts[std::uniform_int_distribution<size_t>(1, texts.size() - 1)(random)];
+        std::vector<size_t> digits;
+        for (size_t at = misread.find_last_of(' ') + 1; at < misread.size(); ++at)
+            if (std::isdigit(static_cast<unsigned char>(misread[at])))
+                digits.push_back(at);
+        char& digit = misread[digits[std::uniform_int_distribution<size_t>(0, digits.size() - 1)(random)]];
+        digit = static_cast<char>('0' + (digit - '0' + std::uniform_int_distribution<int>(1, 9)(random)) % 10);
+        std::vector<Line> lines;
+        for (size_t i = 0; i < texts.size(); ++i)
+            lines.push_back({texts[i], cv::Rect(10, 20 + 40 * static_cast<int>(i), 400, 30), 0.9f, {}});
+        const auto found = receiptFields(lines).total;
+        ASSERT_TRUE(found) << misread;
+        EXPECT_EQ(found->value, money(total)) << misread;
+    }
+}
+
 TEST(ReceiptFields, NothingQualifiesNothingFound)
 {
     for (const auto& lines : {std::vector<Line>{}, linesOf({"", "  ", "~~~ ,,, ..."}), linesOf({"12", "3.4"})}) {

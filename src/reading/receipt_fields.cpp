@@ -455,28 +455,158 @@ bool smallerAmount(const std::string& a, const std::string& b)
     return a < b; // same number of whole digits: the text order is the numeric order
 }
 
+// ---------------------------------------------------------------------------
+// The total's agreement with the receipt's other amounts
+// ---------------------------------------------------------------------------
+
+// Amounts a receipt prints besides its total, by what they are; the sums they make imply the total.
+struct PrintedAmounts {
+    std::vector<long long> subtotals, taxes, discounts, cash, change; // in cents
+    long long items = 0;
+    int itemCount = 0;
+};
+
+// An amount in cents; none when it is too long to be a receipt's.
+std::optional<long long> centsOf(const std::string& decimal)
+{
+    const size_t point = std::min(decimal.find('.'), decimal.size());
+    if (point > 12)
+        return std::nullopt;
+    const long long whole = point ? std::stoll(decimal.substr(0, point)) : 0;
+    return whole * 100 + (point < decimal.size() ? std::stoll(decimal.substr(point + 1)) : 0);
+}
+
+// Where an amount on a line of a not-total keyword goes (keywords in their compact form).
+std::vector<long long>* roleOf(PrintedAmounts& printed, const std::wstring& keyword)
+{
+    static const std::map<std::wstring, std::vector<long long> PrintedAmounts::*> roles = {
+        {L"SUBTOTAL", &PrintedAmounts::subtotals}, {L"ZWISCHENSUMME", &PrintedAmounts::subtotals},
+        {L"소계", &PrintedAmounts::subtotals}, {L"TAX", &PrintedAmounts::taxes}, {L"GST", &PrintedAmounts::taxes},
+        {L"VAT", &PrintedAmounts::taxes}, {L"MWST", &PrintedAmounts::taxes}, {L"부가세", &PrintedAmounts::taxes},
+        {L"DISCOUNT", &PrintedAmounts::discounts}, {L"RABATT", &PrintedAmounts::discounts},
+        {L"할인", &PrintedAmounts::discounts}, {L"CASH", &PrintedAmounts::cash}, {L"BARGELD", &PrintedAmounts::cash},
+        {L"GEGEBEN", &PrintedAmounts::cash}, {L"받은금액", &PrintedAmounts::cash},
+        {L"CHANGE", &PrintedAmounts::change}, {L"RUCKGELD", &PrintedAmounts::change},
+        {L"ZURUCK", &PrintedAmounts::change}, {L"거스름돈", &PrintedAmounts::change}};
+    const auto found = roles.find(keyword);
+    return found == roles.end() ? nullptr : &(printed.*(found->second));
+}
+
+// The totals the other amounts imply: each subtotal (else the items' sum) with tax, or alone when
+// no tax is printed, and less a discount; cash less change. A total read right usually agrees with
+// one or more of them.
+std::vector<long long> impliedTotals(const PrintedAmounts& printed)
+{
+    std::vector<long long> implied, bases = printed.subtotals;
+    if (bases.empty() && printed.itemCount >= 2)
+        bases.push_back(printed.items);
+    for (long long base : bases) {
+        for (long long tax : printed.taxes)
+            implied.push_back(base + tax);
+        if (printed.taxes.empty())
+            implied.push_back(base);
+        for (long long discount : printed.discounts)
+            implied.push_back(base - discount);
+    }
+    for (long long cash : printed.cash)
+        for (long long change : printed.change)
+            if (cash > change)
+                implied.push_back(cash - change);
+    return implied;
+}
+
+// Reads the lines once: the total candidates, and the other amounts by what they are. Items are
+// the amounts with cents above the first line of a sum.
+std::vector<Candidate> totalCandidates(const std::vector<Line>& lines, PrintedAmounts& printed)
+{
+    std::vector<Candidate> candidates;
+    bool itemsEnded = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (auto candidate = totalOn(lines, i)) {
+            candidates.push_back(*candidate);
+            itemsEnded = true;
+            continue;
+        }
+        const std::wstring text = widened(lines[i].text);
+        if (const auto other = keywords().notTotal.Find(text)) {
+            const auto amount = amountAfter(lines, i, text.substr(other->end));
+            const auto cents = amount ? centsOf(amount->value) : std::nullopt;
+            std::vector<long long>* role = roleOf(printed, other->keyword);
+            if (cents && role)
+                role->push_back(*cents);
+            itemsEnded |= cents.has_value();
+            continue;
+        }
+        if (itemsEnded || dateIn(lines[i].text))
+            continue;
+        if (const auto amount = amountIn(lines[i].text); amount && amount->value.find('.') != std::string::npos)
+            if (const auto cents = centsOf(amount->value)) {
+                printed.items += *cents;
+                ++printed.itemCount;
+            }
+    }
+    return candidates;
+}
+
 // Keyword confidences closer than this are taken as equal.
 constexpr float SAME_CONFIDENCE = 0.05f;
 
+// A total's agreement: the implied totals and the other total lines that equal it.
+int agreement(const Candidate& candidate, const std::vector<Candidate>& candidates, const std::vector<long long>& implied)
+{
+    const auto cents = centsOf(candidate.amount.value);
+    if (!cents)
+        return 0;
+    int count = static_cast<int>(std::count(implied.begin(), implied.end(), *cents));
+    for (const Candidate& other : candidates)
+        count += other.line != candidate.line && centsOf(other.amount.value) == cents;
+    return count;
+}
+
+std::string decimalOfCents(long long cents)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%02lld", cents / 100, cents % 100);
+    return text;
+}
+
+// A value that two of the implied totals agree on, when the total read agrees with none: the
+// total's line was misread.
+std::optional<std::string> agreedImpliedTotal(const std::vector<long long>& implied)
+{
+    for (size_t i = 0; i < implied.size(); ++i)
+        if (implied[i] > 0 && std::count(implied.begin() + i + 1, implied.end(), implied[i]) > 0)
+            return decimalOfCents(implied[i]);
+    return std::nullopt;
+}
+
+// The total that agrees most with the receipt's other amounts; among equals the surest keyword,
+// then the largest amount (subtotals and taxes that slip through are smaller).
 std::optional<Total> totalField(const std::vector<Line>& lines)
 {
-    std::optional<Candidate> best;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const auto candidate = totalOn(lines, i);
-        if (!candidate)
-            continue;
-        // The surest keyword wins; among keywords about as sure, the largest amount (subtotals
-        // and taxes that slip through are smaller).
-        if (!best || candidate->confidence > best->confidence + SAME_CONFIDENCE ||
-            (candidate->confidence > best->confidence - SAME_CONFIDENCE &&
-             smallerAmount(best->amount.value, candidate->amount.value)))
-            best = candidate;
+    PrintedAmounts printed;
+    const std::vector<Candidate> candidates = totalCandidates(lines, printed);
+    const std::vector<long long> implied = impliedTotals(printed);
+    const Candidate* best = nullptr;
+    int bestAgreement = 0;
+    for (const Candidate& candidate : candidates) {
+        const int agrees = agreement(candidate, candidates, implied);
+        if (!best || agrees > bestAgreement ||
+            (agrees == bestAgreement &&
+             (candidate.confidence > best->confidence + SAME_CONFIDENCE ||
+              (candidate.confidence > best->confidence - SAME_CONFIDENCE &&
+               smallerAmount(best->amount.value, candidate.amount.value))))) {
+            best = &candidate;
+            bestAgreement = agrees;
+        }
     }
     if (!best)
         return std::nullopt;
     const Line& line = lines[best->line];
     Total total;
     static_cast<Field&>(total) = Field{best->amount.value, line.text, line.box, line.confidence * best->confidence};
+    if (const auto agreed = agreedImpliedTotal(implied); agreed && bestAgreement == 0)
+        total.value = *agreed;
     total.currency = best->amount.currency.empty() ? receiptCurrency(lines) : best->amount.currency;
     return total;
 }
