@@ -141,6 +141,7 @@ TEST(ReceiptParsers, TelephonesButNotOtherNumbers)
         {"TEL.: 05251 6913-0 FAX: -129", "05251 6913-0"},
         {"Fax 05251-871871-10 Tel 05251-871871-0", "05251-871871-0"},
         {"Phone: (03) 1234 5678", "(03) 1234 5678"},
+        {"0212345678", "0212345678"}, // a bare number with a typical start: just enough
     };
     for (const auto& [line, number] : cases) {
         const auto phone = telephoneIn(line);
@@ -148,7 +149,7 @@ TEST(ReceiptParsers, TelephonesButNotOtherNumbers)
         EXPECT_EQ(*phone, number) << line;
     }
     for (const char* line : {"사업자번호: 123-45-67890", "Fax 05251-871871-10", "2019-01-10 12:31", "St.Nr. 215/5940/2639",
-                             "SUMME 24,23", "Bon 3619"})
+                             "SUMME 24,23", "Bon 3619", "1234 5678" /* separated, no typical start: too little */})
         EXPECT_FALSE(telephoneIn(line)) << line;
 }
 
@@ -359,6 +360,10 @@ TEST(KeywordCorrector, FindsAKeywordInsideALineAtAWordStart)
     EXPECT_GT(korean->confidence, 0.8f);
     EXPECT_FALSE(corrector.Find(L"BARGELD 40,00"));
     EXPECT_FALSE(corrector.Find(L""));
+    // Only at a word start: a keyword inside a word is no keyword.
+    KeywordCorrector bon({L"BON"});
+    EXPECT_FALSE(bon.Find(L"CARBONARA HOUSE"));
+    EXPECT_TRUE(bon.Find(L"BON 3619"));
 }
 
 TEST(WideText, RoundTripsAndRepairsUtf8)
@@ -465,6 +470,7 @@ TEST(ReceiptFields, NamesAreNotAddressesOrLogoStrokes)
         {linesOf({"#~~ ~#", "상품명 수량 금액", "감사합니다", "Corner Bakery"}), "Corner Bakery"},
         {linesOf({"Grüner Weg 41", "33098 Paderborn", "Baumarkt Beispiel"}), "Baumarkt Beispiel"},
         {linesOf({"Westernstraße 2", "Buchhandlung Beispiel"}), "Buchhandlung Beispiel"},
+        {linesOf({"CARBONARA HOUSE", "Bon 3619"}), "CARBONARA HOUSE"}, // BON inside a word is no heading
     };
     for (const auto& [lines, name] : cases) {
         const auto field = receiptFields(lines).businessName;
