@@ -534,6 +534,23 @@ TEST(ReceiptFields, TheTotalAgreesWithTheReceiptsArithmetic)
         ASSERT_TRUE(found) << misread;
         EXPECT_EQ(found->value, money(total)) << misread;
     }
+    // A rounding printed (its sign lost or not) makes the rounded total agree; a total line that
+    // names the tax or a tax summary's zero is no total.
+    const std::pair<std::vector<Line>, const char*> rounded[] = {
+        {linesOf({"SUB-TOTAL 52.00", "TOTAL TAX : 3.12", "ROUNDING : -0.02", "TOTAL 55.10", "TOTAL: 52.00 3.12"}),
+         "55.10"},
+        {linesOf({"Total Amount: RM8.48", "GST @0%: RM0.00", "Rounding: RM0.02", "Nett Total: RM8.50", "CASH RM8.50",
+                  "Change RM0.00", "SR = GST @0% 8.48 0.00"}),
+         "8.50"},
+        {linesOf({"Total Sales (Excluding GST) : 616.59", "Total GST : 0.00", "Rounding : 0.01",
+                  "Total Sales (Inclusive of GST) : 616.60", "Total : 616.59 0.00"}),
+         "616.60"},
+    };
+    for (const auto& [lines, total] : rounded) {
+        const auto found = receiptFields(lines).total;
+        ASSERT_TRUE(found) << total;
+        EXPECT_EQ(found->value, total);
+    }
 }
 
 TEST(ReceiptFields, NothingQualifiesNothingFound)

@@ -356,7 +356,7 @@ const std::vector<std::wstring> NOT_TOTAL_KEYWORDS = {
     L"소계", L"부가세", L"과세", L"면세", L"받은금액", L"거스름돈", L"할인", L"SUBTOTAL", L"SUB TOTAL",
     L"ZWISCHENSUMME", L"NETTO", L"MWST", L"STEUER", L"TAX", L"GST", L"VAT", L"CHANGE", L"CASH", L"BARGELD",
     L"GEGEBEN", L"RUCKGELD", L"ZURUCK", L"DISCOUNT", L"RABATT", L"ROUNDING", L"TOTAL QTY", L"TOTAL ITEMS",
-    L"ANZAHL", L"POSITIONEN"};
+    L"ANZAHL", L"POSITIONEN", L"SERVICE CHARGE", L"SRV CHG", L"RND ADJ"};
 // Lines that head or frame a receipt rather than name its business.
 const std::vector<std::wstring> NOT_NAME_KEYWORDS = {
     L"영수증", L"신용카드", L"매출전표", L"고객용", L"사업자", L"대표", L"주소", L"전화", L"RECEIPT", L"INVOICE",
@@ -424,9 +424,10 @@ std::optional<Candidate> totalOn(const std::vector<Line>& lines, size_t index)
         return std::nullopt;
     const auto other = keywords().notTotal.Find(text);
     // A namesake as close (SUBTOTAL for TOTAL, 받은금액 for 받을금액), or one before the keyword that
-    // qualifies it (MWST-BETRAG, TAX TOTAL), makes it another line; one after it ("TOTAL INCL. GST")
-    // does not.
-    if (other && other->confidence >= total->confidence && other->begin <= total->begin)
+    // qualifies it (MWST-BETRAG, TAX TOTAL) or right after it (TOTAL TAX, TOTAL GST), makes it
+    // another line; one further after it ("TOTAL INCL. GST") does not.
+    if (other && other->confidence >= total->confidence &&
+        (other->begin <= total->begin || std::none_of(text.begin() + total->end, text.begin() + other->begin, isWordCharacter)))
         return std::nullopt;
     auto amount = amountAfter(lines, index, text.substr(total->end));
     if (!amount)
@@ -461,7 +462,7 @@ bool smallerAmount(const std::string& a, const std::string& b)
 
 // Amounts a receipt prints besides its total, by what they are; the sums they make imply the total.
 struct PrintedAmounts {
-    std::vector<long long> subtotals, taxes, discounts, cash, change; // in cents
+    std::vector<long long> subtotals, taxes, discounts, cash, change, roundings; // in cents
     long long items = 0;
     int itemCount = 0;
 };
@@ -483,6 +484,8 @@ std::vector<long long>* roleOf(PrintedAmounts& printed, const std::wstring& keyw
         {L"SUBTOTAL", &PrintedAmounts::subtotals}, {L"ZWISCHENSUMME", &PrintedAmounts::subtotals},
         {L"소계", &PrintedAmounts::subtotals}, {L"TAX", &PrintedAmounts::taxes}, {L"GST", &PrintedAmounts::taxes},
         {L"VAT", &PrintedAmounts::taxes}, {L"MWST", &PrintedAmounts::taxes}, {L"부가세", &PrintedAmounts::taxes},
+        {L"SERVICECHARGE", &PrintedAmounts::taxes}, {L"SRVCHG", &PrintedAmounts::taxes},
+        {L"ROUNDING", &PrintedAmounts::roundings}, {L"RNDADJ", &PrintedAmounts::roundings},
         {L"DISCOUNT", &PrintedAmounts::discounts}, {L"RABATT", &PrintedAmounts::discounts},
         {L"할인", &PrintedAmounts::discounts}, {L"CASH", &PrintedAmounts::cash}, {L"BARGELD", &PrintedAmounts::cash},
         {L"GEGEBEN", &PrintedAmounts::cash}, {L"받은금액", &PrintedAmounts::cash},
@@ -508,6 +511,11 @@ std::vector<long long> impliedTotals(const PrintedAmounts& printed)
         for (long long discount : printed.discounts)
             implied.push_back(base - discount);
     }
+    // A rounding's sign is often lost: the total is either way from the sum.
+    const size_t unrounded = implied.size();
+    for (long long rounding : printed.roundings)
+        for (size_t i = 0; i < unrounded && rounding != 0; ++i)
+            implied.insert(implied.end(), {implied[i] + rounding, implied[i] - rounding});
     for (long long cash : printed.cash)
         for (long long change : printed.change)
             if (cash > change)
@@ -531,8 +539,9 @@ std::vector<Candidate> totalCandidates(const std::vector<Line>& lines, PrintedAm
         if (const auto other = keywords().notTotal.Find(text)) {
             const auto amount = amountAfter(lines, i, text.substr(other->end));
             const auto cents = amount ? centsOf(amount->value) : std::nullopt;
+            // The same amount twice (a tax summary repeating the tax) is one piece of evidence.
             std::vector<long long>* role = roleOf(printed, other->keyword);
-            if (cents && role)
+            if (cents && role && std::find(role->begin(), role->end(), *cents) == role->end())
                 role->push_back(*cents);
             itemsEnded |= cents.has_value();
             continue;
@@ -551,15 +560,25 @@ std::vector<Candidate> totalCandidates(const std::vector<Line>& lines, PrintedAm
 // Keyword confidences closer than this are taken as equal.
 constexpr float SAME_CONFIDENCE = 0.05f;
 
-// A total's agreement: the implied totals and the other total lines that equal it.
-int agreement(const Candidate& candidate, const std::vector<Candidate>& candidates, const std::vector<long long>& implied)
+// A total's agreement: the implied totals and the other total lines that equal it, and an earlier
+// total line a printed rounding away (the total before rounding). A zero agrees with nothing: it
+// is a tax or a column of a summary, not what was paid.
+int agreement(const Candidate& candidate, const std::vector<Candidate>& candidates, const PrintedAmounts& printed,
+              const std::vector<long long>& implied)
 {
     const auto cents = centsOf(candidate.amount.value);
-    if (!cents)
+    if (!cents || *cents == 0)
         return 0;
     int count = static_cast<int>(std::count(implied.begin(), implied.end(), *cents));
-    for (const Candidate& other : candidates)
-        count += other.line != candidate.line && centsOf(other.amount.value) == cents;
+    for (const Candidate& other : candidates) {
+        const auto otherCents = centsOf(other.amount.value);
+        if (other.line == candidate.line || !otherCents)
+            continue;
+        count += *otherCents == *cents;
+        if (other.line < candidate.line)
+            for (long long rounding : printed.roundings)
+                count += rounding != 0 && std::llabs(*otherCents - *cents) == rounding;
+    }
     return count;
 }
 
@@ -590,7 +609,7 @@ std::optional<Total> totalField(const std::vector<Line>& lines)
     const Candidate* best = nullptr;
     int bestAgreement = 0;
     for (const Candidate& candidate : candidates) {
-        const int agrees = agreement(candidate, candidates, implied);
+        const int agrees = agreement(candidate, candidates, printed, implied);
         if (!best || agrees > bestAgreement ||
             (agrees == bestAgreement &&
              (candidate.confidence > best->confidence + SAME_CONFIDENCE ||
