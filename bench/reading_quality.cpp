@@ -51,7 +51,7 @@ struct Label {
 };
 
 struct Answer {
-    std::string name, telephone, date, total, currency;
+    std::string name, telephone, date, total, currency, notRead;
     std::vector<std::string> lines;
     double seconds = 0;
 };
@@ -158,6 +158,7 @@ Answer pipeline(const Label& label, const Preparation& how)
     answer.telephone = fields.telephone ? fields.telephone->value : "";
     answer.date = fields.date ? fields.date->value : "";
     answer.total = fields.total ? fields.total->value : "";
+    answer.notRead = result.notRead;
     answer.currency = fields.total ? fields.total->currency : "";
     for (const Line& line : result.lines)
         answer.lines.push_back(line.text);
@@ -208,7 +209,7 @@ Answer baseline(const Label& label, const fs::path& scratch)
 {
     static const std::regex total(R"((합\s*계|총\s*액|결제금액|받을금액|TOTAL|Total|SUMME|Summe|GESAMT|ZU ZAHLEN|zu zahlen|AMOUNT)\D*([\d.,]+\d))");
     static const std::regex phone(R"((\+?\d{2,5}[-/ ]\d{3,4}[- ]?\d{0,4}))");
-    static const std::regex dateDay(R"((\d{2})[./-](\d{2})[./-](\d{4}))"), dateYear(R"((\d{4})[-.](\d{2})[-.](\d{2}))");
+    static const std::regex dateDay(R"((?:^|\D)(\d{2})[./-](\d{2})[./-](\d{4}))"), dateYear(R"((\d{4})[-.](\d{2})[-.](\d{2}))");
     static const std::regex dateShort(R"((\d{2})/(\d{2})/(\d{2}))");
     const auto start = std::chrono::steady_clock::now();
     Answer answer;
@@ -239,13 +240,14 @@ Answer baseline(const Label& label, const fs::path& scratch)
 // ---------------------------------------------------------------------------
 
 struct Tally {
-    int name = 0, telephone = 0, date = 0, total = 0, currency = 0, count = 0, phones = 0;
+    int name = 0, telephone = 0, date = 0, total = 0, currency = 0, count = 0, phones = 0, notRead = 0;
     double errors = 0, characters = 0, seconds = 0;
 
     void add(const Label& label, const Answer& answer)
     {
         ++count;
         seconds += answer.seconds;
+        notRead += !answer.notRead.empty();
         name += label.set == Set::Synthetic ? compact(answer.name) == compact(label.name)
                 : label.set == Set::Labelled ? namesCompany(answer.name, label.name)
                                              : namesMerchant(answer.name, label.name);
@@ -281,7 +283,7 @@ void report(const std::string& title, const Tally& t)
         std::cout << ", telephone " << share(t.telephone, t.phones) << ", total with currency "
                   << share(t.currency, t.phones) << ", CER " << (t.characters ? 100 * t.errors / t.characters : 0)
                   << " %";
-    std::cout << ", " << (t.count ? t.seconds / t.count : 0) << " s per receipt\n";
+    std::cout << ", not read " << t.notRead << ", " << (t.count ? t.seconds / t.count : 0) << " s per receipt\n";
 }
 
 Binarization binarizationNamed(const std::string& name)
