@@ -1,12 +1,15 @@
 // reading-quality [--jobs N] [--binarization NAME] [--letter-height PX] [--limit N] [--no-baseline]
 //                 [--deadline-ms MS]
-//                 [--scans FOLDER] [--synthetic FOLDER]
+//                 [--scans FOLDER] [--labelled FOLDER] [--synthetic FOLDER]
 // Field accuracy of receiptFields(readText(...)) per field, and the character error rate of the
 // read lines, beside a plain baseline measured in the same run: the tesseract command on an
 // Otsu-binarized image with a few regular expressions.
 //
 // --scans: receipt scans named MERCHANT_DDMMYYYY[_ITEMS]_CENTS.jpg (any depth); the merchant must
-// appear in the business name (one letter may differ), the date and total must equal.
+// appear in the business name, the date and total must equal.
+// --labelled: English receipts with labels.jsonl (image, company, date, total); a name counts when
+// the company, case and spacing aside, is contained in the name returned (at most twice its
+// length) or is at least 0.8 similar to it by edit distance.
 // --synthetic: a folder written by synthetic-receipts (labels.jsonl); names compare without spaces.
 #include <atomic>
 #include <cstdio>
@@ -36,16 +39,19 @@ using namespace tarvek::reading;
 
 namespace {
 
+// The three kinds of set, each scored and reported on its own.
+enum class Set { Scans, Labelled, Synthetic };
+
 struct Label {
     fs::path image;
     std::string languages;
-    bool synthetic = false;
+    Set set = Set::Scans;
     std::string name, telephone, date, total, currency;
     std::vector<std::string> lines;
 };
 
 struct Answer {
-    std::string name, telephone, date, total, currency;
+    std::string name, telephone, date, total, currency, notRead;
     std::vector<std::string> lines;
     double seconds = 0;
 };
@@ -62,17 +68,23 @@ double distance(const std::string& a, const std::string& b)
                              tarvek::CM_CHARACTER_PRIMARY);
 }
 
-// Whether the merchant appears in the name with at most one letter changed.
+// Whether the merchant appears in the name.
 bool namesMerchant(const std::string& name, const std::string& merchant)
 {
-    const std::wstring n = KeywordCorrector::Compact(widened(name)), m = KeywordCorrector::Compact(widened(merchant));
-    if (m.empty() || n.size() + 1 < m.size())
+    const std::string m = compact(merchant);
+    return !m.empty() && compact(name).find(m) != std::string::npos;
+}
+
+// Whether the name returned is the company: it contains the company and is at most twice as long,
+// or they are at least 0.8 similar.
+bool namesCompany(const std::string& name, const std::string& company)
+{
+    const std::wstring n = KeywordCorrector::Compact(widened(name)), c = KeywordCorrector::Compact(widened(company));
+    if (c.empty() || n.empty())
         return false;
-    static const tarvek::WeightedEditDistance plain;
-    for (size_t at = 0; at + m.size() <= n.size() + 1; ++at)
-        if (plain.GetDictance(n.substr(at, m.size()), m, false, tarvek::CM_CHARACTER_PRIMARY) <= 1)
-            return true;
-    return false;
+    if (n.find(c) != std::wstring::npos && n.size() <= 2 * c.size())
+        return true;
+    return 1 - distance(name, company) / static_cast<double>(std::max(n.size(), c.size())) >= 0.8;
 }
 
 std::vector<Label> scanLabels(const fs::path& folder)
@@ -97,26 +109,34 @@ std::vector<Label> scanLabels(const fs::path& folder)
     return labels;
 }
 
-std::vector<Label> syntheticLabels(const fs::path& folder, size_t limit)
+// The first `limit` labels of a folder's labels.jsonl, one object a line.
+std::vector<Label> jsonLabels(const fs::path& folder, size_t limit, Label (*labelOf)(const fs::path&, const boost::json::object&))
 {
     std::vector<Label> labels;
     std::ifstream in(folder / "labels.jsonl");
-    for (std::string text; std::getline(in, text) && labels.size() < limit;) {
-        const boost::json::object o = boost::json::parse(text).as_object();
-        Label label;
-        label.synthetic = true;
-        label.image = folder / std::string(o.at("file").as_string());
-        label.languages = "kor+eng";
-        label.name = o.at("business_name").as_string();
-        label.telephone = o.at("telephone").as_string();
-        label.date = o.at("date").as_string();
-        label.total = o.at("total").as_string();
-        label.currency = o.at("currency").as_string();
-        for (const auto& line : o.at("lines").as_array())
-            label.lines.emplace_back(line.as_string());
-        labels.push_back(label);
-    }
+    for (std::string text; std::getline(in, text) && labels.size() < limit;)
+        labels.push_back(labelOf(folder, boost::json::parse(text).as_object()));
     return labels;
+}
+
+std::string textAt(const boost::json::object& o, const char* key)
+{
+    return std::string(o.at(key).as_string());
+}
+
+Label companyLabel(const fs::path& folder, const boost::json::object& o)
+{
+    return Label{folder / textAt(o, "image"), "eng", Set::Labelled, textAt(o, "company"), "", textAt(o, "date"),
+                 textAt(o, "total"), "", {}};
+}
+
+Label syntheticLabel(const fs::path& folder, const boost::json::object& o)
+{
+    Label label{folder / textAt(o, "file"), "kor+eng", Set::Synthetic, textAt(o, "business_name"),
+                textAt(o, "telephone"), textAt(o, "date"), textAt(o, "total"), textAt(o, "currency"), {}};
+    for (const auto& line : o.at("lines").as_array())
+        label.lines.emplace_back(line.as_string());
+    return label;
 }
 
 // A machine shared with other work can take longer than the default deadline: the figures are
@@ -138,6 +158,7 @@ Answer pipeline(const Label& label, const Preparation& how)
     answer.telephone = fields.telephone ? fields.telephone->value : "";
     answer.date = fields.date ? fields.date->value : "";
     answer.total = fields.total ? fields.total->value : "";
+    answer.notRead = result.notRead;
     answer.currency = fields.total ? fields.total->currency : "";
     for (const Line& line : result.lines)
         answer.lines.push_back(line.text);
@@ -188,7 +209,7 @@ Answer baseline(const Label& label, const fs::path& scratch)
 {
     static const std::regex total(R"((합\s*계|총\s*액|결제금액|받을금액|TOTAL|Total|SUMME|Summe|GESAMT|ZU ZAHLEN|zu zahlen|AMOUNT)\D*([\d.,]+\d))");
     static const std::regex phone(R"((\+?\d{2,5}[-/ ]\d{3,4}[- ]?\d{0,4}))");
-    static const std::regex dateDay(R"((\d{2})\.(\d{2})\.(\d{4}))"), dateYear(R"((\d{4})[-.](\d{2})[-.](\d{2}))");
+    static const std::regex dateDay(R"((?:^|\D)(\d{2})[./-](\d{2})[./-](\d{4}))"), dateYear(R"((\d{4})[-.](\d{2})[-.](\d{2}))");
     static const std::regex dateShort(R"((\d{2})/(\d{2})/(\d{2}))");
     const auto start = std::chrono::steady_clock::now();
     Answer answer;
@@ -219,17 +240,20 @@ Answer baseline(const Label& label, const fs::path& scratch)
 // ---------------------------------------------------------------------------
 
 struct Tally {
-    int name = 0, telephone = 0, date = 0, total = 0, currency = 0, count = 0, phones = 0;
+    int name = 0, telephone = 0, date = 0, total = 0, currency = 0, count = 0, phones = 0, notRead = 0;
     double errors = 0, characters = 0, seconds = 0;
 
     void add(const Label& label, const Answer& answer)
     {
         ++count;
         seconds += answer.seconds;
-        name += label.synthetic ? compact(answer.name) == compact(label.name) : namesMerchant(answer.name, label.name);
+        notRead += !answer.notRead.empty();
+        name += label.set == Set::Synthetic ? compact(answer.name) == compact(label.name)
+                : label.set == Set::Labelled ? namesCompany(answer.name, label.name)
+                                             : namesMerchant(answer.name, label.name);
         date += answer.date == label.date;
         total += answer.total == label.total;
-        if (!label.synthetic)
+        if (label.set != Set::Synthetic)
             return;
         ++phones;
         telephone += answer.telephone == label.telephone;
@@ -259,7 +283,7 @@ void report(const std::string& title, const Tally& t)
         std::cout << ", telephone " << share(t.telephone, t.phones) << ", total with currency "
                   << share(t.currency, t.phones) << ", CER " << (t.characters ? 100 * t.errors / t.characters : 0)
                   << " %";
-    std::cout << ", " << (t.count ? t.seconds / t.count : 0) << " s per receipt\n";
+    std::cout << ", not read " << t.notRead << ", " << (t.count ? t.seconds / t.count : 0) << " s per receipt\n";
 }
 
 Binarization binarizationNamed(const std::string& name)
@@ -281,7 +305,7 @@ int main(int argc, char** argv)
     int jobs = 1;
     size_t limit = 200;
     bool withBaseline = true;
-    fs::path scans, synthetic;
+    fs::path scans, labelled, synthetic;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const auto value = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
@@ -299,14 +323,19 @@ int main(int argc, char** argv)
             withBaseline = false;
         else if (arg == "--scans")
             scans = value();
+        else if (arg == "--labelled")
+            labelled = value();
         else if (arg == "--synthetic")
             synthetic = value();
     }
     std::vector<Label> labels;
     if (!scans.empty())
         labels = scanLabels(scans);
+    if (!labelled.empty())
+        for (Label& label : jsonLabels(labelled, limit, companyLabel))
+            labels.push_back(label);
     if (!synthetic.empty())
-        for (Label& label : syntheticLabels(synthetic, limit))
+        for (Label& label : jsonLabels(synthetic, limit, syntheticLabel))
             labels.push_back(label);
     const fs::path scratch = fs::temp_directory_path() / ("reading-quality-" + std::to_string(::getpid()));
     fs::create_directories(scratch);
@@ -327,25 +356,23 @@ int main(int argc, char** argv)
         thread.join();
     fs::remove_all(scratch);
 
-    Tally scanOurs, scanTheirs, synthOurs, synthTheirs;
+    std::map<Set, std::pair<Tally, Tally>> tallies; // the pipeline's and the baseline's
     for (size_t i = 0; i < labels.size(); ++i) {
         const Label& label = labels[i];
-        (label.synthetic ? synthOurs : scanOurs).add(label, ours[i]);
+        tallies[label.set].first.add(label, ours[i]);
         if (withBaseline)
-            (label.synthetic ? synthTheirs : scanTheirs).add(label, theirs[i]);
+            tallies[label.set].second.add(label, theirs[i]);
         if (std::getenv("READING_QUALITY_VERBOSE"))
             std::cerr << label.image.filename().string() << " | " << ours[i].name << " | " << ours[i].telephone << " | "
-                      << ours[i].date << " | " << ours[i].total << " " << ours[i].currency << "\n";
+                      << ours[i].date << " | " << ours[i].total << " " << ours[i].currency << " | expected "
+                      << label.name << " | " << label.date << " | " << label.total << "\n";
     }
-    if (scanOurs.count) {
-        report("scans, pipeline", scanOurs);
+    static const std::map<Set, std::string> titles = {
+        {Set::Scans, "scans"}, {Set::Labelled, "labelled"}, {Set::Synthetic, "synthetic"}};
+    for (const auto& [set, tally] : tallies) {
+        report(titles.at(set) + ", pipeline", tally.first);
         if (withBaseline)
-            report("scans, baseline", scanTheirs);
-    }
-    if (synthOurs.count) {
-        report("synthetic, pipeline", synthOurs);
-        if (withBaseline)
-            report("synthetic, baseline", synthTheirs);
+            report(titles.at(set) + ", baseline", tally.second);
     }
     return 0;
 }

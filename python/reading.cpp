@@ -63,6 +63,13 @@ reading::ReadOptions readOptions(const std::string& lang, bool rectify, bool upr
     return {languages, rectify, upright, deadlineMs};
 }
 
+// "cut_short", and "not_read": why the page was not read ("noise"), None when it was.
+void addOutcome(py::dict& answer, const reading::ReadResult& result)
+{
+    answer["cut_short"] = result.cutShort;
+    answer["not_read"] = result.notRead.empty() ? py::object(py::none()) : py::str(result.notRead);
+}
+
 reading::ReadResult readPhoto(const py::array& image, const reading::ReadOptions& options)
 {
     Photo photo = photoOf(image);
@@ -75,7 +82,7 @@ py::dict readText(const py::array& image, const std::string& lang, bool rectify,
     const reading::ReadResult result = readPhoto(image, readOptions(lang, rectify, upright, deadlineMs));
     py::dict answer;
     answer["lines"] = linesList(result.lines);
-    answer["cut_short"] = result.cutShort;
+    addOutcome(answer, result);
     answer["page_found"] = result.pageFound;
     answer["corners"] = result.pageFound
                             ? py::object(cornersArray(std::vector<cv::Point2f>(result.corners.begin(), result.corners.end())))
@@ -101,7 +108,7 @@ py::dict receiptFields(const py::array& image, const std::string& lang, bool rec
     if (fields.total)
         total["currency"] = fields.total->currency.empty() ? py::object(py::none()) : py::str(fields.total->currency);
     answer["total"] = total;
-    answer["cut_short"] = result.cutShort;
+    addOutcome(answer, result);
     if (withLines)
         answer["lines"] = linesList(result.lines);
     return answer;
@@ -119,6 +126,7 @@ void addReading(py::module_& module)
                "The text lines of the photo, as the HTTP read route answers them: a dict of \"lines\" (in reading\n"
                "order, each a dict of \"text\", \"box\" (x, y, width, height in the photo's pixels), \"confidence\"\n"
                "(0 to 1) and \"words\", dicts of the same three), \"cut_short\" (the deadline stopped reading),\n"
+               "\"not_read\" (why the page was not read: \"noise\" when it looked like noise, not print; else None),\n"
                "\"page_found\", \"corners\" (4 x 2 float32 of the page flattened before reading, or None) and\n"
                "\"rotation\" (clockwise degrees that turned it upright). lang joins installed models (see\n"
                "languages) with '+' or spaces; rectify looks for a page in the photo to flatten; deadline_ms\n"
@@ -131,7 +139,7 @@ void addReading(py::module_& module)
                "A receipt's \"business_name\", \"telephone\", \"date\" (YYYY-MM-DD) and \"total\" (a decimal with\n"
                "'.'), each None or a dict of \"value\", \"text\" (the line it came from), \"box\" and \"confidence\";\n"
                "the total also has \"currency\" (an ISO 4217 code, or None when none is printed). With\n"
-               "\"cut_short\", and \"lines\" as read_text gives them when lines is true. Options as read_text.");
+               "\"cut_short\" and \"not_read\", and \"lines\" as read_text gives them when lines is true. Options as read_text.");
 }
 
 }  // namespace tarvek::python

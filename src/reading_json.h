@@ -44,12 +44,19 @@ inline boost::json::array linesJson(const std::vector<Line>& lines)
     return array;
 }
 
-// "lines", "cut_short", "page_found", "corners" (whole pixels, top-left first
+// "cut_short", and "not_read": why the page was not read ("noise"), null when it was.
+inline void addOutcome(boost::json::object& answer, const ReadResult& result)
+{
+    answer["cut_short"] = result.cutShort;
+    answer["not_read"] = result.notRead.empty() ? boost::json::value(nullptr) : boost::json::value(result.notRead);
+}
+
+// "lines", "cut_short", "not_read", "page_found", "corners" (whole pixels, top-left first
 // clockwise; [] when no page was found) and "rotation".
 inline void addReading(boost::json::object& answer, const ReadResult& result)
 {
     answer["lines"] = linesJson(result.lines);
-    answer["cut_short"] = result.cutShort;
+    addOutcome(answer, result);
     answer["page_found"] = result.pageFound;
     boost::json::array corners;
     if (result.pageFound)

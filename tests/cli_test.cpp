@@ -506,4 +506,19 @@ TEST_F(TarvekProgram, ReadRefusesAPageTooLongToReadSayingWhy)
     EXPECT_NE(read.err.find("failed line.png: the page"), std::string::npos) << read.err;
 }
 
+// A page of scattered dots is not read: its line says why, and so does the error stream, and the
+// run still succeeds.
+TEST_F(TarvekProgram, APageNotReadSaysWhyOnItsLineAndTheErrorStream)
+{
+    cv::Mat dots(2000, 2000, CV_32F);
+    cv::RNG(5).fill(dots, cv::RNG::UNIFORM, 0, 1);
+    cv::imwrite((root_ / "dots.png").string(), dots >= 0.03);
+    for (const char* action : {"read", "fields"}) {
+        const Finished run = runTarvek({action, "dots.png", "--lang", "eng"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(boost::json::parse(run.out).at("not_read"), "noise") << run.out;
+        EXPECT_NE(run.err.find("not read dots.png: noise"), std::string::npos) << run.err;
+    }
+}
+
 }  // namespace

@@ -92,6 +92,43 @@ TEST(ReceiptParsers, DatesInEveryFormBecomeIso)
         EXPECT_FALSE(dateIn(line)) << line;
 }
 
+// The order of a two-digit-year date: the valid readings, the page's language, its other dates,
+// and no reading after today.
+TEST(ReceiptParsers, TwoDigitYearOrderByEvidence)
+{
+    struct Case {
+        const char* date;
+        bool korean;
+        const char* otherDate; // another line of the page with a date printed in full, or ""
+        const char* iso;
+    };
+    const Case cases[] = {
+        {"09/03/18", false, "", "2018-03-09"},               // English and German print day first
+        {"09/03/18", true, "", "2009-03-18"},                // Korean prints year first
+        {"09/03/18", true, "2018.03.09 발행", "2018-03-09"}, // unless the page's other dates disagree
+        {"18/03/09", false, "", "2009-03-18"},
+        {"18/03/09", false, "Valid until 31 Mar 2018", "2018-03-09"},
+        {"18-03-09", true, "", "2018-03-09"},
+        {"10.01.19", false, "", "2019-01-10"},
+        {"19.01.10", true, "", "2019-01-10"},
+        {"12/25/18", false, "", "2018-12-25"},               // month first: the only valid reading
+        {"31/12/18", true, "", "2018-12-31"},                // year first is no date
+        {"20.03.30", false, "", "2020-03-30"},               // 2030 is after today
+        {"20.03.30", true, "", "2020-03-30"},
+        {"05/06/07", false, "2007-06-01", "2007-06-05"},
+        {"05/06/07", true, "06.06.2007", "2007-06-05"},
+    };
+    for (const Case& c : cases) {
+        const std::string header = c.korean ? "합계 12,000원" : "TOTAL RM 12.00";
+        std::vector<std::string> page = {header, c.date};
+        if (*c.otherDate)
+            page.push_back(c.otherDate);
+        DateEvidence evidence = dateEvidence(page);
+        evidence.today = "2024-06-30";
+        EXPECT_EQ(dateIn(c.date, evidence), c.iso) << c.date << (c.korean ? " (Korean) " : " ") << c.otherDate;
+    }
+}
+
 TEST(ReceiptParsers, TelephonesButNotOtherNumbers)
 {
     const std::pair<const char*, const char*> cases[] = {
@@ -104,6 +141,7 @@ TEST(ReceiptParsers, TelephonesButNotOtherNumbers)
         {"TEL.: 05251 6913-0 FAX: -129", "05251 6913-0"},
         {"Fax 05251-871871-10 Tel 05251-871871-0", "05251-871871-0"},
         {"Phone: (03) 1234 5678", "(03) 1234 5678"},
+        {"0212345678", "0212345678"}, // a bare number with a typical start: just enough
     };
     for (const auto& [line, number] : cases) {
         const auto phone = telephoneIn(line);
@@ -111,7 +149,7 @@ TEST(ReceiptParsers, TelephonesButNotOtherNumbers)
         EXPECT_EQ(*phone, number) << line;
     }
     for (const char* line : {"사업자번호: 123-45-67890", "Fax 05251-871871-10", "2019-01-10 12:31", "St.Nr. 215/5940/2639",
-                             "SUMME 24,23", "Bon 3619"})
+                             "SUMME 24,23", "Bon 3619", "1234 5678" /* separated, no typical start: too little */})
         EXPECT_FALSE(telephoneIn(line)) << line;
 }
 
@@ -180,10 +218,13 @@ TEST(ReceiptParsers, EveryPrintedDateParsesBack)
         std::snprintf(printed, sizeof printed, dayFirst[i % std::size(dayFirst)], d, m, y);
         EXPECT_EQ(dateIn(printed), iso) << printed;
         if (y >= 2000) {
+            // With no other evidence, a Korean page's two-digit years come first, others' last.
+            DateEvidence korean, other;
+            korean.yearFirst = true;
             std::snprintf(printed, sizeof printed, "%02d/%02d/%02d", y % 100, m, d);
-            EXPECT_EQ(dateIn(printed), iso) << printed;
+            EXPECT_EQ(dateIn(printed, korean), iso) << printed;
             std::snprintf(printed, sizeof printed, "%02d.%02d.%02d", d, m, y % 100);
-            EXPECT_EQ(dateIn(printed), iso) << printed;
+            EXPECT_EQ(dateIn(printed, other), iso) << printed;
         }
     }
 }
@@ -319,6 +360,10 @@ TEST(KeywordCorrector, FindsAKeywordInsideALineAtAWordStart)
     EXPECT_GT(korean->confidence, 0.8f);
     EXPECT_FALSE(corrector.Find(L"BARGELD 40,00"));
     EXPECT_FALSE(corrector.Find(L""));
+    // Only at a word start: a keyword inside a word is no keyword.
+    KeywordCorrector bon({L"BON"});
+    EXPECT_FALSE(bon.Find(L"CARBONARA HOUSE"));
+    EXPECT_TRUE(bon.Find(L"BON 3619"));
 }
 
 TEST(WideText, RoundTripsAndRepairsUtf8)
@@ -425,6 +470,7 @@ TEST(ReceiptFields, NamesAreNotAddressesOrLogoStrokes)
         {linesOf({"#~~ ~#", "상품명 수량 금액", "감사합니다", "Corner Bakery"}), "Corner Bakery"},
         {linesOf({"Grüner Weg 41", "33098 Paderborn", "Baumarkt Beispiel"}), "Baumarkt Beispiel"},
         {linesOf({"Westernstraße 2", "Buchhandlung Beispiel"}), "Buchhandlung Beispiel"},
+        {linesOf({"CARBONARA HOUSE", "Bon 3619"}), "CARBONARA HOUSE"}, // BON inside a word is no heading
     };
     for (const auto& [lines, name] : cases) {
         const auto field = receiptFields(lines).businessName;
@@ -452,6 +498,59 @@ TEST(ReceiptFields, AmountsOfAnyLengthCompareWithoutOverflow)
     ASSERT_TRUE(total);
     EXPECT_EQ(total->value.size(), 451u);
     EXPECT_EQ(receiptFields(linesOf({"SUMME 5,00", "GESAMT 12,50", "TOTAL 9,99"})).total->value, "12.50");
+}
+
+// Generated receipts (items, subtotal, tax, total, cash, change) with one digit misread on one
+// line: the total that agrees with the others' sums is the one printed, wherever the misread is.
+TEST(ReceiptFields, TheTotalAgreesWithTheReceiptsArithmetic)
+{
+    std::mt19937 random(31);
+    const auto money = [](long long cents) { return std::to_string(cents / 100) + "." + (cents % 100 < 10 ? "0" : "") + std::to_string(cents % 100); };
+    for (int receipt = 0; receipt < 200; ++receipt) {
+        std::vector<std::string> texts = {"KEDAI RUNCIT MAJU"};
+        long long subtotal = 0;
+        const int items = 2 + receipt % 4;
+        for (int i = 0; i < items; ++i) {
+            const long long price = std::uniform_int_distribution<long long>(50, 5000)(random);
+            subtotal += price;
+            texts.push_back("ITEM " + std::to_string(i + 1) + " " + money(price));
+        }
+        const long long tax = subtotal * 6 / 100, total = subtotal + tax, cash = (total / 1000 + 1) * 1000;
+        for (const std::string& line : {"SUBTOTAL " + money(subtotal), "GST 6% " + money(tax),
+                                        "TOTAL " + money(total), "CASH " + money(cash), "CHANGE " + money(cash - total)})
+            texts.push_back(line);
+        // One digit of one amount misread as another digit.
+        std::string& misread = texts[std::uniform_int_distribution<size_t>(1, texts.size() - 1)(random)];
+        std::vector<size_t> digits;
+        for (size_t at = misread.find_last_of(' ') + 1; at < misread.size(); ++at)
+            if (std::isdigit(static_cast<unsigned char>(misread[at])))
+                digits.push_back(at);
+        char& digit = misread[digits[std::uniform_int_distribution<size_t>(0, digits.size() - 1)(random)]];
+        digit = static_cast<char>('0' + (digit - '0' + std::uniform_int_distribution<int>(1, 9)(random)) % 10);
+        std::vector<Line> lines;
+        for (size_t i = 0; i < texts.size(); ++i)
+            lines.push_back({texts[i], cv::Rect(10, 20 + 40 * static_cast<int>(i), 400, 30), 0.9f, {}});
+        const auto found = receiptFields(lines).total;
+        ASSERT_TRUE(found) << misread;
+        EXPECT_EQ(found->value, money(total)) << misread;
+    }
+    // A rounding printed (its sign lost or not) makes the rounded total agree; a total line that
+    // names the tax or a tax summary's zero is no total.
+    const std::pair<std::vector<Line>, const char*> rounded[] = {
+        {linesOf({"SUB-TOTAL 52.00", "TOTAL TAX : 3.12", "ROUNDING : -0.02", "TOTAL 55.10", "TOTAL: 52.00 3.12"}),
+         "55.10"},
+        {linesOf({"Total Amount: RM8.48", "GST @0%: RM0.00", "Rounding: RM0.02", "Nett Total: RM8.50", "CASH RM8.50",
+                  "Change RM0.00", "SR = GST @0% 8.48 0.00"}),
+         "8.50"},
+        {linesOf({"Total Sales (Excluding GST) : 616.59", "Total GST : 0.00", "Rounding : 0.01",
+                  "Total Sales (Inclusive of GST) : 616.60", "Total : 616.59 0.00"}),
+         "616.60"},
+    };
+    for (const auto& [lines, total] : rounded) {
+        const auto found = receiptFields(lines).total;
+        ASSERT_TRUE(found) << total;
+        EXPECT_EQ(found->value, total);
+    }
 }
 
 TEST(ReceiptFields, NothingQualifiesNothingFound)
@@ -572,6 +671,9 @@ TEST(Preparation, ScatteredDotsAreNoiseAndPrintIsNot)
         cv::Mat page = uniform >= dots.density;
         cv::erode(page, page, cv::Mat::ones(dots.side, dots.side, CV_8U));
         EXPECT_TRUE(prepared(page, false, false).noise) << dots.density << " " << dots.side;
+        const ReadResult read = readText(page);
+        EXPECT_EQ(read.notRead, "noise");
+        EXPECT_TRUE(read.lines.empty());
     }
     std::mt19937 generator(3);
     const cv::Mat scan = cv::imread(std::string(TARVEK_TEST_DATA) + "/receipts/aldi_02032020_19_02423.jpg");

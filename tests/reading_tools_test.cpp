@@ -121,6 +121,7 @@ TEST_F(ReadingRoutes, ReadAnswersEachPrintedLineWithItsBoxAndWordsInEitherBodyFo
                 expectBoxInside(word.at("box"), size);
         }
         EXPECT_EQ(answer.at("cut_short"), false);
+        EXPECT_TRUE(answer.at("not_read").is_null());
         EXPECT_EQ(answer.at("page_found"), false);
         EXPECT_TRUE(answer.at("corners").as_array().empty());
         EXPECT_EQ(answer.at("rotation"), 0);
@@ -177,15 +178,23 @@ TEST_F(ReadingRoutes, APhotographedReceiptIsFlattenedBeforeItIsRead)
     EXPECT_EQ(fields.at("total").at("value").as_string(), testreceipt::total) << fields;
 }
 
-TEST_F(ReadingRoutes, APageWithoutTextAnswersNoLinesAndNullFields)
+// A blank page is read and has nothing; a page of scattered dots is not read, and says so.
+TEST_F(ReadingRoutes, APageWithoutTextAnswersNoLinesAndNullFieldsAndWhyWhenNotRead)
 {
-    cv::Mat blank(600, 400, CV_8UC3, cv::Scalar::all(240));
-    const json::object read = answerOf("/v1/document/read", encoded(blank, ".jpg"));
-    EXPECT_TRUE(read.at("lines").as_array().empty());
-    const json::object fields = answerOf("/v1/receipt/fields?lines=true", encoded(blank, ".jpg"));
-    for (const char* field : {"business_name", "telephone", "date", "total"})
-        EXPECT_TRUE(fields.at(field).is_null()) << field;
-    EXPECT_TRUE(fields.at("lines").as_array().empty());
+    cv::Mat blank(600, 400, CV_8UC3, cv::Scalar::all(240)), dots(2000, 2000, CV_32F);
+    cv::RNG(5).fill(dots, cv::RNG::UNIFORM, 0, 1);
+    const std::pair<std::string, json::value> cases[] = {{encoded(blank, ".jpg"), nullptr},
+                                                         {encoded(dots >= 0.03), "noise"}};
+    for (const auto& [page, notRead] : cases) {
+        const json::object read = answerOf("/v1/document/read", page);
+        EXPECT_TRUE(read.at("lines").as_array().empty());
+        EXPECT_EQ(read.at("not_read"), notRead);
+        const json::object fields = answerOf("/v1/receipt/fields?lines=true", page);
+        for (const char* field : {"business_name", "telephone", "date", "total"})
+            EXPECT_TRUE(fields.at(field).is_null()) << field;
+        EXPECT_TRUE(fields.at("lines").as_array().empty());
+        EXPECT_EQ(fields.at("not_read"), notRead);
+    }
 }
 
 // A line of text 120000 pixels long, or a column 100000 pixels tall: past OpenCV's and the

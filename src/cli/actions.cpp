@@ -128,8 +128,16 @@ reading::ReadResult readLines(const cv::Mat& photo, const Settings& settings)
     return result;
 }
 
+// The photo's JSON line; a page that was not read says why on the error stream too.
+Outcome readOutcome(const reading::ReadResult& result, const boost::json::object& line)
+{
+    if (result.notRead.empty())
+        return {Outcome::done, "", plainJson(line)};
+    return {Outcome::notRead, result.notRead, plainJson(line)};
+}
+
 // "path", the lines and what was done to read them, "width", "height" and "milliseconds".
-std::string readJson(const Task& task, const Settings& settings, const cv::Mat& photo)
+Outcome readJson(const Task& task, const Settings& settings, const cv::Mat& photo)
 {
     const auto start = std::chrono::steady_clock::now();
     const reading::ReadResult result = readLines(photo, settings);
@@ -138,19 +146,19 @@ std::string readJson(const Task& task, const Settings& settings, const cv::Mat& 
     line["width"] = photo.cols;
     line["height"] = photo.rows;
     line["milliseconds"] = millisecondsSince(start);
-    return plainJson(line);
+    return readOutcome(result, line);
 }
 
-// "path", the four fields, "cut_short" and "milliseconds".
-std::string fieldsJson(const Task& task, const Settings& settings, const cv::Mat& photo)
+// "path", the four fields, "cut_short", "not_read" and "milliseconds".
+Outcome fieldsJson(const Task& task, const Settings& settings, const cv::Mat& photo)
 {
     const auto start = std::chrono::steady_clock::now();
     const reading::ReadResult result = readLines(photo, settings);
     boost::json::object line = pathLine(task);
     reading::addFields(line, reading::receiptFields(result.lines));
-    line["cut_short"] = result.cutShort;
+    reading::addOutcome(line, result);
     line["milliseconds"] = millisecondsSince(start);
-    return plainJson(line);
+    return readOutcome(result, line);
 }
 
 std::string detectionJson(const Task& task, const Settings& settings, cv::Size photo, const Timed& timed)
@@ -257,9 +265,9 @@ Outcome run(const Settings& settings, const Task& task)
         return {Outcome::done, "", detectionJson(task, settings, photo.full, detect(photo, settings))};
     }
     case Action::read:
-        return {Outcome::done, "", readJson(task, settings, readPhoto(task))};
+        return readJson(task, settings, readPhoto(task));
     case Action::fields:
-        return {Outcome::done, "", fieldsJson(task, settings, readPhoto(task))};
+        return fieldsJson(task, settings, readPhoto(task));
     case Action::rectify: {
         cv::Mat photo = readPhoto(task);
         writeFileAtomically(task.output, encoded(rectified(photo, settings), settings));

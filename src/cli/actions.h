@@ -11,8 +11,9 @@
 namespace tarvek::cli {
 
 struct Outcome {
-    enum Kind { done, skipped, failed } kind = done;
-    std::string reason;  // why the file was skipped or failed
+    // notRead: read and fields answered, but the page was not read (its JSON line says why too).
+    enum Kind { done, notRead, skipped, failed } kind = done;
+    std::string reason;  // why the file was skipped, failed or not read
     std::string json;    // detect, read, fields: the photo's JSON line
 };
 

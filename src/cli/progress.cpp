@@ -31,8 +31,8 @@ void Progress::record(const std::string& path, const std::string& state, const s
 {
     std::lock_guard<std::mutex> lock(mutex_);
     ++finished_;
-    const bool failed = state == "failed";
-    if (style_ == Style::lines || failed) {
+    const bool noted = state == "failed" || state == "not read";
+    if (style_ == Style::lines || noted) {
         clearBar();
         std::cerr << state << ' ' << escapedForTerminal(path) << (detail.empty() ? "" : ": " + escapedForTerminal(detail))
                   << '\n';

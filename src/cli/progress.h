@@ -17,7 +17,8 @@ public:
 
     Progress(std::size_t total, Style style);
 
-    // Thread-safe. state is "done", "skipped" or "failed"; detail the output or the reason.
+    // Thread-safe. state is "done", "not read", "skipped" or "failed"; detail the output or the
+    // reason. A failure and a page not read are written in every style.
     // Control characters in path and detail are escaped, so that each file gets one line.
     void record(const std::string& path, const std::string& state, const std::string& detail);
 

@@ -65,6 +65,8 @@ const char* stateOf(Outcome::Kind kind)
     switch (kind) {
     case Outcome::done:
         return "done";
+    case Outcome::notRead:
+        return "not read";
     case Outcome::skipped:
         return "skipped";
     default:

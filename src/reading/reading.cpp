@@ -49,6 +49,8 @@ ReadResult readPage(const cv::Mat& image, const ReadOptions& options, const std:
     const PreparedPage page = prepared(image, options.rectify, options.upright, how, deadline);
     result.cutShort = page.cutShort;
     result.unreadable = page.unreadable;
+    if (page.noise)
+        result.notRead = "noise";
     if (page.pixels.empty())
         return result;
     result.pageFound = page.pageFound;

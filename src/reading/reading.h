@@ -50,6 +50,10 @@ struct ReadResult {
     bool cutShort = false;
     // Why the page could not be read at all, for the user (e.g. that its text lines are too long for the engine); empty when it was read.
     std::string unreadable;
+    // Why the page was not read although it could be, for the user: "noise" when it looked like
+    // noise rather than print (too much ink, or pieces too many or too small for letters); empty
+    // when it was read.
+    std::string notRead;
     // A page was found in the photo and flattened before reading.
     bool pageFound = false;
     // The found page's top-left, top-right, bottom-right, bottom-left corners in

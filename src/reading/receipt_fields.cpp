@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <ctime>
 #include <cwctype>
 #include <map>
 #include <regex>
@@ -171,10 +172,52 @@ int monthNamed(const std::wstring& name)
     return 0;
 }
 
+int yearOf(const std::string& iso)
+{
+    return std::stoi(iso.substr(0, 4));
+}
+
+// How well a reading of a two-digit-year date fits the page: the order the page's language prints
+// first, then the years of the page's dates printed in full; a date after today is implausible.
+int readingScore(const std::string& iso, bool preferredOrder, const DateEvidence& evidence)
+{
+    int score = preferredOrder ? 2 : 0;
+    if (!evidence.years.empty()) {
+        int nearest = 1000;
+        for (int year : evidence.years)
+            nearest = std::min(nearest, std::abs(year - yearOf(iso)));
+        score += nearest <= 1 ? 4 : nearest > 5 ? -4 : 0;
+    }
+    if (!evidence.today.empty() && iso > evidence.today)
+        score -= 8;
+    return score;
+}
+
+// 19/01/10, 10.01.19, 01/10/19: the valid reading that fits the page best (year, day or month first).
+std::optional<std::string> twoDigitYearDate(int a, int b, int c, const DateEvidence& evidence)
+{
+    const std::optional<std::string> yearFirst = isoDate(a, b, c), dayFirst = isoDate(c, b, a),
+                                     monthFirst = isoDate(c, a, b);
+    std::optional<std::string> best;
+    int bestScore = 0;
+    for (const auto& [reading, preferred] : {std::pair{yearFirst, evidence.yearFirst},
+                                             std::pair{dayFirst, !evidence.yearFirst},
+                                             std::pair{monthFirst, false}}) {
+        if (!reading)
+            continue;
+        const int score = readingScore(*reading, preferred, evidence);
+        if (!best || score > bestScore)
+            best = reading, bestScore = score;
+    }
+    return best;
+}
+
 // One date form: a pattern and how its groups make a date (none when they make no valid one).
+// A form with a two-digit year needs the page's evidence to decide its order.
 struct DateForm {
     std::wregex pattern;
-    std::optional<std::string> (*date)(const std::wsmatch&);
+    std::optional<std::string> (*date)(const std::wsmatch&, const DateEvidence&);
+    bool twoDigitYear = false;
 };
 
 const std::vector<DateForm>& dateForms()
@@ -182,32 +225,54 @@ const std::vector<DateForm>& dateForms()
     static const std::vector<DateForm> forms = {
         // 2019년 1월 10일
         {std::wregex(LR"((\d{4})\s*년\s*(\d{1,2})\s*월\s*(\d{1,2})\s*일)"),
-         [](const std::wsmatch& m) { return isoDate(numberOf(m, 1), numberOf(m, 2), numberOf(m, 3)); }},
+         [](const std::wsmatch& m, const DateEvidence&) { return isoDate(numberOf(m, 1), numberOf(m, 2), numberOf(m, 3)); }},
         // 2019-01-10, 2019.01.10, 2019/1/10
         {std::wregex(LR"((?:^|\D)(\d{4}) ?([-./]) ?(\d{1,2}) ?\2 ?(\d{1,2})(?!\d))"),
-         [](const std::wsmatch& m) { return isoDate(numberOf(m, 1), numberOf(m, 3), numberOf(m, 4)); }},
+         [](const std::wsmatch& m, const DateEvidence&) { return isoDate(numberOf(m, 1), numberOf(m, 3), numberOf(m, 4)); }},
         // 10.01.2019, 10/01/2019 (day first; month first when the day cannot be one)
         {std::wregex(LR"((?:^|\D)(\d{1,2}) ?([-./]) ?(\d{1,2}) ?[-./,] ?(\d{4})(?!\d))"),
-         [](const std::wsmatch& m) {
+         [](const std::wsmatch& m, const DateEvidence&) {
              auto date = isoDate(numberOf(m, 4), numberOf(m, 3), numberOf(m, 1));
              return date ? date : isoDate(numberOf(m, 4), numberOf(m, 1), numberOf(m, 3));
          }},
-        // 19/01/10, 19-01-10 year first; 10.01.19 day first; the other order when that is no date
+        // 19/01/10, 10.01.19, 10-01-19: the order by the page's evidence
         {std::wregex(LR"((?:^|[^\d.,])(\d{2})([-./])(\d{2})\2(\d{2})(?![\d,]|\.\d))"),
-         [](const std::wsmatch& m) {
-             const int a = numberOf(m, 1), b = numberOf(m, 3), c = numberOf(m, 4);
-             const bool dayFirst = m[2].str() == L".";
-             auto date = dayFirst ? isoDate(c, b, a) : isoDate(a, b, c);
-             return date ? date : (dayFirst ? isoDate(a, b, c) : isoDate(c, b, a));
-         }},
+         [](const std::wsmatch& m, const DateEvidence& evidence) {
+             return twoDigitYearDate(numberOf(m, 1), numberOf(m, 3), numberOf(m, 4), evidence);
+         },
+         true},
         // 10 Jan 2019, 10. MÄRZ 2020
         {std::wregex(LR"((?:^|\D)(\d{1,2})\.? ?([A-Z]{3,9})\.?,? ?(\d{4})(?!\d))"),
-         [](const std::wsmatch& m) { return isoDate(numberOf(m, 3), monthNamed(m[2].str()), numberOf(m, 1)); }},
+         [](const std::wsmatch& m, const DateEvidence&) { return isoDate(numberOf(m, 3), monthNamed(m[2].str()), numberOf(m, 1)); }},
         // Jan 10, 2019
         {std::wregex(LR"(([A-Z]{3,9})\.? ?(\d{1,2}),? ?(\d{4})(?!\d))"),
-         [](const std::wsmatch& m) { return isoDate(numberOf(m, 3), monthNamed(m[1].str()), numberOf(m, 2)); }},
+         [](const std::wsmatch& m, const DateEvidence&) { return isoDate(numberOf(m, 3), monthNamed(m[1].str()), numberOf(m, 2)); }},
     };
     return forms;
+}
+
+// The first date of the text, by the forms chosen.
+std::optional<std::string> firstDate(const std::string& utf8, const DateEvidence& evidence, bool twoDigitYears)
+{
+    const std::wstring text = KeywordCorrector::Folded(withDigitsRestored(widened(utf8)));
+    for (const DateForm& form : dateForms()) {
+        if (form.twoDigitYear && !twoDigitYears)
+            continue;
+        for (std::wsregex_iterator it(text.begin(), text.end(), form.pattern), end; it != end; ++it)
+            if (auto date = form.date(*it, evidence))
+                return date;
+    }
+    return std::nullopt;
+}
+
+std::string today()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &utc);
+    return text;
 }
 
 // ---------------------------------------------------------------------------
@@ -291,7 +356,7 @@ const std::vector<std::wstring> NOT_TOTAL_KEYWORDS = {
     L"소계", L"부가세", L"과세", L"면세", L"받은금액", L"거스름돈", L"할인", L"SUBTOTAL", L"SUB TOTAL",
     L"ZWISCHENSUMME", L"NETTO", L"MWST", L"STEUER", L"TAX", L"GST", L"VAT", L"CHANGE", L"CASH", L"BARGELD",
     L"GEGEBEN", L"RUCKGELD", L"ZURUCK", L"DISCOUNT", L"RABATT", L"ROUNDING", L"TOTAL QTY", L"TOTAL ITEMS",
-    L"ANZAHL", L"POSITIONEN"};
+    L"ANZAHL", L"POSITIONEN", L"SERVICE CHARGE", L"SRV CHG", L"RND ADJ"};
 // Lines that head or frame a receipt rather than name its business.
 const std::vector<std::wstring> NOT_NAME_KEYWORDS = {
     L"영수증", L"신용카드", L"매출전표", L"고객용", L"사업자", L"대표", L"주소", L"전화", L"RECEIPT", L"INVOICE",
@@ -359,9 +424,10 @@ std::optional<Candidate> totalOn(const std::vector<Line>& lines, size_t index)
         return std::nullopt;
     const auto other = keywords().notTotal.Find(text);
     // A namesake as close (SUBTOTAL for TOTAL, 받은금액 for 받을금액), or one before the keyword that
-    // qualifies it (MWST-BETRAG, TAX TOTAL), makes it another line; one after it ("TOTAL INCL. GST")
-    // does not.
-    if (other && other->confidence >= total->confidence && other->begin <= total->begin)
+    // qualifies it (MWST-BETRAG, TAX TOTAL) or right after it (TOTAL TAX, TOTAL GST), makes it
+    // another line; one further after it ("TOTAL INCL. GST") does not.
+    if (other && other->confidence >= total->confidence &&
+        (other->begin <= total->begin || std::none_of(text.begin() + total->end, text.begin() + other->begin, isWordCharacter)))
         return std::nullopt;
     auto amount = amountAfter(lines, index, text.substr(total->end));
     if (!amount)
@@ -390,28 +456,176 @@ bool smallerAmount(const std::string& a, const std::string& b)
     return a < b; // same number of whole digits: the text order is the numeric order
 }
 
+// ---------------------------------------------------------------------------
+// The total's agreement with the receipt's other amounts
+// ---------------------------------------------------------------------------
+
+// Amounts a receipt prints besides its total, by what they are; the sums they make imply the total.
+struct PrintedAmounts {
+    std::vector<long long> subtotals, taxes, discounts, cash, change, roundings; // in cents
+    long long items = 0;
+    int itemCount = 0;
+};
+
+// An amount in cents; none when it is too long to be a receipt's.
+std::optional<long long> centsOf(const std::string& decimal)
+{
+    const size_t point = std::min(decimal.find('.'), decimal.size());
+    if (point > 12)
+        return std::nullopt;
+    const long long whole = point ? std::stoll(decimal.substr(0, point)) : 0;
+    return whole * 100 + (point < decimal.size() ? std::stoll(decimal.substr(point + 1)) : 0);
+}
+
+// Where an amount on a line of a not-total keyword goes (keywords in their compact form).
+std::vector<long long>* roleOf(PrintedAmounts& printed, const std::wstring& keyword)
+{
+    static const std::map<std::wstring, std::vector<long long> PrintedAmounts::*> roles = {
+        {L"SUBTOTAL", &PrintedAmounts::subtotals}, {L"ZWISCHENSUMME", &PrintedAmounts::subtotals},
+        {L"소계", &PrintedAmounts::subtotals}, {L"TAX", &PrintedAmounts::taxes}, {L"GST", &PrintedAmounts::taxes},
+        {L"VAT", &PrintedAmounts::taxes}, {L"MWST", &PrintedAmounts::taxes}, {L"부가세", &PrintedAmounts::taxes},
+        {L"SERVICECHARGE", &PrintedAmounts::taxes}, {L"SRVCHG", &PrintedAmounts::taxes},
+        {L"ROUNDING", &PrintedAmounts::roundings}, {L"RNDADJ", &PrintedAmounts::roundings},
+        {L"DISCOUNT", &PrintedAmounts::discounts}, {L"RABATT", &PrintedAmounts::discounts},
+        {L"할인", &PrintedAmounts::discounts}, {L"CASH", &PrintedAmounts::cash}, {L"BARGELD", &PrintedAmounts::cash},
+        {L"GEGEBEN", &PrintedAmounts::cash}, {L"받은금액", &PrintedAmounts::cash},
+        {L"CHANGE", &PrintedAmounts::change}, {L"RUCKGELD", &PrintedAmounts::change},
+        {L"ZURUCK", &PrintedAmounts::change}, {L"거스름돈", &PrintedAmounts::change}};
+    const auto found = roles.find(keyword);
+    return found == roles.end() ? nullptr : &(printed.*(found->second));
+}
+
+// The totals the other amounts imply: each subtotal (else the items' sum) with tax, or alone when
+// no tax is printed, and less a discount; cash less change. A total read right usually agrees with
+// one or more of them.
+std::vector<long long> impliedTotals(const PrintedAmounts& printed)
+{
+    std::vector<long long> implied, bases = printed.subtotals;
+    if (bases.empty() && printed.itemCount >= 2)
+        bases.push_back(printed.items);
+    for (long long base : bases) {
+        for (long long tax : printed.taxes)
+            implied.push_back(base + tax);
+        if (printed.taxes.empty())
+            implied.push_back(base);
+        for (long long discount : printed.discounts)
+            implied.push_back(base - discount);
+    }
+    // A rounding's sign is often lost: the total is either way from the sum.
+    const size_t unrounded = implied.size();
+    for (long long rounding : printed.roundings)
+        for (size_t i = 0; i < unrounded && rounding != 0; ++i)
+            implied.insert(implied.end(), {implied[i] + rounding, implied[i] - rounding});
+    for (long long cash : printed.cash)
+        for (long long change : printed.change)
+            if (cash > change)
+                implied.push_back(cash - change);
+    return implied;
+}
+
+// Reads the lines once: the total candidates, and the other amounts by what they are. Items are
+// the amounts with cents above the first line of a sum.
+std::vector<Candidate> totalCandidates(const std::vector<Line>& lines, PrintedAmounts& printed)
+{
+    std::vector<Candidate> candidates;
+    bool itemsEnded = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (auto candidate = totalOn(lines, i)) {
+            candidates.push_back(*candidate);
+            itemsEnded = true;
+            continue;
+        }
+        const std::wstring text = widened(lines[i].text);
+        if (const auto other = keywords().notTotal.Find(text)) {
+            const auto amount = amountAfter(lines, i, text.substr(other->end));
+            const auto cents = amount ? centsOf(amount->value) : std::nullopt;
+            // The same amount twice (a tax summary repeating the tax) is one piece of evidence.
+            std::vector<long long>* role = roleOf(printed, other->keyword);
+            if (cents && role && std::find(role->begin(), role->end(), *cents) == role->end())
+                role->push_back(*cents);
+            itemsEnded |= cents.has_value();
+            continue;
+        }
+        if (itemsEnded || dateIn(lines[i].text))
+            continue;
+        if (const auto amount = amountIn(lines[i].text); amount && amount->value.find('.') != std::string::npos)
+            if (const auto cents = centsOf(amount->value)) {
+                printed.items += *cents;
+                ++printed.itemCount;
+            }
+    }
+    return candidates;
+}
+
 // Keyword confidences closer than this are taken as equal.
 constexpr float SAME_CONFIDENCE = 0.05f;
 
+// A total's agreement: the implied totals and the other total lines that equal it, and an earlier
+// total line a printed rounding away (the total before rounding). A zero agrees with nothing: it
+// is a tax or a column of a summary, not what was paid.
+int agreement(const Candidate& candidate, const std::vector<Candidate>& candidates, const PrintedAmounts& printed,
+              const std::vector<long long>& implied)
+{
+    const auto cents = centsOf(candidate.amount.value);
+    if (!cents || *cents == 0)
+        return 0;
+    int count = static_cast<int>(std::count(implied.begin(), implied.end(), *cents));
+    for (const Candidate& other : candidates) {
+        const auto otherCents = centsOf(other.amount.value);
+        if (other.line == candidate.line || !otherCents)
+            continue;
+        count += *otherCents == *cents;
+        if (other.line < candidate.line)
+            for (long long rounding : printed.roundings)
+                count += rounding != 0 && std::llabs(*otherCents - *cents) == rounding;
+    }
+    return count;
+}
+
+std::string decimalOfCents(long long cents)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%02lld", cents / 100, cents % 100);
+    return text;
+}
+
+// A value that two of the implied totals agree on, when the total read agrees with none: the
+// total's line was misread.
+std::optional<std::string> agreedImpliedTotal(const std::vector<long long>& implied)
+{
+    for (size_t i = 0; i < implied.size(); ++i)
+        if (implied[i] > 0 && std::count(implied.begin() + i + 1, implied.end(), implied[i]) > 0)
+            return decimalOfCents(implied[i]);
+    return std::nullopt;
+}
+
+// The total that agrees most with the receipt's other amounts; among equals the surest keyword,
+// then the largest amount (subtotals and taxes that slip through are smaller).
 std::optional<Total> totalField(const std::vector<Line>& lines)
 {
-    std::optional<Candidate> best;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const auto candidate = totalOn(lines, i);
-        if (!candidate)
-            continue;
-        // The surest keyword wins; among keywords about as sure, the largest amount (subtotals
-        // and taxes that slip through are smaller).
-        if (!best || candidate->confidence > best->confidence + SAME_CONFIDENCE ||
-            (candidate->confidence > best->confidence - SAME_CONFIDENCE &&
-             smallerAmount(best->amount.value, candidate->amount.value)))
-            best = candidate;
+    PrintedAmounts printed;
+    const std::vector<Candidate> candidates = totalCandidates(lines, printed);
+    const std::vector<long long> implied = impliedTotals(printed);
+    const Candidate* best = nullptr;
+    int bestAgreement = 0;
+    for (const Candidate& candidate : candidates) {
+        const int agrees = agreement(candidate, candidates, printed, implied);
+        if (!best || agrees > bestAgreement ||
+            (agrees == bestAgreement &&
+             (candidate.confidence > best->confidence + SAME_CONFIDENCE ||
+              (candidate.confidence > best->confidence - SAME_CONFIDENCE &&
+               smallerAmount(best->amount.value, candidate.amount.value))))) {
+            best = &candidate;
+            bestAgreement = agrees;
+        }
     }
     if (!best)
         return std::nullopt;
     const Line& line = lines[best->line];
     Total total;
     static_cast<Field&>(total) = Field{best->amount.value, line.text, line.box, line.confidence * best->confidence};
+    if (const auto agreed = agreedImpliedTotal(implied); agreed && bestAgreement == 0)
+        total.value = *agreed;
     total.currency = best->amount.currency.empty() ? receiptCurrency(lines) : best->amount.currency;
     return total;
 }
@@ -420,6 +634,10 @@ std::optional<Total> totalField(const std::vector<Line>& lines)
 // rarely repeats); among equals a date named as such, then the first.
 std::optional<Field> dateField(const std::vector<Line>& lines)
 {
+    std::vector<std::string> texts;
+    for (const Line& line : lines)
+        texts.push_back(line.text);
+    const DateEvidence evidence = dateEvidence(texts);
     struct Seen {
         Field field;
         int count;
@@ -427,7 +645,7 @@ std::optional<Field> dateField(const std::vector<Line>& lines)
     };
     std::vector<Seen> seen;
     for (const Line& line : lines) {
-        const auto date = dateIn(line.text);
+        const auto date = dateIn(line.text, evidence);
         if (!date)
             continue;
         const std::wstring folded = KeywordCorrector::Folded(widened(line.text));
@@ -614,14 +832,27 @@ std::string currencyIn(const std::string& utf8)
     return currencyNear(widened(utf8), 0);
 }
 
+DateEvidence dateEvidence(const std::vector<std::string>& lines)
+{
+    DateEvidence evidence;
+    evidence.today = today();
+    for (const std::string& line : lines) {
+        const std::wstring text = widened(line);
+        evidence.yearFirst |= std::any_of(text.begin(), text.end(), WeightedEditDistance::IsHangul);
+        if (const auto date = firstDate(line, evidence, false))
+            evidence.years.push_back(yearOf(*date));
+    }
+    return evidence;
+}
+
+std::optional<std::string> dateIn(const std::string& utf8, const DateEvidence& evidence)
+{
+    return firstDate(utf8, evidence, true);
+}
+
 std::optional<std::string> dateIn(const std::string& utf8)
 {
-    const std::wstring text = KeywordCorrector::Folded(withDigitsRestored(widened(utf8)));
-    for (const DateForm& form : dateForms())
-        for (std::wsregex_iterator it(text.begin(), text.end(), form.pattern), end; it != end; ++it)
-            if (auto date = form.date(*it))
-                return date;
-    return std::nullopt;
+    return dateIn(utf8, dateEvidence({utf8}));
 }
 
 std::optional<std::string> telephoneIn(const std::string& utf8)

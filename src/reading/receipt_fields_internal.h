@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarvek::reading {
 
@@ -18,8 +19,22 @@ std::optional<Amount> amountIn(const std::string& text);
 // The currency printed in the text ("KRW" for 원, ₩ or \, "EUR" for € or EUR, "MYR" for RM...), else empty.
 std::string currencyIn(const std::string& text);
 
-// The first valid date in the text as YYYY-MM-DD: 2019-01-10, 2019.01.10, 19/01/10, 10.01.2019,
-// 2019년 1월 10일, 10 Jan 2019, Jan 10, 2019.
+// What a page tells about the order of a date printed with a two-digit year (10.01.19, 19/01/10).
+struct DateEvidence {
+    bool yearFirst = false;  // the page is Korean, where dates print year first (others day first)
+    std::vector<int> years;  // the years of the page's dates printed in full (2019, 10 Jan 2019)
+    std::string today;       // YYYY-MM-DD: a later reading is implausible; empty, no bound
+};
+
+// The evidence of the page's lines: Hangul on it, its full-year dates, today's date.
+DateEvidence dateEvidence(const std::vector<std::string>& lines);
+
+// The first valid date in the text as YYYY-MM-DD: 2019-01-10, 2019.01.10, 10.01.2019,
+// 2019년 1월 10일, 10 Jan 2019, Jan 10, 2019 as printed; 19/01/10 or 10/01/19 in the order that
+// gives a valid date and fits the evidence best.
+std::optional<std::string> dateIn(const std::string& text, const DateEvidence& evidence);
+
+// dateIn with the evidence of the text alone.
 std::optional<std::string> dateIn(const std::string& text);
 
 // A telephone number in the text as printed (digits, '+', and the separators between them):

@@ -93,7 +93,7 @@ http::Response readReceiptFields(const http::Request& request)
     const Read read = readPhoto(options, {"lines"});
     boost::json::object answer;
     reading::addFields(answer, reading::receiptFields(read.result.lines));
-    answer["cut_short"] = read.result.cutShort;
+    reading::addOutcome(answer, read.result);
     if (withLines)
         answer["lines"] = reading::linesJson(read.result.lines);
     finish(answer, meter, "fields: from " + std::to_string(read.result.lines.size()) + " lines");

@@ -63,6 +63,13 @@ def test_bad_options_raise_a_clear_error(call, options, message):
         call(np.zeros((40, 40), np.uint8), **options)
 
 
+def test_a_page_of_scattered_dots_is_not_read_and_says_why(receipt):
+    dots = np.where(np.random.default_rng(5).random((2000, 2000)) < 0.03, 0, 255).astype(np.uint8)
+    assert tarvek.read_text(dots, lang="eng")["not_read"] == "noise"
+    assert tarvek.receipt_fields(dots, lang="eng")["not_read"] == "noise"
+    assert tarvek.read_text(receipt, lang="eng")["not_read"] is None
+
+
 def test_a_page_too_long_for_the_engine_reads_as_no_lines(receipt):
     """The receipt's last line repeated along 120000 pixels: scaled to the engine's 30000 pixels a side its
     letters would be too small to read. Languages may be separated by spaces, as a URL query decodes '+'."""
