@@ -475,31 +475,6 @@ TEST_F(PooledWork, AClientLeavingAbandonsItsWorkAndIsLogged499)
     EXPECT_EQ(started.load(), 2) << "the abandoned request never started";
 }
 
-// A route's deadline bounds the wait for a thread: past it, the request is
-// answered 503 at once and never started.
-TEST_F(PooledWork, ARequestWhoseDeadlinePassesWhileWaitingIsAnswered503)
-{
-    app.pooledRoute(
-        Method::post, "/soon", [this](const Request&) {
-            started.fetch_add(1);
-            return Response(200, "soon", "text/plain");
-        },
-        {}, tarvek::http::sharedPool, [](const Request&) { return std::optional(200ms); });
-    const auto port = startWithOneThreadAndOnePlace();
-    auto running = std::async(std::launch::async, [port] { return testhttp::post(port, "/slow", "running"); });
-    waitUntilStarted(1);
-    const auto sent = std::chrono::steady_clock::now();
-    const auto late = testhttp::post(port, "/soon", "");
-    EXPECT_LT(std::chrono::steady_clock::now() - sent, 5s);
-    EXPECT_EQ(late.result_int(), 503);
-    EXPECT_EQ(boost::json::parse(late.body()).at("error").at("code"), "deadline_passed");
-    EXPECT_TRUE(errors.contains(LogLevel::Warning, "POST /soon 503 (the deadline passed while it waited)"));
-    release.set_value();
-    release = {};
-    EXPECT_EQ(running.get().body(), "slow running");
-    EXPECT_EQ(started.load(), 1);
-}
-
 TEST_F(HttpServer, StopEndsRunAndTheServerCanRunAgain)
 {
     start();

@@ -341,6 +341,7 @@ TEST_F(FullReadingPool, AFullPoolAnswers503WhileHealthAndTheOtherToolsAnswer)
     EXPECT_LT(std::chrono::steady_clock::now() - sent, 2500ms) << "answered before the first read ended";
     EXPECT_EQ(late.result_int(), 503);
     EXPECT_EQ(json::parse(late.body()).at("error").at("code"), "deadline_passed");
+    EXPECT_TRUE(log.contains(tarvek::http::LogLevel::Warning, "503 (the deadline passed while it waited)"));
     const auto answer = running.get();
     EXPECT_EQ(answer.result_int(), 200);
     EXPECT_EQ(json::parse(answer.body()).at("cut_short"), true);

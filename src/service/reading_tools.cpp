@@ -112,7 +112,9 @@ std::optional<std::chrono::milliseconds> readingDeadline(const http::Request& re
     }
     // A JSON member wins over a parameter, as for every option.
     boost::system::error_code notJson;
-    if (!request.body().empty() && request.body().front() == '{')
+    // Parsed on the connection's thread only when it names the option: a photo's Base64 is megabytes.
+    if (!request.body().empty() && request.body().front() == '{' &&
+        request.body().find("\"deadline_ms\"") != std::string::npos)
         body = boost::json::parse(request.body(), notJson);
     if (!notJson && body.is_object())
         given = body.as_object().if_contains("deadline_ms");
